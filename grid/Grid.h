@@ -1,0 +1,39 @@
+// Grid addressing, roundings, and the registration of objects and of the
+// temporal bounding volumes of moving objects.
+#pragma once
+
+#include "scene/World.h"
+
+namespace gridcull {
+
+inline int CellIndex(int x, int y, int z) { return x + kGridSize * y + kColumnCount * z; }
+inline int XyColumn(int x, int y) { return x + kGridSize * y; }
+inline int YzColumn(int y, int z) { return z + kGridSize * y; }
+inline int XzColumn(int x, int z) { return x + kGridSize * z; }
+inline bool InGrid(int v) { return static_cast<unsigned>(v) < static_cast<unsigned>(kGridSize); }
+inline bool InGrid(int x, int y, int z) { return InGrid(x) && InGrid(y) && InGrid(z); }
+
+// A position becomes a cell by rounding half away from zero; volume centres,
+// ray ends and the far point truncate toward zero instead. The two differ
+// for negative values and at .5 and are not interchangeable.
+inline int RoundHalfAway(double v) { return static_cast<int>(v >= 0 ? v + 0.5 : v - 0.5); }
+inline int RoundHalfAway(float v) { return static_cast<int>(v >= 0 ? v + 0.5f : v - 0.5f); }
+inline int TruncToward0(double v) { return static_cast<int>(v); }
+
+// Enters object j in the cell sets of its bounding cube plus its rounded and
+// truncated centre cells, records those cells in fCells, and marks the cells
+// that lie wholly inside its sphere as occluders (Os when bStatic, else O).
+// A non-static registration first erases j from the cells of the previous
+// one; with bRemoveOnly it stops there. Cells outside the grid are skipped.
+// A cube too large for fCells is registered only as far as fCells reaches,
+// which no object of the generated scene comes near.
+void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly);
+
+// Builds and records the temporal bounding volume of dynamic object j from
+// fTbvOrigin, iTbvStartFrame and iTbvEndFrame; may shorten iTbvEndFrame.
+void InsertTbv(World& world, int j);
+// Removes what the last InsertTbv(j) recorded; expects fTbvOrigin and
+// fTbvHalfSize unchanged since then.
+void RemoveTbv(World& world, int j);
+
+}  // namespace gridcull

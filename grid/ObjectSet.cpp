@@ -1,0 +1,18 @@
+#include "grid/ObjectSet.h"
+
+#include <new>
+
+namespace gridcull {
+
+int* ObjectSet::Grow() {
+    int newCapacity = capacity_ * 2;
+    int* grown = static_cast<int*>(std::malloc(sizeof(int) * newCapacity));
+    if (!grown) throw std::bad_alloc();
+    std::memcpy(grown, Data(), sizeof(int) * size_);
+    if (IsOnHeap()) std::free(store_.heap);
+    store_.heap = grown;
+    capacity_ = newCapacity;
+    return grown;
+}
+
+}  // namespace gridcull

@@ -1,0 +1,139 @@
+#include <cmath>
+
+#include "grid/Grid.h"
+
+namespace gridcull {
+
+namespace {
+
+// An end frame "infinitely far ahead" for an object that never moves: far
+// enough never to run out in a session, small enough that growing the next
+// interval by 1.3 stays far from int overflow.
+constexpr int kFarAheadFrames = 1 << 20;
+
+// rnd(frames + start) with frames computed in float, as the volume formulas
+// do; values beyond the far-ahead limit (a near-zero speed) are clamped
+// instead of overflowing the int.
+int EndFrameAfter(float frames, int start) {
+    float end = frames + static_cast<float>(start);
+    if (!(end < static_cast<float>(start + kFarAheadFrames))) return start + kFarAheadFrames;
+    if (end < static_cast<float>(start - kFarAheadFrames)) return start - kFarAheadFrames;
+    return RoundHalfAway(end);
+}
+
+// A plane's columns are fast + 70 * slow: xy (x, y), yz (z, y), xz (x, z).
+// Outline rows fix the slow coordinate and run along the fast one, so a row
+// is one bit range; edges fix the fast coordinate.
+struct PlaneAxes {
+    int fast, slow;
+};
+constexpr PlaneAxes kPlaneAxes[3] = {{0, 1}, {2, 1}, {0, 2}};
+
+struct Footprint {
+    BitSet* bits;
+    ObjectSet* sets;
+};
+
+template <bool kInsert>
+void ApplyRow(Footprint p, int j, int slow, int lo, int hi) {
+    if (!InGrid(slow)) return;
+    if (lo < 0) lo = 0;
+    if (hi > kGridSize - 1) hi = kGridSize - 1;
+    if (lo > hi) return;
+    unsigned first = static_cast<unsigned>(lo + kGridSize * slow);
+    unsigned count = static_cast<unsigned>(hi - lo + 1);
+    if (kInsert)
+        p.bits->SetRange(first, count);
+    else
+        p.bits->ClearRange(first, count);
+    for (unsigned c = first; c < first + count; ++c) {
+        if (kInsert)
+            p.sets[c].insert(j);
+        else
+            p.sets[c].erase(j);
+    }
+}
+
+template <bool kInsert>
+void ApplyEdgeCell(Footprint p, int j, int fast, int slow) {
+    if (!InGrid(fast) || !InGrid(slow)) return;
+    unsigned c = static_cast<unsigned>(fast + kGridSize * slow);
+    if (kInsert) {
+        p.bits->Set(c);
+        p.sets[c].insert(j);
+    } else {
+        p.bits->Clear(c);
+        p.sets[c].erase(j);
+    }
+}
+
+// Records (or erases) the outline of the cube centre +- t on the three planes:
+// the border of the projected square, clipped to the grid. Corner cells are
+// visited twice; bits and sets make that harmless. A negative t records
+// nothing.
+template <bool kInsert>
+void ApplyOutline(World& world, int j, const int centre[3], int t) {
+    Footprint planes[3] = {{&world.Txy[j], world.TxyN}, {&world.Tyz[j], world.TyzN}, {&world.Txz[j], world.TxzN}};
+    for (int side = -1; side <= 1; side += 2)
+        for (int p = 0; p < 3; ++p) {
+            int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
+            ApplyRow<kInsert>(planes[p], j, cs + side * t, cf - t, cf + t);
+        }
+    for (int k = -t; k <= t; ++k)
+        for (int side = -1; side <= 1; side += 2)
+            for (int p = 0; p < 3; ++p) {
+                int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
+                ApplyEdgeCell<kInsert>(planes[p], j, cf + side * t, cs + k);
+            }
+}
+
+void TruncatedOrigin(const SceneObject& o, int centre[3]) {
+    for (int a = 0; a < 3; ++a) centre[a] = static_cast<int>(o.fTbvOrigin[a]);
+}
+
+}  // namespace
+
+void InsertTbv(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    int c[3];
+    TruncatedOrigin(o, c);
+    const float* v = o.fVelocity;
+    const float speed = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    const float R = o.fBoundRadius;
+    const int s = o.iTbvStartFrame;
+
+    // Bounding radius grown by the distance travelled in the interval.
+    // Clamped before rounding: only whether t exceeds the cap matters beyond.
+    const float grown = (o.iTbvEndFrame - s) * speed + R;
+    int t = RoundHalfAway(std::fmax(std::fmin(grown, 1e6f), -1e6f));
+    if (t > 15) {
+        // Cap the cube; shorten the interval to the time needed to travel
+        // 15 - R cells. Unreachable at speed 0, where t = rnd(R) < 15.
+        t = 15;
+        o.iTbvEndFrame = EndFrameAfter((15 - R) / speed, s);
+    }
+
+    // Keep the viewpoint outside the cube: shrink it below the viewpoint's
+    // distance, but never below the object itself.
+    const float dx = world.fViewX - c[0], dy = world.fViewY - c[1], dz = world.fViewZ - c[2];
+    const int d = RoundHalfAway(std::sqrt(dx * dx + dy * dy + dz * dz));
+    if (d <= std::sqrt(3 * t * t)) {
+        t = static_cast<int>(d / std::sqrt(3)) - 1;
+        if (R > t) t = static_cast<int>(R);
+        if (speed > 0)
+            o.iTbvEndFrame = EndFrameAfter((t - R) / speed, s);
+        else  // never leaves the cube when t > R; runs out at once otherwise
+            o.iTbvEndFrame = t > R ? s + kFarAheadFrames : s;
+    }
+    o.fTbvHalfSize = static_cast<float>(t);
+    ApplyOutline<true>(world, j, c, t);
+}
+
+void RemoveTbv(World& world, int j) {
+    const SceneObject& o = world.disks[j];
+    int c[3];
+    TruncatedOrigin(o, c);
+    ApplyOutline<false>(world, j, c, static_cast<int>(o.fTbvHalfSize));
+}
+
+}  // namespace gridcull

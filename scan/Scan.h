@@ -1,0 +1,38 @@
+// Scans of a shell's cells inside the frustum, the cell test and the handling
+// of visible cells.
+#pragma once
+
+#include "scene/World.h"
+
+namespace gridcull {
+
+// Axis of a scan member: 0 x, 1 y, 2 z.
+enum ScanMember {
+    kFaceXPos, kFaceXNeg, kFaceYPos, kFaceYNeg, kFaceZPos, kFaceZNeg,  // walk point on one face
+    kEdgeXPos, kEdgeXNeg,      // x-z edge, rows along y on x = +-D
+    kEdgeYPos, kEdgeYNeg,      // y-z edge, rows along x on y = +-D
+    kYEdgeXPos, kYEdgeXNeg,    // x-y edge, rows along z on x = +-D
+    kScanMemberCount
+};
+
+// Row scan of member m from start cell (x, y, z); faceOutside: the front
+// face's plane lies outside the grid.
+void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside);
+// Cap scan. Main members take startOutside as well; edge members ignore it.
+void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, int startOutside);
+
+// Classifies cell (a, b, c) of the current shell: hidden cells are skipped,
+// visible occluders mark the face maps, open cells clear bShellOccluded,
+// visible cells go to HandleVisibleCell; every tested cell feeds PVSVF.
+// The cell must lie inside the grid.
+void CellTest(World& world, int a, int b, int c);
+
+// Marks and draws the objects of a visible cell and brings back every moving
+// object whose volume surface passes through it.
+void HandleVisibleCell(World& world, int a, int b, int c);
+
+// Observer of every CellTest call, for tests and statistics; null by default.
+using CellTestObserver = void (*)(World& world, int a, int b, int c, void* context);
+void SetCellTestObserver(CellTestObserver observer, void* context);
+
+}  // namespace gridcull

@@ -1,0 +1,176 @@
+// The one state record of the system. Every operation takes it as its
+// receiver; it owns every array, all allocated once by SetupScene.
+#pragma once
+
+#include <cstddef>
+
+#include "grid/BitSet.h"
+#include "grid/ObjectSet.h"
+#include "scene/SceneObject.h"
+
+namespace gridcull {
+
+constexpr int kGridSize = 70;
+constexpr int kCellCount = kGridSize * kGridSize * kGridSize;  // 343000
+constexpr int kColumnCount = kGridSize * kGridSize;            // 4900 per plane
+constexpr int kObjectCount = 5000;
+constexpr int kDynamicCount = 200;
+constexpr int kStaticCount = kObjectCount - kDynamicCount;
+constexpr int kCellWords = 21438;    // 343008 bits
+constexpr int kColumnWords = 307;    // 4912 bits
+constexpr int kReadBackSide = 300;
+constexpr int kReadBackPixels = kReadBackSide * kReadBackSide;
+constexpr int kFaceMapEntries = 262144;
+constexpr int kMaxFaceVertices = 16384;
+constexpr int kMaxBands = 512;
+constexpr int kMaxBandEntries = 256;
+constexpr int kMaxStopRows = 512;
+// Distance of the far rectangle: the grid's space diagonal, 70 sqrt(3).
+constexpr float kFarDist = 121.24355652982141f;  // sqrt(14700)
+constexpr double kDegToRad = 0.0174532925199;
+
+struct FaceVertex {
+    float fU, fV;    // face coordinates; integers when created
+    float fDU, fDV;  // per-shell increment, set by the propagation
+};
+
+// Spans of one band: left (or top) and right (or bottom) vertex ids.
+struct SpanList {
+    int iCount;
+    int iFirst[kMaxBandEntries];
+    int iSecond[kMaxBandEntries];
+};
+
+struct StopList {
+    int iCount;
+    int iVertex[kMaxBandEntries];
+};
+
+// Virtual trackball of the overview view.
+struct Trackball {
+    int iBallWidth = 0;
+    int iBallHeight = 0;
+    float fBallScale = 0;
+    float qBase[4] = {0, 0, 0, 1};  // x, y, z, w
+    float qDrag[4] = {0, 0, 0, 1};
+    float fBallRotation[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    float fBallStep[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    unsigned char bDragging = 0;
+    float fLastPoint[3] = {0, 0, 0};
+};
+
+struct World;
+
+// Called for every object that the traversal draws, in traversal order.
+using DrawObjectHook = void (*)(World& world, SceneObject& object, void* context);
+
+struct World {
+    // Frame statistics and grid size
+    int iFrame;
+    float fFpsSum;
+    int iFpsSamples;
+    int iGridSize;
+
+    // View frustum
+    float fFrustumPlane[5][4];  // +x, -x, +y, -y, near; inside when a.p + d < 0
+    float fFarCorner[4][3];     // 0 and 1 diagonal, as are 2 and 3
+    float fFarDist;
+
+    // Grid bitsets
+    BitSet H;   // hidden cells of the current frame
+    BitSet O;   // occluder cells of the current frame
+    BitSet Os;  // static occluder cells
+    BitSet Txy[kDynamicCount];
+    BitSet Tyz[kDynamicCount];
+    BitSet Txz[kDynamicCount];
+
+    // Owned heap arrays
+    ObjectSet* TxyN;  // 4900 column sets, index x + 70y
+    ObjectSet* TyzN;  // index z + 70y
+    ObjectSet* TxzN;  // index x + 70z
+    ObjectSet* I;     // 343000 cell sets, index x + 70y + 4900z
+    unsigned char* PVS;
+    unsigned char* PVSVF;
+    unsigned char* PVSEXACT;
+    unsigned char* ucReadBufferR;
+    unsigned char* ucReadBufferG;
+    unsigned char* ucReadBufferB;
+    SceneObject* disks;
+
+    // Option flags, 0 or 1
+    unsigned char bOccluderFusion;
+    unsigned char bRenderingDisabled;
+    unsigned char bExactVisibility;
+    unsigned char bObjectMotion;
+
+    // Shell faces and propagation
+    int* FaceMap[6];
+    unsigned char bFaceMarked[6];
+    float fFaceVMin, fFaceVMax, fFaceUMin, fFaceUMax;
+    int iFaceUMin[6], iFaceVMin[6], iFaceUMax[6], iFaceVMax[6];
+    SpanList RowSpanList[kMaxBands];
+    StopList RowStopList[kMaxBands];
+    SpanList ColSpanList[kMaxBands];
+    StopList ColStopList[kMaxBands];
+    int iFaceVertexCount;
+    int iRowListCount;
+    int iColListCount;
+    gridcull::FaceVertex FaceVertex[kMaxFaceVertices];
+
+    // Shell traversal state
+    unsigned char bFaceFull;
+    unsigned char bFaceDone[6];
+    unsigned char bShellOccluded;
+    int iDist;
+    int iFaceStride;
+    int iFace;
+
+    // Camera and overview
+    float fViewX, fViewY, fViewZ;
+    int iViewCellX, iViewCellY, iViewCellZ;
+    float fRoll, fYaw, fPitch;
+    float fFov;
+    float fViewMatrix[16];
+    gridcull::Trackball Trackball;
+    int bStructureDisplay;
+
+    // Not part of the drawn state: where the traversal sends the objects it
+    // draws. Null draws nothing.
+    DrawObjectHook pfnDrawObject;
+    void* pDrawContext;
+};
+
+// Puts a freshly allocated record into its start state. Allocates nothing.
+void ConstructWorld(World& world);
+// Frees every array the record owns; null pointers are skipped.
+void DestroyWorld(World& world);
+
+// Reports set-up progress and failures; the core itself does no I/O.
+struct SetupObserver {
+    void (*pfnProgress)(void* context) = nullptr;                     // one dot
+    void (*pfnFailure)(void* context, const char* message) = nullptr; // message ends in "\n"
+    void* pContext = nullptr;
+};
+
+// Source of the set-up's memory. The default uses malloc; tests replace it to
+// fail a chosen allocation. name is the array's name, index the entry of an
+// array of bitsets or -1.
+using AllocateHook = void* (*)(std::size_t bytes, const char* name, int index);
+void SetAllocateHook(AllocateHook hook);  // null restores the default
+
+// Allocates every array in the fixed order, with one progress dot after each
+// step (13 in all), without generating the scene. Returns false after
+// reporting the first failed allocation. Tests use it for an empty grid.
+bool AllocateWorldArrays(World& world, const SetupObserver& observer);
+
+// Allocates every array in the fixed order, with one progress dot after each
+// step, generates the scene and resets the per-run state. Returns false after
+// reporting the first failed allocation; the caller ends the process.
+bool SetupScene(World& world, const SetupObserver& observer);
+
+// Allocates and constructs a World record; null when memory is short.
+World* NewWorld();
+// Destroys the record's arrays and frees it.
+void DeleteWorld(World* world);
+
+}  // namespace gridcull

@@ -1,0 +1,24 @@
+// Face occlusion maps: outlines of the occluder cells found on a shell face,
+// projected outward onto the same face of every farther shell as hidden cells.
+//
+// Conservative at capacity: an outline that would need more vertices, bands,
+// spans or stop rows than the fixed lists hold is not propagated at all (it
+// hides less, never more).
+#pragma once
+
+#include "scene/World.h"
+
+namespace gridcull {
+
+// Marks occluder cell (a, b, c) of the current shell on every face it lies on.
+void MarkOccluderFaces(World& world, int a, int b, int c);
+
+// Fuses the face map with hidden cells (when occluder fusion is on) and
+// rebuilds the outline lists of face iFace from map; sets bFaceFull.
+void ExtractFaceOutline(World& world, int* map, int stride);
+
+using FacePropagatorFn = void (*)(World& world);
+// PropagateFace members, indexed by face 0..5.
+extern const FacePropagatorFn kPropagateFace[6];
+
+}  // namespace gridcull

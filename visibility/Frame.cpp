@@ -1,0 +1,117 @@
+#include "visibility/Frame.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "grid/Grid.h"
+#include "scan/Scan.h"
+#include "scene/Scene.h"
+#include "visibility/Frustum.h"
+#include "visibility/Traversal.h"
+
+namespace gridcull {
+
+void RefreshDynamicObject(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    if (world.PVS[j]) {
+        // First frame only: generation leaves every PVS flag set.
+        RegisterObject(world, j, false, false);
+        return;
+    }
+    // The viewpoint rule can leave an end frame before the start; such an
+    // interval counts as empty, or the next one would be sized from a
+    // negative length, shrink on every renewal and end as a volume with a
+    // negative half size that is never seen again.
+    const int length = std::max(o.iTbvEndFrame - o.iTbvStartFrame, 0);
+    if (o.bInTemporalVolume) {
+        if (o.iTbvEndFrame > world.iFrame) return;
+        // Ran out unseen: a volume 30% longer than the last plus one frame.
+        RemoveTbv(world, j);
+        for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
+        o.iTbvStartFrame = world.iFrame;
+        o.iTbvEndFrame = static_cast<int>((length + 1) * 1.3 + world.iFrame);
+        InsertTbv(world, j);
+        o.bInTemporalVolume = 1;
+        return;
+    }
+    // Exact state: trade the cells for a volume half as long as the last.
+    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
+    o.iTbvStartFrame = world.iFrame;
+    o.iTbvEndFrame = static_cast<int>(length * 0.5 + world.iFrame);
+    InsertTbv(world, j);
+    RegisterObject(world, j, false, true);
+    o.bInTemporalVolume = 1;
+}
+
+void BeginFrame(World& world) {
+    world.iViewCellX = RoundHalfAway(static_cast<double>(world.fViewX));
+    world.iViewCellY = RoundHalfAway(static_cast<double>(world.fViewY));
+    world.iViewCellZ = RoundHalfAway(static_cast<double>(world.fViewZ));
+    SetupFrustum(world);
+    std::memset(world.bFaceDone, 0, sizeof world.bFaceDone);
+    for (int j = 0; j < kDynamicCount; ++j) RefreshDynamicObject(world, j);
+}
+
+void RunVisibilityPass(World& world) {
+    const int cell = CellIndex(world.iViewCellX, world.iViewCellY, world.iViewCellZ);
+    if (world.O.Test(static_cast<unsigned>(cell))) {
+        // Inside a solid object: only the viewpoint cell's objects can be seen.
+        HandleVisibleCell(world, 0, 0, 0);
+        return;
+    }
+    int end[3];
+    for (int k = 0; k < 3; ++k) end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
+    WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
+}
+
+FrameCounts ResetGridAndCount(World& world, double fps) {
+    world.H.ClearAll();
+    world.O.ClearAll();
+    world.O.CopyFrom(world.Os);
+    FrameCounts counts;
+    for (int i = 0; i < kObjectCount; ++i) {
+        counts.iPvs += world.PVS[i] != 0;
+        counts.iPvsVf += world.PVSVF[i] != 0;
+    }
+    if (world.iFrame > 100) {
+        world.fFpsSum = static_cast<float>(world.fFpsSum + fps);
+        world.iFpsSamples = world.iFpsSamples + 1;
+        counts.fFpsAverage = world.fFpsSum / world.iFpsSamples;
+    }
+    return counts;
+}
+
+void AdvanceFrame(World& world) {
+    if (world.bObjectMotion)
+        for (int j = 0; j < kDynamicCount; ++j) MoveObject(world.disks[j]);
+    std::memset(world.PVS, 0, kObjectCount);
+    std::memset(world.PVSVF, 0, kObjectCount);
+    world.iFrame = world.iFrame + 1;
+}
+
+FrameCounts RunFrame(World& world, double fps) {
+    BeginFrame(world);
+    RunVisibilityPass(world);
+    FrameCounts counts = ResetGridAndCount(world, fps);
+    AdvanceFrame(world);
+    return counts;
+}
+
+void StartFpsMeter(FpsMeter& meter, ClockFn clock) {
+    meter.iFrameCount = 0;
+    meter.iReferenceTime = clock();
+}
+
+double UpdateFpsMeter(FpsMeter& meter, ClockFn clock) {
+    meter.iFrameCount += 1;
+    meter.iCurrentTime = clock();
+    const int elapsed = meter.iCurrentTime - meter.iReferenceTime;
+    if (elapsed >= 500) {
+        meter.fReading = meter.iFrameCount / (elapsed * 0.001);
+        meter.iFrameCount = 0;
+        meter.iReferenceTime = clock();  // a second, fresh reading of the clock
+    }
+    return meter.fReading;
+}
+
+}  // namespace gridcull

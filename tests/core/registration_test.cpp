@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <tuple>
+
+#include "TestWorld.h"
+#include "grid/Grid.h"
+#include "visibility/Frame.h"
+
+using namespace gridcull;
+
+namespace {
+
+int CellsHolding(const World& w, int j) {
+    int n = 0;
+    for (int c = 0; c < kCellCount; ++c) n += w.I[c].contains(j);
+    return n;
+}
+
+int ColumnSetsHolding(const World& w, int j) {
+    int n = 0;
+    for (int c = 0; c < kColumnCount; ++c) n += w.TxyN[c].contains(j) + w.TyzN[c].contains(j) + w.TxzN[c].contains(j);
+    return n;
+}
+
+// Sets and bits of one object's outline agree on every plane.
+void ExpectFootprintConsistent(const World& w, int j) {
+    for (int c = 0; c < kColumnCount; ++c) {
+        ASSERT_EQ(w.Txy[j].Test(c), w.TxyN[c].contains(j)) << "xy " << c;
+        ASSERT_EQ(w.Tyz[j].Test(c), w.TyzN[c].contains(j)) << "yz " << c;
+        ASSERT_EQ(w.Txz[j].Test(c), w.TxzN[c].contains(j)) << "xz " << c;
+    }
+}
+
+}  // namespace
+
+TEST(RegisterObject, CoversTheRoundedCubeAndBothCentreCells) {
+    auto w = test::MakeEmptyWorld();
+    test::PlaceDynamic(*w, 5, 10.4f, 20.6f, 30.5f, 0, 0, 0, 1.2f);
+    RegisterObject(*w, 5, false, false);
+    EXPECT_EQ(w->disks[5].iCellCount, 66);
+    EXPECT_EQ(CellsHolding(*w, 5), 64);
+    EXPECT_TRUE(w->I[CellIndex(9, 19, 29)].contains(5));
+    EXPECT_TRUE(w->I[CellIndex(12, 22, 32)].contains(5));  // rnd(31.7) = 32
+    EXPECT_FALSE(w->I[CellIndex(13, 22, 32)].contains(5));
+    EXPECT_FALSE(w->I[CellIndex(12, 22, 33)].contains(5));
+
+    // Registering again at the same place changes nothing.
+    RegisterObject(*w, 5, false, false);
+    EXPECT_EQ(w->disks[5].iCellCount, 66);
+    EXPECT_EQ(CellsHolding(*w, 5), 64);
+
+    // Remove-only takes it out everywhere; a second one is harmless.
+    RegisterObject(*w, 5, false, true);
+    EXPECT_EQ(CellsHolding(*w, 5), 0);
+    RegisterObject(*w, 5, false, true);
+    EXPECT_EQ(CellsHolding(*w, 5), 0);
+}
+
+TEST(RegisterObject, ClipsToTheGrid) {
+    auto w = test::MakeEmptyWorld();
+    test::PlaceDynamic(*w, 1, 0.2f, 69.0f, 35.0f, 0, 0, 0, 2.0f);
+    RegisterObject(*w, 1, false, false);
+    // x -2..2 -> 0..2, y 67..71 -> 67..69, z 33..37: 3 * 3 * 5 cells + 2 centres.
+    EXPECT_EQ(w->disks[1].iCellCount, 47);
+    EXPECT_EQ(CellsHolding(*w, 1), 45);
+
+    test::PlaceDynamic(*w, 2, 100, 100, 100, 0, 0, 0, 3);
+    RegisterObject(*w, 2, false, false);
+    EXPECT_EQ(w->disks[2].iCellCount, 0);
+    EXPECT_EQ(CellsHolding(*w, 2), 0);
+}
+
+TEST(RegisterObject, OccluderCellsLieWhollyInsideTheSphere) {
+    auto w = test::MakeEmptyWorld();
+    // Radius 1 on a cell centre: only that cell (corners sqrt(0.75) away).
+    test::PlaceDynamic(*w, 3, 20, 20, 20, 0, 0, 0, 1.0f);
+    RegisterObject(*w, 3, false, false);
+    EXPECT_EQ(w->O.Count(), 1);
+    EXPECT_TRUE(w->O.Test(CellIndex(20, 20, 20)));
+    EXPECT_TRUE(w->Os.IsEmpty());
+
+    // A corner exactly on the sphere counts: radius sqrt(0.75) = all corners on it.
+    w->O.ClearAll();
+    test::PlaceDynamic(*w, 4, 30, 30, 30, 0, 0, 0, 0.8660254f);
+    w->disks[4].fRadius = std::sqrt(0.75f);
+    RegisterObject(*w, 4, false, false);
+    bool onSphere = 3 * 0.25 <= static_cast<double>(w->disks[4].fRadius * w->disks[4].fRadius);
+    EXPECT_EQ(w->O.Test(CellIndex(30, 30, 30)), onSphere);
+
+    // Static registrations go to Os and are never removed.
+    w->O.ClearAll();
+    test::PlaceDynamic(*w, 300, 40, 40, 40, 0, 0, 0, 2.5f);
+    RegisterObject(*w, 300, true, false);
+    EXPECT_TRUE(w->O.IsEmpty());
+    // |d| + 0.5 <= 2.5 on two axes and on the third: 3 x 3 x 3 minus corners that miss.
+    int count = 0;
+    for (int z = 37; z <= 43; ++z)
+        for (int y = 37; y <= 43; ++y)
+            for (int x = 37; x <= 43; ++x) {
+                double far = 0;
+                for (int d : {x - 40, y - 40, z - 40}) far += (std::abs(d) + 0.5) * (std::abs(d) + 0.5);
+                bool inside = far <= 6.25;
+                ASSERT_EQ(w->Os.Test(CellIndex(x, y, z)), inside) << x << "," << y << "," << z;
+                count += inside;
+            }
+    EXPECT_EQ(w->Os.Count(), count);
+    EXPECT_GT(count, 1);
+}
+
+TEST(InsertTbv, OutlineOfAFarVolumeHasSeventyTwoColumnsPerPlane) {
+    auto w = test::MakeEmptyWorld();
+    w->fViewX = w->fViewY = w->fViewZ = 1000;                              // far away
+    test::PlaceDynamic(*w, 7, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 0, 4.06f);  // speed 0.5
+    SceneObject& o = w->disks[7];
+    o.fTbvOrigin[0] = 20.7f;
+    o.fTbvOrigin[1] = 30.2f;
+    o.fTbvOrigin[2] = 40.9f;
+    o.iTbvStartFrame = 100;
+    o.iTbvEndFrame = 110;
+    InsertTbv(*w, 7);
+    EXPECT_EQ(o.fTbvHalfSize, 9);
+    EXPECT_EQ(o.iTbvEndFrame, 110);
+    EXPECT_EQ(w->Txy[7].Count(), 72);
+    EXPECT_TRUE(w->Txy[7].Test(XyColumn(11, 21)));
+    EXPECT_TRUE(w->Txy[7].Test(XyColumn(29, 39)));
+    EXPECT_TRUE(w->Txy[7].Test(XyColumn(20, 21)));
+    EXPECT_FALSE(w->Txy[7].Test(XyColumn(20, 30)));  // inside the square
+    EXPECT_FALSE(w->Txy[7].Test(XyColumn(10, 21)));
+    EXPECT_EQ(w->Tyz[7].Count(), 72);
+    EXPECT_EQ(w->Txz[7].Count(), 72);
+    ExpectFootprintConsistent(*w, 7);
+
+    RemoveTbv(*w, 7);
+    EXPECT_TRUE(w->Txy[7].IsEmpty());
+    EXPECT_TRUE(w->Tyz[7].IsEmpty());
+    EXPECT_TRUE(w->Txz[7].IsEmpty());
+    EXPECT_EQ(ColumnSetsHolding(*w, 7), 0);
+}
+
+TEST(InsertTbv, SizeCapShortensTheInterval) {
+    auto w = test::MakeEmptyWorld();
+    w->fViewX = w->fViewY = w->fViewZ = 1000;
+    test::PlaceDynamic(*w, 8, 35, 35, 35, 2.0f, 0, 0, 5);
+    SceneObject& o = w->disks[8];
+    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = 35;
+    o.iTbvStartFrame = 50;
+    o.iTbvEndFrame = 60;
+    InsertTbv(*w, 8);
+    EXPECT_EQ(o.fTbvHalfSize, 15);
+    EXPECT_EQ(o.iTbvEndFrame, 55);
+}
+
+TEST(InsertTbv, ViewpointRuleKeepsTheViewerOutside) {
+    auto w = test::MakeEmptyWorld();
+    test::PlaceDynamic(*w, 9, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 0, 4.06f);
+    SceneObject& o = w->disks[9];
+    o.fTbvOrigin[0] = 20.7f;
+    o.fTbvOrigin[1] = 30.2f;
+    o.fTbvOrigin[2] = 40.9f;
+    o.iTbvStartFrame = 100;
+    o.iTbvEndFrame = 110;
+    w->fViewX = 26;  // 6 cells from the centre cell (20, 30, 40)
+    w->fViewY = 30;
+    w->fViewZ = 40;
+    InsertTbv(*w, 9);
+    // t = trunc(6 / sqrt 3) - 1 = 2 < R, so t = trunc(R) = 4 and the end moves
+    // to rnd((4 - 4.06) / 0.5 + 100) = 100.
+    EXPECT_EQ(o.fTbvHalfSize, 4);
+    EXPECT_EQ(o.iTbvEndFrame, 100);
+    EXPECT_EQ(w->Txy[9].Count(), 32);
+}
+
+TEST(InsertTbv, VolumeNearAFaceKeepsOnlyItsInGridPart) {
+    auto w = test::MakeEmptyWorld();
+    w->fViewX = w->fViewY = w->fViewZ = 1000;
+    test::PlaceDynamic(*w, 10, 3.5f, 30.5f, 30.5f, 0.3f, 0.4f, 0, 4.06f);
+    SceneObject& o = w->disks[10];
+    o.fTbvOrigin[0] = 3.5f;
+    o.fTbvOrigin[1] = 30.5f;
+    o.fTbvOrigin[2] = 30.5f;
+    o.iTbvStartFrame = 0;
+    o.iTbvEndFrame = 10;
+    InsertTbv(*w, 10);
+    ASSERT_EQ(o.fTbvHalfSize, 9);
+    // xy square x -6..12, y 21..39: the edge x = -6 is gone, rows clipped to 0..12.
+    EXPECT_FALSE(w->Txy[10].Test(XyColumn(0, 30)));
+    EXPECT_TRUE(w->Txy[10].Test(XyColumn(0, 21)));
+    EXPECT_TRUE(w->Txy[10].Test(XyColumn(12, 30)));
+    EXPECT_EQ(w->Txy[10].Count(), 13 * 2 + 17);
+    ExpectFootprintConsistent(*w, 10);
+    RemoveTbv(*w, 10);
+    EXPECT_EQ(ColumnSetsHolding(*w, 10), 0);
+}
+
+// A motionless object: no division by zero, no overflow; the volume is the
+// object itself and runs out at the next frame when the viewer is near it.
+TEST(InsertTbv, ZeroSpeedStaysFiniteAndRunsOutWhenTheViewerIsNear) {
+    auto w = test::MakeEmptyWorld();
+    w->fViewX = w->fViewY = w->fViewZ = 1000;
+    test::PlaceDynamic(*w, 11, 30, 30, 30, 0, 0, 0, 4.9f);
+    SceneObject& o = w->disks[11];
+    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = 30;
+    o.iTbvStartFrame = 20;
+    o.iTbvEndFrame = 40;
+    InsertTbv(*w, 11);
+    EXPECT_EQ(o.fTbvHalfSize, 5);  // rnd(R), no cap
+    EXPECT_EQ(o.iTbvEndFrame, 40);
+    RemoveTbv(*w, 11);
+
+    w->fViewX = 33;
+    w->fViewY = w->fViewZ = 30;
+    o.iTbvEndFrame = 40;
+    InsertTbv(*w, 11);
+    EXPECT_EQ(o.fTbvHalfSize, 4);   // trunc(R)
+    EXPECT_EQ(o.iTbvEndFrame, 20);  // t <= R: gone at the next frame
+    ExpectFootprintConsistent(*w, 11);
+}
+
+// The viewpoint rule can end an interval long before it starts. Renewals
+// must treat that as an empty interval: the volume never shrinks below the
+// object and its outline stays on the grid.
+TEST(RefreshDynamicObject, SlowObjectNextToTheViewerKeepsAValidVolume) {
+    auto w = test::MakeEmptyWorld();
+    w->fViewX = 30;
+    w->fViewY = 30;
+    w->fViewZ = 33;
+    test::PlaceDynamic(*w, 12, 30, 30, 30, 0.005f, 0, 0, 4.9f);
+    w->PVS[12] = 1;  // first frame: registered exactly
+    SceneObject& o = w->disks[12];
+    o.iTbvStartFrame = 0;
+    o.iTbvEndFrame = 40;
+    for (int frame = 0; frame < 400; ++frame) {
+        w->iFrame = frame;
+        RefreshDynamicObject(*w, 12);
+        w->PVS[12] = 0;
+        if (frame == 0) continue;
+        ASSERT_EQ(o.bInTemporalVolume, 1);
+        ASSERT_GE(o.fTbvHalfSize, 4) << "frame " << frame;
+        const int cx = static_cast<int>(o.fTbvOrigin[0]), cy = static_cast<int>(o.fTbvOrigin[1]);
+        ASSERT_TRUE(w->Txy[12].Test(XyColumn(cx - static_cast<int>(o.fTbvHalfSize), cy))) << "frame " << frame;
+        ASSERT_GT(o.iTbvEndFrame, frame - 1000) << "frame " << frame;
+        o.fPosition[0] += o.fVelocity[0];
+    }
+    EXPECT_EQ(CellsHolding(*w, 12), 0);
+    ExpectFootprintConsistent(*w, 12);
+}

@@ -40,7 +40,8 @@ public:
         int pos = static_cast<int>(p - data);
         if (pos < size_ && *p == i) return;
         if (size_ == capacity_) data = Grow();
-        std::memmove(data + pos + 1, data + pos, sizeof(int) * (size_ - pos));
+        // A handful of entries: a plain shift beats a call to memmove.
+        for (int k = size_; k > pos; --k) data[k] = data[k - 1];
         data[pos] = i;
         ++size_;
     }
@@ -51,8 +52,8 @@ public:
         int* p = LowerBoundIn(data, i);
         int pos = static_cast<int>(p - data);
         if (pos == size_ || *p != i) return 0;
-        std::memmove(data + pos, data + pos + 1, sizeof(int) * (size_ - pos - 1));
         --size_;
+        for (int k = pos; k < size_; ++k) data[k] = data[k + 1];
         return 1;
     }
 

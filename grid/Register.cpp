@@ -41,8 +41,12 @@ inline void ClipToGrid(int& lo, int& hi) {
 
 void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     SceneObject& o = world.disks[j];
-    if (!bStatic) EraseRecordedCells(world, o, j);
-    if (bRemoveOnly) return;
+    if (!bStatic && !o.bCellsRemoved) EraseRecordedCells(world, o, j);
+    if (bRemoveOnly) {
+        o.bCellsRemoved = 1;
+        return;
+    }
+    o.bCellsRemoved = 0;
     o.iCellCount = 0;
 
     const float X = o.fPosition[0], Y = o.fPosition[1], Z = o.fPosition[2];

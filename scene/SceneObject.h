@@ -26,6 +26,9 @@ struct SceneObject {
     float fTbvHalfSize;                       // half edge t of the volume cube, an integer
     float fCells[kMaxObjectCells][3];         // removal list of the last registration
     int iCellCount = 0;
+    // Set by a remove-only registration: the cells of fCells no longer hold
+    // the object, so the next registration need not erase them again.
+    unsigned char bCellsRemoved = 0;
 };
 
 }  // namespace gridcull

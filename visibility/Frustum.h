@@ -32,4 +32,24 @@ int PointInFrustum(const World& world, const float p[3], FrustumClamp& clamp);
 void FrustumRayHit(const World& world, float result[3], const float origin[3], const float direction[3],
                    FrustumClamp& clamp);
 
+// Clamps offset s from viewpoint cell coordinate v into the grid on one axis.
+inline int ClampOffsetIntoGrid(int s, int v) {
+    if (v + s > kGridSize - 1) s = kGridSize - 1 - v;
+    if (v + s < 0) s = -v;
+    return s;
+}
+
+// Where a run of cells from origin (an offset from the viewpoint cell) along
+// one axis toward the shell corner at offset corner ends: at the corner when
+// it lies inside the frustum, else at the last offset before a ray cast from
+// origin in direction (+1 or -1) leaves the frustum, truncated toward zero;
+// at the grid's boundary when that end lies outside the grid.
+struct AxisRunEnd {
+    int iLimit;
+    int iCorner;         // the corner lies strictly inside the frustum
+    int iClamped;        // the end lay outside the grid; iLimit is the boundary
+    FrustumClamp clamp;  // the evaluation's outside flags on every axis
+};
+void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end);
+
 }  // namespace gridcull

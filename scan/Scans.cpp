@@ -1,0 +1,147 @@
+// Row and cap scans: which cells of a shell are tested, and in what order.
+//
+// Every member of each family runs the same algorithm; a member is only its
+// axes. F is the front axis (the front face lies at f = +-d on it) and delta
+// the direction along F away from the front face. A row scan runs along R on
+// the row W = w of the front face, then turns around the shell edge and runs
+// along F on the side face. A cap scan covers the face P = p beyond an edge of
+// the front face, in rows stacked along R, each running along F.
+//
+// Every run starts inside the grid and stops where the frustum or the grid
+// ends, whichever comes first. Runs may reach past the shell; the cell test
+// ignores those cells.
+#include <cstdlib>
+
+#include "grid/Grid.h"
+#include "scan/Scan.h"
+#include "visibility/Frustum.h"
+
+namespace gridcull {
+
+namespace {
+
+struct ScanAxes {
+    int iFront;  // F
+    int iDelta;  // -1 for a front face at +d, +1 at -d
+    int iRun;    // R: run axis of a row scan, row axis of a cap scan
+    int iThird;  // W (row scan) or P (cap scan)
+    // When the front face's plane lies outside the grid, a guarded member
+    // skips a run along F whose frustum end lies short of the grid; an
+    // unguarded one still tests the run's cell at the grid boundary.
+    bool bGuard;
+};
+
+constexpr ScanAxes kScanAxes[kScanMemberCount] = {
+    {0, -1, 1, 2, true},   // kFaceXPos
+    {0, +1, 1, 2, true},   // kFaceXNeg
+    {1, -1, 0, 2, true},   // kFaceYPos
+    {1, +1, 0, 2, true},   // kFaceYNeg
+    {2, -1, 1, 0, true},   // kFaceZPos
+    {2, +1, 1, 0, true},   // kFaceZNeg
+    {0, -1, 1, 2, false},  // kEdgeXPos
+    {0, +1, 1, 2, false},  // kEdgeXNeg
+    {1, -1, 0, 2, true},   // kEdgeYPos
+    {1, +1, 0, 2, true},   // kEdgeYNeg
+    {0, -1, 2, 1, false},  // kYEdgeXPos
+    {0, +1, 2, 1, false},  // kYEdgeXNeg
+};
+
+int ViewCell(const World& world, int axis) {
+    return axis == 0 ? world.iViewCellX : axis == 1 ? world.iViewCellY : world.iViewCellZ;
+}
+
+// Tests cells along F from cell's front-face position away from the front
+// face, up to where a ray cast that way leaves the frustum or the grid. With
+// the front face's plane outside the grid the run starts at the grid boundary.
+void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
+    const int f = axes.iFront, delta = axes.iDelta;
+    const float origin[3] = {static_cast<float>(from[0]), static_cast<float>(from[1]), static_cast<float>(from[2])};
+    float direction[3] = {0, 0, 0};
+    direction[f] = static_cast<float>(delta);
+    float result[3];
+    FrustumClamp clamp;
+    FrustumRayHit(world, result, origin, direction, clamp);
+    const int end = static_cast<int>(clamp.iOutside[f] ? clamp.fClamp[f] : result[f]);
+
+    int cell[3] = {from[0], from[1], from[2]};
+    int q = cell[f];
+    if (faceOutside) {
+        const int v = ViewCell(world, f);
+        if (axes.bGuard) {
+            const float reach = static_cast<float>(v) + result[f];
+            if (delta < 0 ? !(reach < kGridSize) : !(reach >= 0)) return;
+        }
+        q = delta < 0 ? kGridSize - 1 - v : -v;
+    }
+    for (; (end - q) * delta >= 0; q += delta) {
+        cell[f] = q;
+        CellTest(world, cell[0], cell[1], cell[2]);
+    }
+}
+
+}  // namespace
+
+void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
+    const ScanAxes& axes = kScanAxes[m];
+    const int r = axes.iRun;
+    const int start[3] = {x, y, z};
+    const int d = std::abs(start[axes.iFront]);
+    // The ray origins keep the unclamped start.
+    AxisRunEnd low, high;
+    FindAxisRunEnd(world, start, r, -d, -1, low);
+    FindAxisRunEnd(world, start, r, d, +1, high);
+    const int s0 = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
+
+    int cell[3] = {x, y, z};
+    // Both runs include the start cell, except that a low run cut at the
+    // grid leaves it to the high run.
+    if (!faceOutside) {
+        for (int i = low.iClamped ? s0 - 1 : s0; i >= low.iLimit; --i) {
+            cell[r] = i;
+            CellTest(world, cell[0], cell[1], cell[2]);
+        }
+    }
+    // A corner inside the frustum means the row goes on around the edge.
+    if (low.iCorner && !low.iClamped) {
+        cell[r] = low.iLimit;
+        ScanAwayFromFront(world, axes, cell, faceOutside);
+    }
+    if (!faceOutside) {
+        for (int i = s0; i <= high.iLimit; ++i) {
+            cell[r] = i;
+            CellTest(world, cell[0], cell[1], cell[2]);
+        }
+    }
+    if (high.iCorner && !high.iClamped) {
+        cell[r] = high.iLimit;
+        ScanAwayFromFront(world, axes, cell, faceOutside);
+    }
+}
+
+void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, int /*startOutside*/) {
+    const ScanAxes& axes = kScanAxes[m];
+    const int r = axes.iRun;
+    int start[3] = {x, y, z};
+    const int d = std::abs(start[axes.iFront]);
+    // startOutside only repeats whether s lies outside the grid, and edge
+    // members get s clamped already; clamping inside the grid changes
+    // nothing, so s is clamped unconditionally.
+    start[r] = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
+    AxisRunEnd low, high;
+    FindAxisRunEnd(world, start, r, -d, -1, low);
+    FindAxisRunEnd(world, start, r, d, +1, high);
+
+    // Rows below s first, then s and the rows above; each row starts on the
+    // front face's edge row.
+    int cell[3] = {start[0], start[1], start[2]};
+    for (int i = start[r] - 1; i >= low.iLimit; --i) {
+        cell[r] = i;
+        ScanAwayFromFront(world, axes, cell, faceOutside);
+    }
+    for (int i = start[r]; i <= high.iLimit; ++i) {
+        cell[r] = i;
+        ScanAwayFromFront(world, axes, cell, faceOutside);
+    }
+}
+
+}  // namespace gridcull

@@ -1,0 +1,183 @@
+#include "visibility/Frustum.h"
+
+#include <cmath>
+
+namespace gridcull {
+
+namespace {
+
+// A ray that never crosses a plane, or crosses it behind its origin, stops
+// there at this parameter instead.
+constexpr float kNoCrossing = 3.4028235e38f;
+constexpr float kGridMax = static_cast<float>(kGridSize - 1);
+
+void Set(float out[3], float x, float y, float z) {
+    out[0] = x;
+    out[1] = y;
+    out[2] = z;
+}
+
+void Copy(float out[3], const float a[3]) { Set(out, a[0], a[1], a[2]); }
+
+void Add(float out[3], const float a[3], const float b[3]) { Set(out, a[0] + b[0], a[1] + b[1], a[2] + b[2]); }
+
+void Subtract(float out[3], const float a[3], const float b[3]) { Set(out, a[0] - b[0], a[1] - b[1], a[2] - b[2]); }
+
+void Cross(float out[3], const float a[3], const float b[3]) {
+    Set(out, a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]);
+}
+
+float SquaredLength(const float a[3]) { return a[0] * a[0] + a[1] * a[1] + a[2] * a[2]; }
+
+void Divide(float out[3], const float a[3], float s) { Set(out, a[0] / s, a[1] / s, a[2] / s); }
+
+float Dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Stores the plane with unit normal n through the point at.
+void StorePlane(float plane[4], const float n[3], const float at[3]) {
+    Set(plane, n[0], n[1], n[2]);
+    plane[3] = -Dot(n, at);
+}
+
+// Side plane through the viewpoint containing the far edge from -> to, moved
+// outward by half the extent of a cell along its normal.
+void StoreSidePlane(float plane[4], const float from[3], const float to[3], const float view[3]) {
+    float edge[3], back[3], n[3];
+    Subtract(edge, to, from);
+    Subtract(back, view, from);
+    Cross(n, edge, back);
+    Divide(n, n, std::sqrt(SquaredLength(n)));
+    const float e = 0.5f * (std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]));
+    float offset[3], at[3];
+    Set(offset, e * n[0], e * n[1], e * n[2]);
+    Add(at, view, offset);
+    StorePlane(plane, n, at);
+}
+
+// A point exactly on a plane is outside; so is a coordinate that is not a
+// number.
+int InsideAllPlanes(const World& world, const float p[3]) {
+    for (const float* plane : world.fFrustumPlane)
+        if (!(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0)) return 0;
+    return 1;
+}
+
+// Clamps grid point p to 0..69 per axis and reports the clamped coordinates
+// as offsets from the viewpoint cell.
+void ClampToGrid(const World& world, const float p[3], FrustumClamp& clamp) {
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    clamp.iAnyOutside = 0;
+    for (int k = 0; k < 3; ++k) {
+        float c = p[k];
+        clamp.iOutside[k] = 0;
+        if (c < 0) {
+            c = 0.0f;
+            clamp.iOutside[k] = clamp.iAnyOutside = 1;
+        } else if (c > kGridMax) {
+            c = kGridMax;
+            clamp.iOutside[k] = clamp.iAnyOutside = 1;
+        }
+        clamp.fClamp[k] = c - static_cast<float>(cell[k]);
+    }
+}
+
+}  // namespace
+
+void SetupFrustum(World& world) {
+    // The product with the double constant is formed in double, then kept
+    // as a float like every other quantity of the frustum.
+    const float t = static_cast<float>(std::tan(world.fFov * kDegToRad * 0.5));
+    const float n = world.fFarDist;
+    const float s = t * n;
+    const float* m = world.fViewMatrix;
+    float view[3];
+    Set(view, world.fViewX, world.fViewY, world.fViewZ);
+
+    const float camera[4][3] = {{-s, -s, n}, {s, s, n}, {s, -s, n}, {-s, s, n}};
+    for (int i = 0; i < 4; ++i) {
+        const float* c = camera[i];
+        float rotated[3];
+        Set(rotated, m[0] * c[0] + m[1] * c[1] + m[2] * c[2] + m[3], m[4] * c[0] + m[5] * c[1] + m[6] * c[2] + m[7],
+            m[8] * c[0] + m[9] * c[1] + m[10] * c[2] + m[11]);
+        Add(world.fFarCorner[i], rotated, view);
+    }
+    const float(&corner)[4][3] = world.fFarCorner;
+    StoreSidePlane(world.fFrustumPlane[0], corner[1], corner[2], view);  // +x
+    StoreSidePlane(world.fFrustumPlane[1], corner[0], corner[3], view);  // -x
+    StoreSidePlane(world.fFrustumPlane[2], corner[3], corner[1], view);  // +y
+    StoreSidePlane(world.fFrustumPlane[3], corner[2], corner[0], view);  // -y
+
+    // Near plane: faces back from the centre of the far rectangle, 0.001 in
+    // front of the viewpoint, or through it for fields wider than 90 degrees.
+    float sum[3], centre[3], back[3], u[3];
+    Add(sum, corner[0], corner[1]);
+    Set(centre, 0.5f * sum[0], 0.5f * sum[1], 0.5f * sum[2]);
+    Subtract(back, view, centre);
+    Divide(u, back, std::sqrt(SquaredLength(back)));
+    const float k = world.fFov > 90 ? 0.0f : -0.001f;
+    float offset[3], at[3];
+    Set(offset, k * u[0], k * u[1], k * u[2]);
+    Add(at, view, offset);
+    StorePlane(world.fFrustumPlane[4], u, at);
+}
+
+int PointInFrustum(const World& world, const float p[3], FrustumClamp& clamp) {
+    ClampToGrid(world, p, clamp);
+    return InsideAllPlanes(world, p);
+}
+
+void FrustumRayHit(const World& world, float result[3], const float origin[3], const float direction[3],
+                   FrustumClamp& clamp) {
+    float view[3], o[3];
+    Set(view, world.fViewX, world.fViewY, world.fViewZ);
+    Add(o, origin, view);
+
+    float crossing = kNoCrossing;
+    for (const float* plane : world.fFrustumPlane) {
+        const float along = Dot(plane, direction);
+        // A ray parallel to the plane never stops at it.
+        float t = along != 0 ? -(Dot(plane, o) + plane[3]) / along : kNoCrossing;
+        if (!(t >= 0)) t = kNoCrossing;
+        if (t < crossing) crossing = t;
+    }
+
+    // The crossing lies on a plane, where rounding decides the side; the
+    // point one unit back along the ray confirms that the ray was inside.
+    float hit[3], hitGrid[3], backGrid[3];
+    Set(hit, origin[0] + crossing * direction[0], origin[1] + crossing * direction[1],
+        origin[2] + crossing * direction[2]);
+    Add(hitGrid, hit, view);
+    Subtract(backGrid, hitGrid, direction);
+    if (InsideAllPlanes(world, hitGrid) || InsideAllPlanes(world, backGrid))
+        Copy(result, hit);
+    else
+        Copy(result, origin);
+
+    float grid[3];
+    Add(grid, result, view);
+    ClampToGrid(world, grid, clamp);
+}
+
+void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
+    end.iCorner = PointInFrustum(world, point, end.clamp);
+    float hit[3];
+    if (!end.iCorner) {
+        const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
+                               static_cast<float>(origin[2])};
+        float ray[3] = {0, 0, 0};
+        ray[axis] = static_cast<float>(direction);
+        FrustumRayHit(world, hit, from, ray, end.clamp);
+    }
+    end.iClamped = end.clamp.iOutside[axis];
+    // A clamped end may lie anywhere beyond the grid, up to the largest float;
+    // only an end inside the grid is converted.
+    if (end.iClamped)
+        end.iLimit = static_cast<int>(end.clamp.fClamp[axis]);
+    else
+        end.iLimit = end.iCorner ? corner : static_cast<int>(hit[axis]);
+}
+
+}  // namespace gridcull

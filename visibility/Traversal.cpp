@@ -1,0 +1,226 @@
+#include "visibility/Traversal.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "grid/Grid.h"
+#include "scan/Scan.h"
+#include "visibility/FaceOcclusion.h"
+#include "visibility/Frustum.h"
+
+namespace gridcull {
+
+namespace {
+
+constexpr int kNoFaceBound = 512;
+
+// Row and cap scan members of a front face, by axis: the +D member, then -D.
+constexpr ScanMember kFaceMembers[3][2] = {{kFaceXPos, kFaceXNeg}, {kFaceYPos, kFaceYNeg}, {kFaceZPos, kFaceZNeg}};
+
+void ViewCell(const World& world, int cell[3]) {
+    cell[0] = world.iViewCellX;
+    cell[1] = world.iViewCellY;
+    cell[2] = world.iViewCellZ;
+}
+
+void BeginShell(World& world, int d) {
+    std::fill_n(world.iFaceUMin, 6, kNoFaceBound);
+    std::fill_n(world.iFaceVMin, 6, kNoFaceBound);
+    std::fill_n(world.iFaceUMax, 6, 0);
+    std::fill_n(world.iFaceVMax, 6, 0);
+    world.iDist = d;
+    world.bShellOccluded = d == 0 ? 0 : 1;
+    world.iFaceStride = 2 * d + 3;
+}
+
+// True when the frustum's section of the shell lies wholly beyond the grid
+// along this ray: the walk point lies outside the grid on the side the ray
+// starts from, and the ray's end is still outside on that side.
+bool SectionBeyondGrid(const World& world, const int walk[3], int axis, int direction, const AxisRunEnd& end) {
+    int cell[3];
+    ViewCell(world, cell);
+    const int v = cell[axis];
+    const int start = v + walk[axis];
+    if (direction < 0 ? start <= kGridSize - 1 : start >= 0) return false;
+    const int boundary = direction < 0 ? kGridSize - 1 - v : -v;
+    return !end.iCorner && end.iClamped && end.iLimit == boundary;
+}
+
+// Walk point on one face of the shell: the front face is cut into rows across
+// the row axis, each handed to a row scan by the cell where it crosses the
+// line through the walk point; where the frustum reaches past an edge of the
+// front face along the row axis, the face beyond it goes to a cap scan.
+// Returns false when the shell is abandoned.
+bool ScanFrontFace(World& world, const int walk[3], int front, int row) {
+    const int d = world.iDist;
+    const int third = 3 - front - row;
+    int cell[3];
+    ViewCell(world, cell);
+
+    AxisRunEnd low, high;
+    FindAxisRunEnd(world, walk, row, -d, -1, low);
+    if (SectionBeyondGrid(world, walk, row, -1, low)) return false;
+    FindAxisRunEnd(world, walk, row, d, +1, high);
+    if (SectionBeyondGrid(world, walk, row, +1, high)) return false;
+
+    // The front axis and the third axis keep the walk point's coordinates in
+    // both evaluations, so either one's flags say whether those lie outside.
+    const int faceOutside = high.clamp.iOutside[front];
+    const int startOutside = high.clamp.iOutside[third];
+    const ScanMember member = kFaceMembers[front][walk[front] > 0 ? 0 : 1];
+    const int s = ClampOffsetIntoGrid(walk[row], cell[row]);
+
+    int at[3] = {walk[0], walk[1], walk[2]};
+    // The rows at -d and +d are the caps' edge rows: a cap scan covers them.
+    const int lowCap = low.iCorner && !low.iClamped;
+    const int highCap = high.iCorner && !high.iClamped;
+    for (int r = s - 1; r >= low.iLimit + lowCap; --r) {
+        at[row] = r;
+        ScanRow(world, member, at[0], at[1], at[2], faceOutside);
+    }
+    if (lowCap && s > -d && InGrid(cell[row] - d)) {
+        at[row] = -d;
+        ScanCap(world, member, at[0], at[1], at[2], faceOutside, startOutside);
+    }
+    for (int r = s; r <= high.iLimit - highCap; ++r) {
+        at[row] = r;
+        ScanRow(world, member, at[0], at[1], at[2], faceOutside);
+    }
+    if (highCap && InGrid(cell[row] + d)) {
+        at[row] = d;
+        ScanCap(world, member, at[0], at[1], at[2], faceOutside, startOutside);
+    }
+    return true;
+}
+
+// Walk point on an edge (or corner) of the shell: rows of the face on axis
+// face, from the edge at the walk point's row coordinate r0 toward -r0; the
+// face at the edge itself and the one at -r0 (when the frustum reaches it) go
+// to cap scans. Returns false when the shell is abandoned.
+bool ScanFromEdge(World& world, const int walk[3], int face, int row, ScanMember member) {
+    int cell[3];
+    ViewCell(world, cell);
+    const int r0 = walk[row];
+    const int toward = r0 > 0 ? -1 : 1;
+
+    AxisRunEnd farEnd;
+    FindAxisRunEnd(world, walk, row, -r0, toward, farEnd);
+    if (SectionBeyondGrid(world, walk, row, toward, farEnd)) return false;
+
+    int capAt[3], rowAt[3] = {walk[0], walk[1], walk[2]};
+    for (int k = 0; k < 3; ++k) capAt[k] = ClampOffsetIntoGrid(walk[k], cell[k]);
+    capAt[face] = walk[face];
+    const int faceOutside = InGrid(cell[face] + walk[face]) ? 0 : 1;
+    const int e = capAt[row];
+
+    const int farCap = farEnd.iCorner && !farEnd.iClamped;
+    const int last = farEnd.iLimit - (farCap ? toward : 0);
+    for (int r = e + toward; (last - r) * toward >= 0; r += toward) {
+        rowAt[row] = r;
+        ScanRow(world, member, rowAt[0], rowAt[1], rowAt[2], faceOutside);
+    }
+    if (farCap) {
+        capAt[row] = -r0;
+        ScanCap(world, member, capAt[0], capAt[1], capAt[2], faceOutside, 0);
+    }
+    // The edge row lies on the face at r0 unless clamping moved it into the
+    // face's interior.
+    if (e == r0) {
+        capAt[row] = e;
+        ScanCap(world, member, capAt[0], capAt[1], capAt[2], faceOutside, 0);
+    } else {
+        rowAt[row] = e;
+        ScanRow(world, member, rowAt[0], rowAt[1], rowAt[2], faceOutside);
+    }
+    return true;
+}
+
+// Outlines and propagates every face marked on this shell, then clears the
+// marks for the next shell. The marks of shell 1 are cleared unpropagated,
+// which can only hide less.
+void PropagateShellFaces(World& world) {
+    // Only grid cells mark a face, so a marked shell has d <= 69 and its
+    // stride^2 entries stay far inside the map.
+    const int entries = world.iFaceStride * world.iFaceStride;
+    for (int k = 0; k < 6; ++k) {
+        if (!world.bFaceMarked[k]) continue;
+        // A face found wholly covered earlier in the frame already hides
+        // everything its later shells could.
+        if (world.iDist != 1 && !world.bFaceDone[k]) {
+            const FacePropagatorFn FacePropagator = kPropagateFace[k];
+            world.fFaceUMin = static_cast<float>(world.iFaceUMin[k]);
+            world.fFaceUMax = static_cast<float>(world.iFaceUMax[k]);
+            world.fFaceVMin = static_cast<float>(world.iFaceVMin[k]);
+            world.fFaceVMax = static_cast<float>(world.iFaceVMax[k]);
+            world.iFace = k;
+            ExtractFaceOutline(world, world.FaceMap[k], world.iFaceStride);
+            FacePropagator(world);
+            world.bFaceDone[k] = world.bFaceFull;
+        }
+        std::fill_n(world.FaceMap[k], entries, 0);
+        world.bFaceMarked[k] = 0;
+    }
+}
+
+}  // namespace
+
+void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, int endY, int endZ) {
+    const int delta[3] = {endX - startX, endY - startY, endZ - startZ};
+    int step[3], extent[3];
+    for (int k = 0; k < 3; ++k) {
+        step[k] = delta[k] < 0 ? -1 : 1;
+        extent[k] = std::abs(delta[k]);
+    }
+    const int drive = extent[0] >= extent[1] && extent[0] >= extent[2] ? 0 : extent[1] >= extent[2] ? 1 : 2;
+    const int minor[2] = {(drive + 1) % 3, (drive + 2) % 3};
+    int error[2];
+    for (int j = 0; j < 2; ++j) error[j] = 2 * extent[minor[j]] - extent[drive];
+
+    // The driving coordinate advances by one per step and the minor ones
+    // never overtake it, so step i lands on shell i: shells are visited front
+    // to back, each once.
+    int point[3] = {0, 0, 0};
+    for (int i = 0; i < extent[drive]; ++i) {
+        TraverseShell(world, point[0], point[1], point[2]);
+        if (world.bShellOccluded) return;
+        for (int j = 0; j < 2; ++j) {
+            if (error[j] > 0) {
+                point[minor[j]] += step[minor[j]];
+                error[j] -= 2 * extent[drive];
+            }
+            error[j] += 2 * extent[minor[j]];
+        }
+        point[drive] += step[drive];
+    }
+    TraverseShell(world, point[0], point[1], point[2]);
+}
+
+void TraverseShell(World& world, int a, int b, int c) {
+    const int walk[3] = {a, b, c};
+    const int ax = std::abs(a), ay = std::abs(b), az = std::abs(c);
+    BeginShell(world, std::max(ax, std::max(ay, az)));
+
+    // One dominant coordinate: the walk point lies inside one face. The row
+    // axis is z for the x and y faces and x for the z faces.
+    bool scanned = true;
+    if (ax > ay && ax > az)
+        scanned = ScanFrontFace(world, walk, 0, 2);
+    else if (ay > ax && ay > az)
+        scanned = ScanFrontFace(world, walk, 1, 2);
+    else if (az > ax && az > ay)
+        scanned = ScanFrontFace(world, walk, 2, 0);
+    // Edges, in this order, so a corner of the shell counts as an x-z edge.
+    else if (a != 0 && c != 0 && ax == az)
+        scanned = ScanFromEdge(world, walk, 0, 2, a > 0 ? kEdgeXPos : kEdgeXNeg);
+    else if (b != 0 && c != 0 && ay == az)
+        scanned = ScanFromEdge(world, walk, 1, 2, b > 0 ? kEdgeYPos : kEdgeYNeg);
+    else if (a != 0 && ax == ay)
+        scanned = ScanFromEdge(world, walk, 0, 1, a > 0 ? kYEdgeXPos : kYEdgeXNeg);
+    // Otherwise d = 0: the viewpoint cell itself is never tested.
+
+    // An abandoned shell scanned nothing and keeps bShellOccluded set, which
+    // ends the walk.
+    if (scanned) PropagateShellFaces(world);
+}
+
+}  // namespace gridcull

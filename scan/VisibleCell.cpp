@@ -1,0 +1,66 @@
+#include <algorithm>
+
+#include "grid/Grid.h"
+#include "scan/Scan.h"
+
+namespace gridcull {
+
+namespace {
+
+// Number of the three outline bits of dynamic object j that a cell's
+// columns hit: two or three exactly when the cell lies on the surface of j's
+// temporal bounding volume.
+inline int OutlineHits(const World& world, int j, int xy, int yz, int xz) {
+    return static_cast<int>(world.Txy[j].Test(static_cast<unsigned>(xy))) +
+           static_cast<int>(world.Tyz[j].Test(static_cast<unsigned>(yz))) +
+           static_cast<int>(world.Txz[j].Test(static_cast<unsigned>(xz)));
+}
+
+}  // namespace
+
+void HandleVisibleCell(World& world, int a, int b, int c) {
+    const int x = world.iViewCellX + a;
+    const int y = world.iViewCellY + b;
+    const int z = world.iViewCellZ + c;
+
+    const bool draw = world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility;
+    for (int k : world.I[CellIndex(x, y, z)]) {
+        if (world.PVS[k]) continue;
+        if (draw) world.pfnDrawObject(world, world.disks[k], world.pDrawContext);
+        world.PVS[k] = 1;
+    }
+
+    const int xy = XyColumn(x, y), yz = YzColumn(y, z), xz = XzColumn(x, z);
+    const ObjectSet* sets[3] = {&world.TxyN[xy], &world.TyzN[yz], &world.TxzN[xz]};
+    // A surface cell lies in at least two of the sets, so one of any two of
+    // them holds every candidate; walk the two smallest.
+    std::sort(sets, sets + 3, [](const ObjectSet* p, const ObjectSet* q) { return p->size() < q->size(); });
+    if (sets[1]->empty()) return;
+
+    // Collect first: RemoveTbv erases the object from the very sets walked here.
+    int refreshList[kDynamicCount];
+    int refreshCount = 0;
+    const int *p = sets[0]->begin(), *pEnd = sets[0]->end();
+    const int *q = sets[1]->begin(), *qEnd = sets[1]->end();
+    while (p != pEnd || q != qEnd) {
+        // Sorted merge: an object in both sets is looked at once.
+        int j;
+        if (q == qEnd || (p != pEnd && *p < *q)) {
+            j = *p++;
+        } else {
+            if (p != pEnd && *p == *q) ++p;
+            j = *q++;
+        }
+        // Only dynamic objects have outlines; refreshList holds them all.
+        if (j < kDynamicCount && OutlineHits(world, j, xy, yz, xz) >= 2) refreshList[refreshCount++] = j;
+    }
+
+    for (int i = 0; i < refreshCount; ++i) {
+        const int j = refreshList[i];
+        RegisterObject(world, j, false, false);
+        RemoveTbv(world, j);
+        world.disks[j].bInTemporalVolume = 0;
+    }
+}
+
+}  // namespace gridcull

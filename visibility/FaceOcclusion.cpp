@@ -1,0 +1,366 @@
+#include "visibility/FaceOcclusion.h"
+
+#include <algorithm>
+
+#include "grid/Grid.h"
+
+namespace gridcull {
+
+namespace {
+
+constexpr int kAxisStride[3] = {1, kGridSize, kColumnCount};
+
+// A shell face as data. The offset of a face cell on grid axis iU is
+// iUSign * (u - D), likewise for v; the face plane lies iFrontSign * d from
+// the viewpoint cell on iFront. Face 0 ends a band at the stop rows of the
+// band it enters; the others take the stop rows of the band they leave and
+// draw the last row of a sweep once more.
+struct FaceAxes {
+    int iFront, iFrontSign;
+    int iU, iUSign;
+    int iV, iVSign;
+    bool bStopsOfBandEntered;
+};
+
+constexpr FaceAxes kFaces[6] = {
+    {2, +1, 0, -1, 1, -1, true},   // z = +D
+    {2, -1, 0, +1, 1, -1, false},  // z = -D
+    {0, +1, 2, +1, 1, -1, false},  // x = +D
+    {0, -1, 2, -1, 1, -1, false},  // x = -D
+    {1, +1, 0, -1, 2, +1, false},  // y = +D
+    {1, -1, 0, -1, 2, -1, false},  // y = -D
+};
+
+inline void ViewCell(const World& world, int cell[3]) {
+    cell[0] = world.iViewCellX;
+    cell[1] = world.iViewCellY;
+    cell[2] = world.iViewCellZ;
+}
+
+inline void MarkFace(World& world, int f, int u, int v) {
+    world.iFaceUMin[f] = std::min(world.iFaceUMin[f], u);
+    world.iFaceUMax[f] = std::max(world.iFaceUMax[f], u);
+    world.iFaceVMin[f] = std::min(world.iFaceVMin[f], v);
+    world.iFaceVMax[f] = std::max(world.iFaceVMax[f], v);
+    world.FaceMap[f][v * world.iFaceStride + u] = 1;
+    world.bFaceMarked[f] = 1;
+}
+
+inline void MarkOnFace(World& world, int f, const int offset[3]) {
+    const FaceAxes& face = kFaces[f];
+    const int d = world.iDist;
+    MarkFace(world, f, d + face.iUSign * offset[face.iU], d + face.iVSign * offset[face.iV]);
+}
+
+// ---- Outline extraction ----
+
+// One pass of the extraction: lines of the map (rows in the row pass,
+// columns in the column pass) walked position by position.
+struct BandPass {
+    int iLineMin, iLineMax;
+    int iPosMin, iPosMax;
+    int iLineStep, iPosStep;  // map index steps
+    bool bLineIsV;            // row pass: the line coordinate is v
+    SpanList* pSpans;
+    StopList* pStops;
+    int* pBandCount;
+    bool bTrackFull;  // only the row pass decides bFaceFull
+};
+
+// New vertex at (u, v); -1 when the vertex list is full.
+inline int AddVertex(World& world, int u, int v) {
+    if (world.iFaceVertexCount == kMaxFaceVertices) return -1;
+    const int k = world.iFaceVertexCount++;
+    world.FaceVertex[k] = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
+    return k;
+}
+
+// Vertex id of the marked entry at index, creating it on first use.
+inline int VertexAt(World& world, int* map, int index, int u, int v) {
+    if (map[index] != 1) return map[index] - 2;
+    const int k = AddVertex(world, u, v);
+    if (k >= 0) map[index] = k + 2;
+    return k;
+}
+
+// Returns false when a list would overflow; the caller then drops the whole
+// outline rather than propagate a truncated one.
+bool ExtractBands(World& world, int* map, const BandPass& p) {
+    *p.pBandCount = 0;
+    p.pSpans[0].iCount = 0;
+    p.pStops[0].iCount = 0;
+    auto vertex = [&](int line, int pos) {
+        const int index = line * p.iLineStep + pos * p.iPosStep;
+        return p.bLineIsV ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
+    };
+    auto lineOf = [&](int k) { return static_cast<int>(p.bLineIsV ? world.FaceVertex[k].fV : world.FaceVertex[k].fU); };
+
+    for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
+        const int band = *p.pBandCount;
+        bool prev = false;
+        bool open = false;
+        bool hasSpan = false;
+        int start = 0;
+        auto closeRun = [&](int last) {
+            if (band == kMaxBands) return false;
+            SpanList& spans = p.pSpans[band];
+            if (spans.iCount == kMaxBandEntries) return false;
+            const int first = vertex(line, start);
+            const int second = vertex(line, last);
+            if (first < 0 || second < 0) return false;
+            spans.iFirst[spans.iCount] = first;
+            spans.iSecond[spans.iCount] = second;
+            ++spans.iCount;
+            open = false;
+            hasSpan = true;
+            return true;
+        };
+        const int* row = map + line * p.iLineStep;
+        for (int pos = p.iPosMin; pos <= p.iPosMax; ++pos) {
+            const bool marked = row[pos * p.iPosStep] != 0;
+            if (marked) {
+                if (!prev) {
+                    open = true;
+                    start = pos;
+                }
+                // First cell of a run across the lines: its far end stops the band.
+                if (line == p.iLineMin || row[pos * p.iPosStep - p.iLineStep] == 0) {
+                    int end = line;
+                    while (end < p.iLineMax && map[(end + 1) * p.iLineStep + pos * p.iPosStep] != 0) ++end;
+                    if (band == kMaxBands) return false;
+                    const int k = vertex(end, pos);
+                    if (k < 0) return false;
+                    StopList& stops = p.pStops[band];
+                    bool seen = false;
+                    for (int i = 0; i < stops.iCount && !seen; ++i) seen = lineOf(stops.iVertex[i]) == end;
+                    if (!seen) {
+                        if (stops.iCount == kMaxBandEntries) return false;
+                        stops.iVertex[stops.iCount++] = k;
+                    }
+                }
+            } else {
+                if (p.bTrackFull) world.bFaceFull = 0;
+                if (prev && open && !closeRun(pos - 1)) return false;
+            }
+            prev = marked;
+        }
+        if (prev && open && !closeRun(p.iPosMax)) return false;
+        if (!hasSpan) continue;  // lines without marks are no band
+        const int next = ++*p.pBandCount;
+        if (next < kMaxBands) {
+            p.pSpans[next].iCount = 0;
+            p.pStops[next].iCount = 0;
+        }
+    }
+    return true;
+}
+
+// ---- Propagation ----
+
+// StopRows holds each projected stop row once: membership is all the sweep
+// asks of it, and the distinct stop rows of a sweep are at most its bands.
+static_assert(kMaxStopRows >= kMaxBands, "stop rows are bounded by the band count");
+
+struct StopRows {
+    int iRow[kMaxStopRows];
+    int iCount = 0;
+
+    bool Contains(int t) const {
+        for (int i = 0; i < iCount; ++i)
+            if (iRow[i] == t) return true;
+        return false;
+    }
+    void Add(int t) {
+        if (!Contains(t)) iRow[iCount++] = t;
+    }
+};
+
+// One sweep of a face: rows (line coordinate v, spans along u) or columns
+// (line coordinate u, spans along v).
+struct SweepAxes {
+    const SpanList* pSpans;
+    const StopList* pStops;
+    int iBandCount;
+    const float* pLineMin;  // the face's float bounds, scaled shell by shell
+    const float* pLineMax;
+    float FaceVertex::*pLine;
+    float FaceVertex::*pAlong;
+    int iLineAxis, iLineSign;
+    int iSpanAxis, iSpanSign;
+};
+
+SweepAxes RowSweep(const World& world, const FaceAxes& face) {
+    return {world.RowSpanList, world.RowStopList, world.iRowListCount, &world.fFaceVMin,
+            &world.fFaceVMax,  &FaceVertex::fV,   &FaceVertex::fU,     face.iV,
+            face.iVSign,       face.iU,           face.iUSign};
+}
+
+SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
+    return {world.ColSpanList, world.ColStopList, world.iColListCount, &world.fFaceUMin,
+            &world.fFaceUMax,  &FaceVertex::fU,   &FaceVertex::fV,     face.iU,
+            face.iUSign,       face.iV,           face.iVSign};
+}
+
+// Sets the H bits of the spans of band on line t at distance d; rows and span
+// cells outside the grid are skipped, so nothing outside it is written.
+void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontIndex, int t, int band) {
+    const int D = world.iDist;
+    const int gLine = view[s.iLineAxis] + s.iLineSign * (t - D);
+    if (!InGrid(gLine)) return;
+    const int base = frontIndex + gLine * kAxisStride[s.iLineAxis];
+    const int step = kAxisStride[s.iSpanAxis];
+    const SpanList& spans = s.pSpans[band];
+    for (int i = 0; i < spans.iCount; ++i) {
+        const int lo = RoundHalfAway(world.FaceVertex[spans.iFirst[i]].*s.pAlong + 0.375);
+        const int hi = RoundHalfAway(world.FaceVertex[spans.iSecond[i]].*s.pAlong - 0.375);
+        if (lo > hi) continue;
+        const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
+        const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
+        const int gMin = std::max(std::min(g0, g1), 0);
+        const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
+        if (gMin > gMax) continue;
+        if (step == 1) {
+            world.H.SetRange(static_cast<unsigned>(base + gMin), static_cast<unsigned>(gMax - gMin + 1));
+        } else {
+            for (int g = gMin; g <= gMax; ++g) world.H.Set(static_cast<unsigned>(base + g * step));
+        }
+    }
+}
+
+// Draws each band from its first projected line on, until the next band
+// begins or the line equals a projected stop line; a skipped band stays
+// skipped until the next band begins.
+void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex) {
+    StopRows stopRows;
+    auto addStops = [&](int band) {
+        const StopList& stops = s.pStops[band];
+        for (int i = 0; i < stops.iCount; ++i)
+            stopRows.Add(RoundHalfAway(world.FaceVertex[stops.iVertex[i]].*s.pLine + 0.375));
+    };
+    const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
+    int band = -1;
+    bool skip = true;
+    for (int t = RoundHalfAway(*s.pLineMin + 0.375); t <= tEnd; ++t) {
+        if (band + 1 < s.iBandCount &&
+            RoundHalfAway(world.FaceVertex[s.pSpans[band + 1].iFirst[0]].*s.pLine + 0.375) <= t) {
+            if (!face.bStopsOfBandEntered && band >= 0) addStops(band);
+            ++band;
+            if (face.bStopsOfBandEntered) addStops(band);
+            skip = stopRows.Contains(t);
+        }
+        if (!skip) {
+            DrawLine(world, s, view, frontIndex, t, band);
+            skip = stopRows.Contains(t);
+        }
+    }
+    if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
+        DrawLine(world, s, view, frontIndex, tEnd, band);
+}
+
+// Projects the outline of face f from shell D onto every farther shell whose
+// face plane lies in the grid. Vertices and bounds move by their per-shell
+// increment, so after k shells c has become c0 + k (c0 - D) / D.
+void PropagateFaceOf(World& world, int f) {
+    const FaceAxes& face = kFaces[f];
+    const int D = world.iDist;
+    if (D < 1) return;  // a shell of distance 0 has no faces to scale from
+    const float fD = static_cast<float>(D);
+    auto increment = [fD](float c) { return (c - fD) / fD; };
+    const int vertexCount = world.iFaceVertexCount;
+    for (int k = 0; k < vertexCount; ++k) {
+        FaceVertex& vx = world.FaceVertex[k];
+        vx.fDU = increment(vx.fU);
+        vx.fDV = increment(vx.fV);
+    }
+    const float dUMin = increment(world.fFaceUMin), dUMax = increment(world.fFaceUMax);
+    const float dVMin = increment(world.fFaceVMin), dVMax = increment(world.fFaceVMax);
+
+    int view[3];
+    ViewCell(world, view);
+    const SweepAxes rows = RowSweep(world, face);
+    const SweepAxes columns = ColumnSweep(world, face);
+    for (int i = 0; i < world.iGridSize - D; ++i) {
+        const int d = D + 1 + i;
+        const int gFront = view[face.iFront] + face.iFrontSign * d;
+        if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
+        for (int k = 0; k < vertexCount; ++k) {
+            FaceVertex& vx = world.FaceVertex[k];
+            vx.fU += vx.fDU;
+            vx.fV += vx.fDV;
+        }
+        world.fFaceUMin += dUMin;
+        world.fFaceUMax += dUMax;
+        world.fFaceVMin += dVMin;
+        world.fFaceVMax += dVMax;
+
+        const int frontIndex = gFront * kAxisStride[face.iFront];
+        Sweep(world, face, rows, view, frontIndex);
+        Sweep(world, face, columns, view, frontIndex);
+    }
+}
+
+template <int kFace>
+void PropagateFace(World& world) {
+    PropagateFaceOf(world, kFace);
+}
+
+}  // namespace
+
+const FacePropagatorFn kPropagateFace[6] = {&PropagateFace<0>, &PropagateFace<1>, &PropagateFace<2>,
+                                            &PropagateFace<3>, &PropagateFace<4>, &PropagateFace<5>};
+
+void MarkOccluderFaces(World& world, int a, int b, int c) {
+    const int offset[3] = {a, b, c};
+    const int d = world.iDist;
+    // A cell lies on at most one face per axis; an edge or corner cell marks two or three.
+    constexpr int kFrontAxisFaces[3][2] = {{2, 3}, {4, 5}, {0, 1}};  // +D, -D per axis
+    for (int axis : {2, 0, 1}) {
+        if (offset[axis] == d)
+            MarkOnFace(world, kFrontAxisFaces[axis][0], offset);
+        else if (offset[axis] == -d)
+            MarkOnFace(world, kFrontAxisFaces[axis][1], offset);
+    }
+}
+
+void ExtractFaceOutline(World& world, int* map, int stride) {
+    const int D = world.iDist;
+    const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
+    const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
+
+    if (world.bOccluderFusion) {
+        // Shadows of nearer occluders inside this shell's marked rectangle join
+        // the new marks, so neighbouring occluders are outlined as one region.
+        const FaceAxes& face = kFaces[world.iFace];
+        int view[3], cell[3];
+        ViewCell(world, view);
+        cell[face.iFront] = view[face.iFront] + face.iFrontSign * D;
+        for (int v = vMin; v <= vMax; ++v) {
+            cell[face.iV] = view[face.iV] + face.iVSign * (v - D);
+            for (int u = uMin; u <= uMax; ++u) {
+                cell[face.iU] = view[face.iU] + face.iUSign * (u - D);
+                if (!InGrid(cell[0], cell[1], cell[2])) continue;
+                if (world.H.Test(static_cast<unsigned>(CellIndex(cell[0], cell[1], cell[2])))) map[v * stride + u] = 1;
+            }
+        }
+    }
+
+    world.bFaceFull = 1;
+    world.iFaceVertexCount = 0;
+    const BandPass rows = {
+        vMin, vMax, uMin, uMax, stride, 1, true, world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
+    bool fits = ExtractBands(world, map, rows);
+    if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
+    const BandPass columns = {
+        uMin, uMax, vMin, vMax, 1, stride, false, world.ColSpanList, world.ColStopList, &world.iColListCount, false};
+    fits = fits && ExtractBands(world, map, columns);
+    if (!fits) {
+        // Over capacity: propagate nothing from this face on this shell. Cells
+        // behind it stay visible, which is conservative.
+        world.iFaceVertexCount = 0;
+        world.iRowListCount = 0;
+        world.iColListCount = 0;
+        world.bFaceFull = 0;
+    }
+}
+
+}  // namespace gridcull

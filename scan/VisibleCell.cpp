@@ -32,10 +32,13 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 
     const int xy = XyColumn(x, y), yz = YzColumn(y, z), xz = XzColumn(x, z);
     const ObjectSet* sets[3] = {&world.TxyN[xy], &world.TyzN[yz], &world.TxzN[xz]};
+    // Most cells meet no volume: two empty sets rule out every candidate.
+    if (sets[0]->empty() + sets[1]->empty() + sets[2]->empty() >= 2) return;
     // A surface cell lies in at least two of the sets, so one of any two of
     // them holds every candidate; walk the two smallest.
-    std::sort(sets, sets + 3, [](const ObjectSet* p, const ObjectSet* q) { return p->size() < q->size(); });
-    if (sets[1]->empty()) return;
+    int largest = sets[1]->size() > sets[0]->size() ? 1 : 0;
+    if (sets[2]->size() > sets[largest]->size()) largest = 2;
+    std::swap(sets[largest], sets[2]);
 
     // Collect first: RemoveTbv erases the object from the very sets walked here.
     int refreshList[kDynamicCount];

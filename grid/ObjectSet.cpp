@@ -1,8 +1,14 @@
 #include "grid/ObjectSet.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace gridcull {
+
+ObjectSet::~ObjectSet() {
+    if (IsOnHeap()) std::free(store_.heap);
+}
 
 int* ObjectSet::Grow() {
     int newCapacity = capacity_ * 2;

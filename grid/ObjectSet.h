@@ -3,57 +3,63 @@
 // There are 343000 cell sets and 14700 column sets, and a set holds a handful
 // to a few tens of indices, so the set is a sorted vector whose first
 // kInlineCapacity entries live inside the 32-byte record; only larger sets
-// touch the heap. Iteration is in ascending index order.
+// touch the heap.
+//
+// The vector is kept in descending order and iterated backwards, so the
+// iteration is ascending. The sets that change every frame are those of the
+// moving objects, whose indices (0..199) are below every static one: in
+// descending order they sit at the tail, and inserting or erasing one moves
+// only the few moving entries behind it, never the static ones.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <iterator>
 
 namespace gridcull {
 
 class ObjectSet {
 public:
     static constexpr int kInlineCapacity = 6;
+    using const_iterator = std::reverse_iterator<const int*>;
 
     ObjectSet() { store_.heap = nullptr; }
-    ~ObjectSet() {
-        if (IsOnHeap()) std::free(store_.heap);
-    }
+    ~ObjectSet();
     ObjectSet(const ObjectSet&) = delete;
     ObjectSet& operator=(const ObjectSet&) = delete;
 
     int size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    const int* begin() const { return IsOnHeap() ? store_.heap : store_.local; }
-    const int* end() const { return begin() + size_; }
+    // Ascending index order.
+    const_iterator begin() const { return const_iterator(Data() + size_); }
+    const_iterator end() const { return const_iterator(Data()); }
 
     bool contains(int i) const {
-        const int* p = LowerBound(i);
-        return p != end() && *p == i;
+        const int* p = Position(Data(), i);
+        return p != Data() && p[-1] == i;
     }
 
     // Adds i; an index already present changes nothing.
     void insert(int i) {
         int* data = Data();
-        int* p = LowerBoundIn(data, i);
-        int pos = static_cast<int>(p - data);
-        if (pos < size_ && *p == i) return;
-        if (size_ == capacity_) data = Grow();
-        // A handful of entries: a plain shift beats a call to memmove.
-        for (int k = size_; k > pos; --k) data[k] = data[k - 1];
-        data[pos] = i;
+        int* p = Position(data, i);
+        if (p != data && p[-1] == i) return;
+        if (size_ == capacity_) {
+            const long offset = p - data;
+            data = Grow();
+            p = data + offset;
+        }
+        for (int* q = data + size_; q != p; --q) *q = q[-1];
+        *p = i;
         ++size_;
     }
 
     // Removes i if present; returns the number removed (0 or 1).
     int erase(int i) {
         int* data = Data();
-        int* p = LowerBoundIn(data, i);
-        int pos = static_cast<int>(p - data);
-        if (pos == size_ || *p != i) return 0;
+        int* p = Position(data, i);
+        if (p == data || p[-1] != i) return 0;
+        for (int* q = p, *e = data + size_; q != e; ++q) q[-1] = *q;
         --size_;
-        for (int k = pos; k < size_; ++k) data[k] = data[k + 1];
         return 1;
     }
 
@@ -63,17 +69,13 @@ public:
 private:
     bool IsOnHeap() const { return capacity_ > kInlineCapacity; }
     int* Data() { return IsOnHeap() ? store_.heap : store_.local; }
-    const int* LowerBound(int i) const {
-        const int* p = begin();
-        int n = size_;
-        // Sets are short: a linear scan beats a binary search here.
-        while (n > 0 && *p < i) ++p, --n;
-        return p;
-    }
-    int* LowerBoundIn(int* data, int i) const {
-        int* p = data;
-        int* e = data + size_;
-        while (p != e && *p < i) ++p;
+    const int* Data() const { return IsOnHeap() ? store_.heap : store_.local; }
+    // First slot, scanning from the tail, past the entries smaller than i:
+    // i belongs at the returned position, and is present when p[-1] == i.
+    template <typename T>
+    T* Position(T* data, int i) const {
+        T* p = data + size_;
+        while (p != data && p[-1] < i) --p;
         return p;
     }
     int* Grow();

@@ -43,8 +43,8 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
     // Collect first: RemoveTbv erases the object from the very sets walked here.
     int refreshList[kDynamicCount];
     int refreshCount = 0;
-    const int *p = sets[0]->begin(), *pEnd = sets[0]->end();
-    const int *q = sets[1]->begin(), *qEnd = sets[1]->end();
+    auto p = sets[0]->begin(), pEnd = sets[0]->end();
+    auto q = sets[1]->begin(), qEnd = sets[1]->end();
     while (p != pEnd || q != qEnd) {
         // Sorted merge: an object in both sets is looked at once.
         int j;

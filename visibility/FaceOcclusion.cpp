@@ -1,6 +1,7 @@
 #include "visibility/FaceOcclusion.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "grid/Grid.h"
 
@@ -162,16 +163,26 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
 static_assert(kMaxStopRows >= kMaxBands, "stop rows are bounded by the band count");
 
 struct StopRows {
+    // Projected lines stay within about -70..210; membership there is one
+    // table read, the sweep's question for every line. Lines outside the
+    // table, which no real face reaches, fall back to the list.
+    static constexpr int kTableOffset = 128, kTableSize = 512;
+    unsigned char bInTable[kTableSize] = {};
     int iRow[kMaxStopRows];
     int iCount = 0;
 
     bool Contains(int t) const {
+        const unsigned k = static_cast<unsigned>(t + kTableOffset);
+        if (k < kTableSize) return bInTable[k] != 0;
         for (int i = 0; i < iCount; ++i)
             if (iRow[i] == t) return true;
         return false;
     }
     void Add(int t) {
-        if (!Contains(t)) iRow[iCount++] = t;
+        if (Contains(t)) return;
+        iRow[iCount++] = t;
+        const unsigned k = static_cast<unsigned>(t + kTableOffset);
+        if (k < kTableSize) bInTable[k] = 1;
     }
 };
 
@@ -237,14 +248,19 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int vie
         for (int i = 0; i < stops.iCount; ++i)
             stopRows.Add(RoundHalfAway(world.FaceVertex[stops.iVertex[i]].*s.pLine + 0.375));
     };
+    // First projected line of band b; past the last band, never reached.
+    auto bandStart = [&](int b) {
+        return b < s.iBandCount ? RoundHalfAway(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine + 0.375) : INT_MAX;
+    };
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     int band = -1;
+    int nextStart = bandStart(0);
     bool skip = true;
     for (int t = RoundHalfAway(*s.pLineMin + 0.375); t <= tEnd; ++t) {
-        if (band + 1 < s.iBandCount &&
-            RoundHalfAway(world.FaceVertex[s.pSpans[band + 1].iFirst[0]].*s.pLine + 0.375) <= t) {
+        if (nextStart <= t) {
             if (!face.bStopsOfBandEntered && band >= 0) addStops(band);
             ++band;
+            nextStart = bandStart(band + 1);
             if (face.bStopsOfBandEntered) addStops(band);
             skip = stopRows.Contains(t);
         }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "grid/Grid.h"
@@ -31,10 +32,17 @@ inline void EnterCell(World& world, SceneObject& o, int j, bool bStatic, int x, 
     world.I[CellIndex(x, y, z)].insert(j);
 }
 
-// Cell range lo..hi on one axis, clipped to the grid.
-inline void ClipToGrid(int& lo, int& hi) {
-    if (lo < 0) lo = 0;
-    if (hi > kGridSize - 1) hi = kGridSize - 1;
+// Cells of the cube centre +- radius, per axis lo..hi inclusive: the bounds
+// are rounded half away from zero, then clipped to the grid (the clip changes
+// no interior cell). Returns false when nothing of the cube is in the grid.
+inline bool CubeCells(const float centre[3], float radius, int lo[3], int hi[3]) {
+    bool any = true;
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = std::max(RoundHalfAway(centre[a] - radius), 0);
+        hi[a] = std::min(RoundHalfAway(centre[a] + radius), kGridSize - 1);
+        any = any && lo[a] <= hi[a];
+    }
+    return any;
 }
 
 }  // namespace
@@ -51,20 +59,15 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
 
     const float X = o.fPosition[0], Y = o.fPosition[1], Z = o.fPosition[2];
     const float R = o.fBoundRadius, r = o.fRadius;
+    int lo[3], hi[3];
 
-    // Bounding cube, z outermost, x innermost; the bounds are rounded half
-    // away from zero before clipping, so the clip changes no interior cell.
-    int x0 = RoundHalfAway(X - R), x1 = RoundHalfAway(X + R);
-    int y0 = RoundHalfAway(Y - R), y1 = RoundHalfAway(Y + R);
-    int z0 = RoundHalfAway(Z - R), z1 = RoundHalfAway(Z + R);
-    ClipToGrid(x0, x1);
-    ClipToGrid(y0, y1);
-    ClipToGrid(z0, z1);
-    for (int z = z0; z <= z1; ++z)
-        for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x)
-                EnterCell(world, o, j, bStatic, x, y, z, static_cast<float>(x), static_cast<float>(y),
-                          static_cast<float>(z));
+    // Bounding cube, z outermost, x innermost.
+    if (CubeCells(o.fPosition, R, lo, hi))
+        for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int y = lo[1]; y <= hi[1]; ++y)
+                for (int x = lo[0]; x <= hi[0]; ++x)
+                    EnterCell(world, o, j, bStatic, x, y, z, static_cast<float>(x), static_cast<float>(y),
+                              static_cast<float>(z));
 
     // The two centre cells are normally inside the cube already; they keep
     // an object whose cube was clipped away registered where its centre is.
@@ -79,32 +82,24 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
     // each term, so testing that one corner decides all eight.
     BitSet& occluders = bStatic ? world.Os : world.O;
-    int ox0 = RoundHalfAway(X - r), ox1 = RoundHalfAway(X + r);
-    int oy0 = RoundHalfAway(Y - r), oy1 = RoundHalfAway(Y + r);
-    int oz0 = RoundHalfAway(Z - r), oz1 = RoundHalfAway(Z + r);
-    ClipToGrid(ox0, ox1);
-    ClipToGrid(oy0, oy1);
-    ClipToGrid(oz0, oz1);
-    if (ox0 > ox1 || oy0 > oy1 || oz0 > oz1) return;
+    if (!CubeCells(o.fPosition, r, lo, hi)) return;
     const double rr = r * r;
     // A sphere of radius 7 spans at most 16 cells per axis.
     double far[3][32];
-    const int lo[3] = {ox0, oy0, oz0}, hi[3] = {ox1, oy1, oz1};
-    const float centre[3] = {X, Y, Z};
     for (int a = 0; a < 3; ++a) {
         if (hi[a] - lo[a] >= 32) return;  // larger than any object: registers no occluder
         for (int v = lo[a]; v <= hi[a]; ++v) {
-            float d = std::fabs(v - centre[a]);
+            float d = std::fabs(v - o.fPosition[a]);
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
-    for (int z = oz0; z <= oz1; ++z) {
-        const double fz = far[2][z - oz0];
+    for (int z = lo[2]; z <= hi[2]; ++z) {
+        const double fz = far[2][z - lo[2]];
         if (fz > rr) continue;
-        for (int y = oy0; y <= oy1; ++y) {
-            const double fyz = far[1][y - oy0];
-            for (int x = ox0; x <= ox1; ++x)
-                if (far[0][x - ox0] + fyz + fz <= rr) occluders.Set(static_cast<unsigned>(CellIndex(x, y, z)));
+        for (int y = lo[1]; y <= hi[1]; ++y) {
+            const double fyz = far[1][y - lo[1]];
+            for (int x = lo[0]; x <= hi[0]; ++x)
+                if (far[0][x - lo[0]] + fyz + fz <= rr) occluders.Set(static_cast<unsigned>(CellIndex(x, y, z)));
         }
     }
 }

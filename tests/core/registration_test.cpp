@@ -33,6 +33,19 @@ void ExpectFootprintConsistent(const World& w, int j) {
     }
 }
 
+// Dynamic object j at p, about to get a volume for frames start..end.
+SceneObject& PrepareVolume(World& w, int j, float px, float py, float pz, float vx, float vy, float R, int start,
+                           int end) {
+    test::PlaceDynamic(w, j, px, py, pz, vx, vy, 0, R);
+    SceneObject& o = w.disks[j];
+    o.fTbvOrigin[0] = px;
+    o.fTbvOrigin[1] = py;
+    o.fTbvOrigin[2] = pz;
+    o.iTbvStartFrame = start;
+    o.iTbvEndFrame = end;
+    return o;
+}
+
 }  // namespace
 
 TEST(RegisterObject, CoversTheRoundedCubeAndBothCentreCells) {
@@ -112,13 +125,7 @@ TEST(RegisterObject, OccluderCellsLieWhollyInsideTheSphere) {
 TEST(InsertTbv, OutlineOfAFarVolumeHasSeventyTwoColumnsPerPlane) {
     auto w = test::MakeEmptyWorld();
     w->fViewX = w->fViewY = w->fViewZ = 1000;                              // far away
-    test::PlaceDynamic(*w, 7, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 0, 4.06f);  // speed 0.5
-    SceneObject& o = w->disks[7];
-    o.fTbvOrigin[0] = 20.7f;
-    o.fTbvOrigin[1] = 30.2f;
-    o.fTbvOrigin[2] = 40.9f;
-    o.iTbvStartFrame = 100;
-    o.iTbvEndFrame = 110;
+    SceneObject& o = PrepareVolume(*w, 7, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 4.06f, 100, 110);  // speed 0.5
     InsertTbv(*w, 7);
     EXPECT_EQ(o.fTbvHalfSize, 9);
     EXPECT_EQ(o.iTbvEndFrame, 110);
@@ -142,11 +149,7 @@ TEST(InsertTbv, OutlineOfAFarVolumeHasSeventyTwoColumnsPerPlane) {
 TEST(InsertTbv, SizeCapShortensTheInterval) {
     auto w = test::MakeEmptyWorld();
     w->fViewX = w->fViewY = w->fViewZ = 1000;
-    test::PlaceDynamic(*w, 8, 35, 35, 35, 2.0f, 0, 0, 5);
-    SceneObject& o = w->disks[8];
-    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = 35;
-    o.iTbvStartFrame = 50;
-    o.iTbvEndFrame = 60;
+    SceneObject& o = PrepareVolume(*w, 8, 35, 35, 35, 2.0f, 0, 5, 50, 60);
     InsertTbv(*w, 8);
     EXPECT_EQ(o.fTbvHalfSize, 15);
     EXPECT_EQ(o.iTbvEndFrame, 55);
@@ -154,13 +157,7 @@ TEST(InsertTbv, SizeCapShortensTheInterval) {
 
 TEST(InsertTbv, ViewpointRuleKeepsTheViewerOutside) {
     auto w = test::MakeEmptyWorld();
-    test::PlaceDynamic(*w, 9, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 0, 4.06f);
-    SceneObject& o = w->disks[9];
-    o.fTbvOrigin[0] = 20.7f;
-    o.fTbvOrigin[1] = 30.2f;
-    o.fTbvOrigin[2] = 40.9f;
-    o.iTbvStartFrame = 100;
-    o.iTbvEndFrame = 110;
+    SceneObject& o = PrepareVolume(*w, 9, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 4.06f, 100, 110);
     w->fViewX = 26;  // 6 cells from the centre cell (20, 30, 40)
     w->fViewY = 30;
     w->fViewZ = 40;
@@ -175,13 +172,7 @@ TEST(InsertTbv, ViewpointRuleKeepsTheViewerOutside) {
 TEST(InsertTbv, VolumeNearAFaceKeepsOnlyItsInGridPart) {
     auto w = test::MakeEmptyWorld();
     w->fViewX = w->fViewY = w->fViewZ = 1000;
-    test::PlaceDynamic(*w, 10, 3.5f, 30.5f, 30.5f, 0.3f, 0.4f, 0, 4.06f);
-    SceneObject& o = w->disks[10];
-    o.fTbvOrigin[0] = 3.5f;
-    o.fTbvOrigin[1] = 30.5f;
-    o.fTbvOrigin[2] = 30.5f;
-    o.iTbvStartFrame = 0;
-    o.iTbvEndFrame = 10;
+    SceneObject& o = PrepareVolume(*w, 10, 3.5f, 30.5f, 30.5f, 0.3f, 0.4f, 4.06f, 0, 10);
     InsertTbv(*w, 10);
     ASSERT_EQ(o.fTbvHalfSize, 9);
     // xy square x -6..12, y 21..39: the edge x = -6 is gone, rows clipped to 0..12.
@@ -199,11 +190,7 @@ TEST(InsertTbv, VolumeNearAFaceKeepsOnlyItsInGridPart) {
 TEST(InsertTbv, ZeroSpeedStaysFiniteAndRunsOutWhenTheViewerIsNear) {
     auto w = test::MakeEmptyWorld();
     w->fViewX = w->fViewY = w->fViewZ = 1000;
-    test::PlaceDynamic(*w, 11, 30, 30, 30, 0, 0, 0, 4.9f);
-    SceneObject& o = w->disks[11];
-    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = 30;
-    o.iTbvStartFrame = 20;
-    o.iTbvEndFrame = 40;
+    SceneObject& o = PrepareVolume(*w, 11, 30, 30, 30, 0, 0, 4.9f, 20, 40);
     InsertTbv(*w, 11);
     EXPECT_EQ(o.fTbvHalfSize, 5);  // rnd(R), no cap
     EXPECT_EQ(o.iTbvEndFrame, 40);

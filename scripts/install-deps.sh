@@ -7,7 +7,8 @@ packages=(
   g++ cmake make pkg-config
   libgtest-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
-  xvfb xdotool x11-utils imagemagick
+  libegl-dev libgl-dev libegl-mesa0 gnuplot-nox
+  xvfb xdotool x11-utils imagemagick valgrind
 )
 
 missing=()

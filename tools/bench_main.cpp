@@ -1,6 +1,7 @@
 // gridcull-bench: the visibility core without a window. Runs frames from a
-// scripted camera and writes what each frame found, for benchmarks and for
-// verification on machines without a display.
+// scripted camera, optionally draws them offscreen and measures the exactly
+// and truly visible sets, and writes what each frame found, for benchmarks
+// and for verification on machines without a display.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,13 @@
 #include <vector>
 
 #include "BenchOptions.h"
+#include "BenchReport.h"
+#include "MissDiagnosis.h"
+#include "OffscreenGl.h"
+#include "Paths.h"
+#include "Progress.h"
+#include "SceneRender.h"
+#include "VisibleSets.h"
 #include "scan/Scan.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
@@ -80,13 +88,20 @@ void DumpOccluders(const World& w, std::FILE* f) {
         if (!w.I[c].empty()) std::fprintf(f, "%d,%d\n", c, w.I[c].size());
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    // Nearest rank.
-    size_t rank = static_cast<size_t>(p * values.size() + 0.999999);
-    rank = std::min(std::max<size_t>(rank, 1), values.size());
-    return values[rank - 1];
+// Writes "frame: i j ..." for the objects with set[i] nonzero.
+void WriteIndexList(std::FILE* f, int frame, const unsigned char* set, const unsigned char* exclude) {
+    std::fprintf(f, "%d:", frame);
+    for (int i = 0; i < kObjectCount; ++i)
+        if (set[i] && !(exclude && exclude[i])) std::fprintf(f, " %d", i);
+    std::fputc('\n', f);
+}
+
+// "frame: index/cause ..." for the truly visible objects the culling missed.
+void WriteMissList(std::FILE* f, const World& w, int frame, const unsigned char* truth) {
+    std::fprintf(f, "%d:", frame);
+    for (int i = 0; i < kObjectCount; ++i)
+        if (truth[i] && !w.PVS[i]) std::fprintf(f, " %d/%c", i, static_cast<char>(DiagnoseMiss(w, i)));
+    std::fputc('\n', f);
 }
 
 void CountCellTest(World&, int, int, int, void* context) { ++*static_cast<long long*>(context); }
@@ -94,6 +109,113 @@ void CountCellTest(World&, int, int, int, void* context) { ++*static_cast<long l
 struct WorldDeleter {
     void operator()(World* w) const { DeleteWorld(w); }
 };
+using WorldPtr = std::unique_ptr<World, WorldDeleter>;
+
+// The generated scene with the run's starting options; null after the
+// failure has been reported.
+WorldPtr MakeWorld(const BenchOptions& options) {
+    WorldPtr world(NewWorld());
+    if (!world) {
+        std::fprintf(stderr, "Not enough memory for the world record.\n");
+        return world;
+    }
+    SetupObserver observer;
+    observer.pfnFailure = [](void*, const char* message) { std::fputs(message, stderr); };
+    if (!SetupScene(*world, observer)) return nullptr;
+    world->bOccluderFusion = options.bFusion;
+    world->bObjectMotion = options.bMotion;
+    return world;
+}
+
+// The core's draw hook in pvs mode, timed: the traversal interleaves drawing
+// with culling, and the two costs are reported apart.
+struct TimedDraw {
+    SceneRenderer* pRenderer;
+    double fMs;
+};
+void TimedDrawHook(World& world, SceneObject& object, void* context) {
+    auto* timed = static_cast<TimedDraw*>(context);
+    const Clock::time_point start = Clock::now();
+    SceneRenderer::DrawObjectHook(world, object, timed->pRenderer);
+    timed->fMs += MillisecondsSince(start);
+}
+
+struct RunOutputs {
+    std::FILE* csv = nullptr;
+    std::FILE* pvsLists = nullptr;
+    std::FILE* missLists = nullptr;
+};
+
+// Runs the keys' frames on a world. frame_ms spans the whole frame's work in
+// every mode: the dynamic refresh, the visibility pass and, when drawing,
+// the drawing of the mode's set up to a finished pipeline. The exact and
+// truth passes come after it and are not timed.
+std::vector<FrameRecord> RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys,
+                                   int frames, SceneRenderer* renderer, const RunOutputs& out,
+                                   const std::string& label) {
+    std::vector<FrameRecord> records;
+    records.reserve(frames);
+    std::vector<unsigned char> truth(kObjectCount);
+    long long cellsTested = 0;
+    SetCellTestObserver(CountCellTest, &cellsTested);
+    TimedDraw timed{renderer, 0};
+    if (mode == RenderMode::kPvs) {
+        w.pfnDrawObject = TimedDrawHook;
+        w.pDrawContext = &timed;
+    } else {
+        w.pfnDrawObject = nullptr;
+    }
+    Progress progress(label, frames);
+    for (int k = 0; k < frames; ++k) {
+        if (k < static_cast<int>(keys.size()) && keys[k] != '.') ApplyKey(w, static_cast<unsigned char>(keys[k]));
+        FrameRecord r;
+        r.iFrame = w.iFrame;
+        cellsTested = 0;
+        timed.fMs = 0;
+        const Clock::time_point start = Clock::now();
+        BeginFrame(w);
+        if (mode != RenderMode::kNone) renderer->BeginView(w);
+        RunVisibilityPass(w);
+        r.fVisibilityMs = MillisecondsSince(start) - timed.fMs;
+        if (mode != RenderMode::kNone) {
+            const Clock::time_point drawStart = Clock::now();
+            if (mode == RenderMode::kVf) renderer->DrawObjects(w, w.PVSVF);
+            if (mode == RenderMode::kAll) renderer->DrawObjects(w, nullptr);
+            renderer->EndView();
+            renderer->Finish();
+            r.fDrawMs = timed.fMs + MillisecondsSince(drawStart);
+        }
+        r.fFrameMs = MillisecondsSince(start);
+
+        if (out.pvsLists) WriteIndexList(out.pvsLists, r.iFrame, w.PVS, nullptr);
+        if (options.bExact) r.iExact = renderer->RunExactPass(w, mode == RenderMode::kNone);
+        if (options.bTruth) {
+            r.iTruth = renderer->RunTruthPass(w, options.iTruthSize, truth.data());
+            r.iMisses = CountMisses(truth.data(), w.PVS);
+            r.iMissesVf = CountMisses(truth.data(), w.PVSVF);
+            if (out.missLists) WriteMissList(out.missLists, w, r.iFrame, truth.data());
+        }
+        const FrameCounts counts = ResetGridAndCount(w, 0);
+        r.iPvs = counts.iPvs;
+        r.iPvsVf = counts.iPvsVf;
+        r.iDist = w.iDist;
+        r.fView[0] = w.fViewX;
+        r.fView[1] = w.fViewY;
+        r.fView[2] = w.fViewZ;
+        r.fRoll = w.fRoll;
+        r.fYaw = w.fYaw;
+        r.fPitch = w.fPitch;
+        r.fFov = w.fFov;
+        r.iCellsTested = cellsTested;
+        if (out.csv) WriteCsvRow(out.csv, r);
+        AdvanceFrame(w);
+        records.push_back(r);
+        progress.Update(k + 1);
+    }
+    SetCellTestObserver(nullptr, nullptr);
+    w.pfnDrawObject = nullptr;
+    return records;
+}
 
 }  // namespace
 
@@ -105,72 +227,84 @@ int main(int argc, char** argv) {
         std::fputs(BenchUsage(), stdout);
         return 0;
     }
-    File csv, pvsLists, sceneDump, occluderDump;
+    File csv, pvsLists, missLists, sceneDump, occluderDump;
     if (!OpenOutput(options.csvPath, true, csv, error) || !OpenOutput(options.pvsListsPath, true, pvsLists, error) ||
+        !OpenOutput(options.missListsPath, true, missLists, error) ||
         !OpenOutput(options.dumpScenePath, true, sceneDump, error) ||
         !OpenOutput(options.dumpOccludersPath, true, occluderDump, error))
         return UsageError(error);
 
+    const int frames = options.bFramesGiven || options.bKeysGiven ? options.iFrames : PathLength(options.path);
+    const std::string keys = options.bKeysGiven ? options.keys : PathKeys(options.path, frames, options.uSeed);
+
     const Clock::time_point setupStart = Clock::now();
-    std::unique_ptr<World, WorldDeleter> world(NewWorld());
-    if (!world) {
-        std::fprintf(stderr, "Not enough memory for the world record.\n");
-        return -1;
-    }
-    SetupObserver observer;
-    observer.pfnFailure = [](void*, const char* message) { std::fputs(message, stderr); };
-    if (!SetupScene(*world, observer)) return -1;
-    World& w = *world;
-    w.bOccluderFusion = options.bFusion;
-    w.bObjectMotion = options.bMotion;
+    WorldPtr world = MakeWorld(options);
+    if (!world) return -1;
     std::fprintf(stderr, "set-up: %.1f ms\n", MillisecondsSince(setupStart));
 
-    if (sceneDump) DumpScene(w, sceneDump.get());
-    if (occluderDump) DumpOccluders(w, occluderDump.get());
+    if (sceneDump) DumpScene(*world, sceneDump.get());
+    if (occluderDump) DumpOccluders(*world, occluderDump.get());
 
-    long long cellsTested = 0;
-    SetCellTestObserver(CountCellTest, &cellsTested);
-    if (csv)
-        std::fprintf(csv.get(),
-                     "frame,pvs,pvsvf,dist,view_x,view_y,view_z,roll,yaw,pitch,fov,visibility_ms,cells_tested\n");
-
-    std::vector<double> visibilityMs;
-    visibilityMs.reserve(options.iFrames);
-    double pvsSum = 0, pvsVfSum = 0;
-    std::vector<int> pvsIndices;
-    for (int k = 0; k < options.iFrames; ++k) {
-        if (k < static_cast<int>(options.keys.size()) && options.keys[k] != '.')
-            ApplyKey(w, static_cast<unsigned char>(options.keys[k]));
-        const int frame = w.iFrame;
-        cellsTested = 0;
-        const Clock::time_point start = Clock::now();
-        BeginFrame(w);
-        RunVisibilityPass(w);
-        const double ms = MillisecondsSince(start);
-        if (pvsLists) {
-            std::fprintf(pvsLists.get(), "%d:", frame);
-            for (int i = 0; i < kObjectCount; ++i)
-                if (w.PVS[i]) std::fprintf(pvsLists.get(), " %d", i);
-            std::fputc('\n', pvsLists.get());
+    // The context and framebuffer are made only when something is drawn, so
+    // counting runs need no GL at all.
+    std::unique_ptr<OffscreenGl> gl;
+    std::unique_ptr<SceneRenderer> renderer;
+    if (options.NeedsGl()) {
+        gl = std::make_unique<OffscreenGl>();
+        const int size = std::max(kReadBackSide, options.bTruth ? options.iTruthSize : 0);
+        if (!gl->Create(size, error)) {
+            std::fprintf(stderr, "gridcull-bench: cannot draw offscreen: %s\n", error.c_str());
+            return 2;
         }
-        const FrameCounts counts = ResetGridAndCount(w, 0);
-        if (csv)
-            std::fprintf(csv.get(), "%d,%d,%d,%d,%g,%g,%g,%g,%g,%g,%g,%.4f,%lld\n", frame, counts.iPvs, counts.iPvsVf,
-                         w.iDist, w.fViewX, w.fViewY, w.fViewZ, w.fRoll, w.fYaw, w.fPitch, w.fFov, ms, cellsTested);
-        AdvanceFrame(w);
-        visibilityMs.push_back(ms);
-        pvsSum += counts.iPvs;
-        pvsVfSum += counts.iPvsVf;
+        std::fprintf(stderr, "renderer: %s\n", gl->Renderer().c_str());
+        renderer = std::make_unique<SceneRenderer>(size);
+        renderer->Prepare(*world);
     }
-    SetCellTestObserver(nullptr, nullptr);
 
-    const int n = options.iFrames;
-    std::fprintf(stderr, "frames: %d  visibility_ms median %.3f p95 %.3f  mean pvs %.1f  mean pvsvf %.1f\n", n,
-                 Percentile(visibilityMs, 0.5), Percentile(visibilityMs, 0.95), n ? pvsSum / n : 0.0,
-                 n ? pvsVfSum / n : 0.0);
+    bool ok = true;
+    bool missesOver = false;
+    if (options.bCompare) {
+        std::vector<std::vector<FrameRecord>> runs;
+        const RenderMode modes[3] = {RenderMode::kPvs, RenderMode::kVf, RenderMode::kAll};
+        for (RenderMode mode : modes) {
+            // Each baseline starts from the same generated scene.
+            if (!runs.empty()) world = MakeWorld(options);
+            if (!world) return -1;
+            runs.push_back(
+                RunFrames(*world, options, mode, keys, frames, renderer.get(), {}, RenderModeName(mode)));
+        }
+        PrintComparison(stdout, options.path, runs);
+    } else {
+        RunOutputs out;
+        out.csv = csv.get();
+        out.pvsLists = pvsLists.get();
+        out.missLists = missLists.get();
+        if (csv) std::fputs(CsvHeader(), csv.get());
+        const std::vector<FrameRecord> records =
+            RunFrames(*world, options, options.render, keys, frames, renderer.get(), out, "frames");
+        const RunSummary summary = Summarise(records);
+        PrintSummary(stderr, summary);
+        if (options.iMaxMisses >= 0 && summary.iMisses > options.iMaxMisses) {
+            std::fprintf(stderr, "gridcull-bench: %lld misses, more than the %lld allowed\n", summary.iMisses,
+                         options.iMaxMisses);
+            missesOver = true;
+        }
+        if (!options.plotPath.empty()) {
+            const std::string title = std::string("gridcull-bench: path ") +
+                                      (options.bKeysGiven ? "keys" : PathName(options.path)) + ", render " +
+                                      RenderModeName(options.render) + ", fusion " + (options.bFusion ? "on" : "off");
+            if (!PlotRun(records, title, options.plotPath, error)) {
+                std::fprintf(stderr, "gridcull-bench: %s\n", error.c_str());
+                ok = false;
+            }
+        }
+    }
 
-    bool ok = CloseOutput(csv, options.csvPath) && CloseOutput(pvsLists, options.pvsListsPath);
+    ok = CloseOutput(csv, options.csvPath) && ok;
+    ok = CloseOutput(pvsLists, options.pvsListsPath) && ok;
+    ok = CloseOutput(missLists, options.missListsPath) && ok;
     ok = CloseOutput(sceneDump, options.dumpScenePath) && ok;
     ok = CloseOutput(occluderDump, options.dumpOccludersPath) && ok;
-    return ok ? 0 : 1;
+    if (!ok) return 1;
+    return missesOver ? 3 : 0;
 }

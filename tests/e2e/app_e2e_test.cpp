@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -257,6 +259,14 @@ bool WaitFor(const std::string& window, const ImagePredicate& pred, Image& image
 }
 
 bool ShowsLitSpheres(const Image& im) { return Count(im, kView3D, IsMidGrey) > 20000; }
+// With rendering disabled the 3D view is black apart from the word DISABLED,
+// which sits at window (418, 150), screen rows about 190 to 199.
+constexpr Region kDisabledText = {410, 185, 480, 202};
+bool ShowsDisabled(const Image& im) {
+    const int white = Count(im, kView3D, IsWhite);
+    return white > 30 && Count(im, kDisabledText, IsWhite) == white &&
+           Count(im, kView3D, IsBlack) == kView3D.Area() - white;
+}
 int StructurePixels(const Image& im) {
     return Count(im, kOverview, [](Pixel p) { return !IsOverviewPalette(p); });
 }
@@ -329,23 +339,13 @@ TEST(App, KeysChangeWhatIsShown) {
     Image image;
     ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "no lit spheres in the 3D view";
 
-    // h: the 3D view goes black apart from the word DISABLED, which sits at
-    // window (418, 150), screen rows about 190 to 199; h again brings the
-    // scene back.
+    // h: the 3D view goes black apart from the word DISABLED; h again brings
+    // the scene back.
     Keys(window, "h");
-    const Region disabledText = {410, 185, 480, 202};
-    ASSERT_TRUE(WaitFor(
-        window,
-        [&](const Image& im) {
-            const int white = Count(im, kView3D, IsWhite);
-            return white > 30 && Count(im, disabledText, IsWhite) == white &&
-                   Count(im, kView3D, IsBlack) == kView3D.Area() - white;
-        },
-        image))
-        << "rendering not disabled";
+    ASSERT_TRUE(WaitFor(window, ShowsDisabled, image)) << "rendering not disabled";
     Keys(window, "h");
     ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "rendering not enabled again";
-    EXPECT_EQ(Count(image, disabledText, IsWhite) > 30 && Count(image, kView3D, IsMidGrey) == 0, false);
+    EXPECT_EQ(Count(image, kDisabledText, IsWhite) > 30 && Count(image, kView3D, IsMidGrey) == 0, false);
 
     // 3: hidden cells (violet) and occluder cells (grey) appear as shaded
     // boxes in the overview, and leave with the second press. Seen from the
@@ -467,6 +467,108 @@ TEST(App, AllocationFailuresEndWithAMessageAndStatusMinusOne) {
         EXPECT_EQ(ReadFile(app.out), prefix + std::string(c.dots, '.'));
         EXPECT_EQ(ReadFile(app.err), c.message);
     }
+}
+
+// ---- key and mouse storm ---------------------------------------------------
+
+// Length of the storm: 20 s by default; GRIDCULL_STORM_SECONDS=120 gives the
+// long run (ctest -R app_e2e_storm, or app_e2e_tests --gtest_filter='AppStorm.*').
+int StormSeconds() {
+    const char* v = std::getenv("GRIDCULL_STORM_SECONDS");
+    const int seconds = v && *v ? std::atoi(v) : 20;
+    return seconds > 0 ? seconds : 20;
+}
+
+// Every bound key except Esc, and keys the program ignores: ASCII ones that
+// reach the keyboard callback unbound, and keys that only GLUT's special-key
+// callback would see.
+const char* const kStormKeys[] = {
+    "x",         "X",   "y",      "Y",    "z",     "Z",  "0",    "1",    "2",   "3",  "4",      "5",     "6",
+    "7",         "8",   "9",      "t",    "h",     "e",  "q",    "a",    "T",   "H",  "E",      "space", "Return",
+    "BackSpace", "Tab", "Delete", "Left", "Right", "Up", "Down", "Home", "End", "F1", "Page_Up"};
+
+struct StormRng {
+    unsigned long long state;
+    int Below(int n) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<int>((state >> 33) % static_cast<unsigned long long>(n));
+    }
+};
+
+// One burst: a run of keys, or a drag with the left, the right or both
+// buttons across the window.
+std::string StormBurst(const std::string& window, StormRng& rng) {
+    std::string args;
+    if (rng.Below(3) != 0) {
+        args = "windowfocus " + window + " key --window " + window + " --delay 5";
+        for (int k = 0, n = 5 + rng.Below(20); k < n; ++k)
+            args += std::string(" ") + kStormKeys[rng.Below(static_cast<int>(std::size(kStormKeys)))];
+        return args;
+    }
+    const std::string at = "mousemove --window " + window + " ";
+    auto point = [&] { return std::to_string(rng.Below(600)) + " " + std::to_string(rng.Below(350)); };
+    const int kind = rng.Below(3);
+    const std::string down = kind == 0 ? "mousedown 1 " : kind == 1 ? "mousedown 3 " : "mousedown 1 mousedown 3 ";
+    const std::string up = kind == 0 ? "mouseup 1" : kind == 1 ? "mouseup 3" : "mouseup 3 mouseup 1";
+    args = at + point() + " " + down;
+    for (int k = 0, n = 2 + rng.Below(6); k < n; ++k) args += at + point() + " sleep 0.02 ";
+    return args + up;
+}
+
+TEST(AppStorm, SurvivesRandomKeysAndDragsThenQuitsWithEsc) {
+    App app = Launch("storm");
+    const std::string window = FindWindow();
+    ASSERT_FALSE(window.empty()) << "no window";
+    Image image;
+    ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "no lit spheres in the 3D view";
+
+    // A fresh storm every run; GRIDCULL_STORM_SEED replays the key sequence
+    // of a failed one (the timing of the events is not replayed).
+    const char* seedText = std::getenv("GRIDCULL_STORM_SEED");
+    const unsigned long long seed = seedText && *seedText ? std::strtoull(seedText, nullptr, 0)
+                                                          : static_cast<unsigned long long>(std::time(nullptr));
+    StormRng rng{seed};
+    const int seconds = StormSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    int bursts = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(seconds)) {
+        const std::string args = StormBurst(window, rng);
+        ASSERT_EQ(std::system(OnDisplay("xdotool " + args + " 2>/dev/null").c_str()), 0)
+            << "seed " << seed << ", burst " << bursts << ": xdotool " << args;
+        ++bursts;
+        int status = 0;
+        ASSERT_EQ(waitpid(app.pid, &status, WNOHANG), 0)
+            << "seed " << seed << ": the program ended (wait status " << status << ") during burst " << bursts
+            << ": xdotool " << args;
+    }
+    std::printf("storm: %d bursts in %d s (seed %llu)\n", bursts, seconds, seed);
+
+    // Still answering: the frame counter in the status panel keeps moving,
+    // whatever the keys left switched on.
+    const Image before = Screenshot(window);
+    ASSERT_EQ(before.width, 600);
+    ASSERT_TRUE(WaitFor(
+        window,
+        [&](const Image& im) {
+            const auto panelEnd = im.rgb.begin() + 3 * im.width * kPanel.y1;
+            return !std::equal(im.rgb.begin(), panelEnd, before.rgb.begin());
+        },
+        image))
+        << "seed " << seed << ": the status panel stopped changing";
+    // And still takes keys: h switches the drawing off or on, whichever the
+    // storm left, and back.
+    const bool disabled = ShowsDisabled(image);
+    for (int k = 0; k < 2; ++k) {
+        const bool want = k == 0 ? !disabled : disabled;
+        Keys(window, "h");
+        ASSERT_TRUE(WaitFor(
+            window, [&](const Image& im) { return ShowsDisabled(im) == want; }, image))
+            << "seed " << seed << ": key h " << k + 1 << " not taken";
+    }
+
+    PressEsc(window);
+    EXPECT_EQ(WaitForExit(app), 0) << "seed " << seed;
+    EXPECT_EQ(ReadFile(app.err), "") << "seed " << seed;
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ void DrawObject(World& world, SceneObject& object, void* context);
 int RunExactVisibilityPass(World& world);
 
 void DrawOverview(World& world);
+// 2D projection in window pixels over width x height, text matrices included.
+void SetupPixelView(int width, int height);
 void SetupTextView();
 void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, int exactCount);
 void DrawText(int x, int y, const char* format, ...);

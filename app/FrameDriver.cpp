@@ -3,7 +3,7 @@
 #include <GL/glut.h>
 
 #include "app/App.h"
-#include "app/CameraView.h"
+#include "render/SceneGl.h"
 #include "visibility/Frame.h"
 
 namespace gridcull {
@@ -13,20 +13,6 @@ FpsMeter gFpsMeter;
 int ElapsedMilliseconds() { return glutGet(GLUT_ELAPSED_TIME); }
 
 namespace {
-
-struct PointLight {
-    GLenum light;
-    GLfloat position[4];
-    GLfloat diffuse[4];
-    bool bSetDiffuse;  // light 0 keeps GL's default white
-};
-
-const PointLight kSceneLights[4] = {
-    {GL_LIGHT0, {70, 70, 70, 1}, {1, 1, 1, 1}, false},
-    {GL_LIGHT1, {0, 35, -35, 1}, {0.5f, 0.5f, 0.5f, 1}, true},
-    {GL_LIGHT2, {70, 70, 0, 1}, {0.6f, 0.6f, 0.6f, 1}, true},
-    {GL_LIGHT3, {35, 35, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, true},
-};
 
 // Fills the 3D view with black behind the objects. A scissored clear cannot
 // be lost to clipping, unlike a quad placed on the far plane.
@@ -39,34 +25,8 @@ void DrawBackdrop() {
 }
 
 void SetupCamera3D(const World& world) {
-    glViewport(kView3DLeft, 0, kViewSize, kViewSize);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(world.fFov, 1, 0.1, world.fFarDist);
-    const LookAt v = CameraLookAt(world);
-    gluLookAt(v.eye[0], v.eye[1], v.eye[2], v.centre[0], v.centre[1], v.centre[2], v.up[0], v.up[1], v.up[2]);
-    // Lighting is computed in grid coordinates: the view sits on the
-    // projection matrix.
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glEnable(GL_DEPTH_TEST);
+    SetupSceneCamera(world, kView3DLeft, kViewSize);
     glShadeModel(GL_SMOOTH);
-}
-
-void EnableSceneLights() {
-    for (const PointLight& l : kSceneLights) {
-        glLightfv(l.light, GL_POSITION, l.position);
-        if (l.bSetDiffuse) glLightfv(l.light, GL_DIFFUSE, l.diffuse);
-    }
-    glEnable(GL_LIGHTING);
-    for (const PointLight& l : kSceneLights) glEnable(l.light);
-}
-
-void DisableSceneLights() {
-    for (int i = 3; i >= 0; --i) glDisable(kSceneLights[i].light);
-    glDisable(GL_LIGHTING);
 }
 
 }  // namespace

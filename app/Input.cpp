@@ -57,16 +57,7 @@ void OnMotion(int x, int y) {
     if (bRightDrag) fZoom = static_cast<float>(iZoomAnchor - static_cast<int>(y * kZoomPerPixel));
 }
 
-void OnReshape(int width, int height) {
-    glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluOrtho2D(0, width, 0, height);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    // Pixel centres: bitmap text and lines land on whole pixels.
-    glTranslatef(0.375f, 0.375f, 0);
-}
+void OnReshape(int width, int height) { SetupPixelView(width, height); }
 
 void OnIdle() { glutPostRedisplay(); }
 

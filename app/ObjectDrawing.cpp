@@ -2,7 +2,8 @@
 #include <GL/glut.h>
 
 #include "app/App.h"
-#include "app/IdColor.h"
+#include "render/IdColor.h"
+#include "render/SceneGl.h"
 
 namespace gridcull {
 
@@ -60,13 +61,9 @@ void DrawObject(World& world, SceneObject& object, void*) {
         glColor3ub(object.ucIdColor[0], object.ucIdColor[1], object.ucIdColor[2]);
     else
         glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, object.fColor);
+    AdvanceObjectAngles(object);
     glPushMatrix();
-    glTranslatef(object.fPosition[0], object.fPosition[1], object.fPosition[2]);
-    // An object turns only while it is drawn, one step per draw.
-    for (int k = 0; k < 3; ++k) object.fAngle[k] += object.fAngularVelocity[k];
-    glRotatef(object.fAngle[0], 1, 0, 0);
-    glRotatef(object.fAngle[1], 0, 1, 0);
-    glRotatef(object.fAngle[2], 0, 0, 1);
+    PlaceObject(object);
     DrawSphere(world, object);
     glPopMatrix();
 }

@@ -209,15 +209,18 @@ void DrawOverview(World& world) {
     glDisable(GL_DEPTH_TEST);
 }
 
-void SetupTextView() {
-    glViewport(0, 0, kWindowWidth, kWindowHeight);
+void SetupPixelView(int width, int height) {
+    glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluOrtho2D(0, kWindowWidth, 0, kWindowHeight);
+    gluOrtho2D(0, width, 0, height);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+    // Pixel centres: bitmap text and lines land on whole pixels.
     glTranslatef(0.375f, 0.375f, 0);
 }
+
+void SetupTextView() { SetupPixelView(kWindowWidth, kWindowHeight); }
 
 void DrawText(int x, int y, const char* format, ...) {
     char text[256];

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "grid/Grid.h"
+#include "render/CameraView.h"
 
 namespace gridcull::bench {
 
@@ -12,7 +13,6 @@ namespace {
 constexpr double kRayStep = 0.05;       // cells; finer than any corner an occluder cell could cut
 constexpr double kSampleSpread = 0.45;  // inside the cell, so a ray does not graze its neighbours
 
-constexpr double kNearDist = 0.1;
 
 // How the 3D view sees an occluder cell: solid, or through, because every
 // sphere that fills it holds the eye (its back faces are culled) or is cut
@@ -41,7 +41,7 @@ Seen SeeOccluderCell(const World& w, int cell, int x, int y, int z) {
         owner = true;
         if (eye2 < r * r) {
             if (seen == kThroughNear) seen = kThroughEye;
-        } else if (along - r >= kNearDist) {
+        } else if (along - r >= kNearPlane) {
             return kSolid;
         }
     }

@@ -4,31 +4,15 @@
 #include <GL/glu.h>
 
 #include "VisibleSets.h"
-#include "app/CameraView.h"
-#include "app/IdColor.h"
+#include "render/CameraView.h"
+#include "render/IdColor.h"
+#include "render/SceneGl.h"
 
 namespace gridcull::bench {
 
 namespace {
 
 constexpr int kViewSide = kReadBackSide;  // the demo's 3D view is 300 x 300
-constexpr double kNearDist = 0.1;
-
-struct PointLight {
-    GLenum light;
-    GLfloat position[4];
-    GLfloat diffuse[4];
-    bool bSetDiffuse;  // light 0 keeps GL's default white
-};
-
-// The demo's lights, positioned under an identity modelview: lighting is
-// computed in grid coordinates.
-const PointLight kSceneLights[4] = {
-    {GL_LIGHT0, {70, 70, 70, 1}, {1, 1, 1, 1}, false},
-    {GL_LIGHT1, {0, 35, -35, 1}, {0.5f, 0.5f, 0.5f, 1}, true},
-    {GL_LIGHT2, {70, 70, 0, 1}, {0.6f, 0.6f, 0.6f, 1}, true},
-    {GL_LIGHT3, {35, 35, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, true},
-};
 
 // A point is kept where a x + b y + c z + d >= 0: the grid spans -0.5..69.5,
 // and a surface outside it lies in space that no cell covers.
@@ -38,13 +22,6 @@ const GLdouble kGridClipPlanes[6][4] = {
 };
 
 GLUquadric* Quadric(void* p) { return static_cast<GLUquadric*>(p); }
-
-void PlaceObject(const SceneObject& object) {
-    glTranslatef(object.fPosition[0], object.fPosition[1], object.fPosition[2]);
-    glRotatef(object.fAngle[0], 1, 0, 0);
-    glRotatef(object.fAngle[1], 0, 1, 0);
-    glRotatef(object.fAngle[2], 0, 0, 1);
-}
 
 }  // namespace
 
@@ -88,19 +65,7 @@ void SceneRenderer::Prepare(const World& world) {
     for (int n = 0; n < kObjectCount; ++n) objectLists_[n] = SphereList(world.disks[n]);
 }
 
-void SceneRenderer::SetupCamera(const World& world, int size) {
-    glViewport(0, 0, size, size);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(world.fFov, 1, kNearDist, world.fFarDist);
-    const LookAt v = CameraLookAt(world);
-    gluLookAt(v.eye[0], v.eye[1], v.eye[2], v.centre[0], v.centre[1], v.centre[2], v.up[0], v.up[1], v.up[2]);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glEnable(GL_DEPTH_TEST);
-}
+void SceneRenderer::SetupCamera(const World& world, int size) { SetupSceneCamera(world, 0, size); }
 
 void SceneRenderer::BeginView(const World& world) {
     glDisable(GL_SCISSOR_TEST);
@@ -109,24 +74,15 @@ void SceneRenderer::BeginView(const World& world) {
     SetupCamera(world, kViewSide);
     glShadeModel(GL_SMOOTH);
     glEnable(GL_DITHER);
-    for (const PointLight& l : kSceneLights) {
-        glLightfv(l.light, GL_POSITION, l.position);
-        if (l.bSetDiffuse) glLightfv(l.light, GL_DIFFUSE, l.diffuse);
-    }
-    glEnable(GL_LIGHTING);
-    for (const PointLight& l : kSceneLights) glEnable(l.light);
+    EnableSceneLights();
 }
 
-void SceneRenderer::EndView() {
-    for (int i = 3; i >= 0; --i) glDisable(kSceneLights[i].light);
-    glDisable(GL_LIGHTING);
-}
+void SceneRenderer::EndView() { DisableSceneLights(); }
 
 void SceneRenderer::DrawObjectHook(World& world, SceneObject& object, void* context) {
     auto* self = static_cast<SceneRenderer*>(context);
     glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, object.fColor);
-    // An object turns only while it is drawn, one step per draw.
-    for (int k = 0; k < 3; ++k) object.fAngle[k] += object.fAngularVelocity[k];
+    AdvanceObjectAngles(object);
     glPushMatrix();
     PlaceObject(object);
     glCallList(self->ListOf(world, object));
@@ -159,7 +115,7 @@ int SceneRenderer::RunExactPass(World& world, bool turnObjects) {
         if (!world.PVS[n]) continue;
         SceneObject& o = world.disks[n];
         if (turnObjects)
-            for (int k = 0; k < 3; ++k) o.fAngle[k] += o.fAngularVelocity[k];
+            AdvanceObjectAngles(o);
         DrawIdentified(world, o);
     }
     glFinish();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/IdColor.h"
+#include "render/IdColor.h"
 #include "grid/Grid.h"
 
 namespace gridcull::bench {

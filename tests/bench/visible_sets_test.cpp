@@ -13,7 +13,7 @@
 #include "SceneRender.h"
 #include "TestWorld.h"
 #include "VisibleSets.h"
-#include "app/IdColor.h"
+#include "render/IdColor.h"
 #include "grid/Grid.h"
 #include "scene/Camera.h"
 #include "visibility/Frustum.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/CameraView.h"
+#include "render/CameraView.h"
 #include "scene/Camera.h"
 #include "visibility/Frustum.h"
 

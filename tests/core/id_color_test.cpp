@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/IdColor.h"
+#include "render/IdColor.h"
 
 namespace gridcull {
 namespace {

@@ -21,4 +21,11 @@ int* ObjectSet::Grow() {
     return grown;
 }
 
+void ObjectSet::Shrink() {
+    int* heap = store_.heap;
+    std::memcpy(store_.local, heap, sizeof(int) * size_);
+    std::free(heap);
+    capacity_ = kInlineCapacity;
+}
+
 }  // namespace gridcull

@@ -60,6 +60,7 @@ public:
         if (p == data || p[-1] != i) return 0;
         for (int* q = p, *e = data + size_; q != e; ++q) q[-1] = *q;
         --size_;
+        if (size_ == kInlineCapacity / 2 && IsOnHeap()) Shrink();
         return 1;
     }
 
@@ -79,6 +80,11 @@ private:
         return p;
     }
     int* Grow();
+    // Back to inline storage once a grown set is small again, so the heap
+    // holds what the cells hold now, not the most they ever held. The gap
+    // between growing at 7 and shrinking at 3 keeps a cell that moving
+    // objects pass through from allocating every frame.
+    void Shrink();
 
     std::int32_t size_ = 0;
     std::int32_t capacity_ = kInlineCapacity;

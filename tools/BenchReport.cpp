@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 namespace gridcull::bench {
 
@@ -38,46 +39,79 @@ void WriteCsvRow(std::FILE* f, const FrameRecord& r) {
     std::fprintf(f, ",%.4f\n", r.fFrameMs);
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    size_t rank = static_cast<size_t>(p * values.size() + 0.999999);
-    rank = std::min(std::max<size_t>(rank, 1), values.size());
-    return values[rank - 1];
+TimeHistogram::TimeHistogram() {
+    pBins = static_cast<std::uint32_t*>(std::calloc(kBins, sizeof(std::uint32_t)));
+    if (!pBins) throw std::bad_alloc();
 }
 
-RunSummary Summarise(const std::vector<FrameRecord>& records) {
-    RunSummary s;
-    s.iFrames = static_cast<int>(records.size());
-    std::vector<double> visibility, frame, draw;
-    double pvs = 0, pvsVf = 0, exact = 0, ratio = 0;
-    int exactFrames = 0;
-    for (const FrameRecord& r : records) {
-        pvs += r.iPvs;
-        pvsVf += r.iPvsVf;
-        visibility.push_back(r.fVisibilityMs);
-        frame.push_back(r.fFrameMs);
-        if (r.fDrawMs >= 0) draw.push_back(r.fDrawMs);
-        if (r.iExact >= 0) exact += r.iExact, ++exactFrames;
-        if (r.iTruth < 0) continue;
-        ++s.iTruthFrames;
-        s.iMisses += r.iMisses;
-        s.iMissesVf += r.iMissesVf;
-        s.iFramesWithMisses += r.iMisses > 0;
-        // A frame that truly sees nothing has no ratio to give.
-        if (r.iTruth > 0) ratio += static_cast<double>(r.iPvs) / r.iTruth, ++s.iRatioFrames;
+TimeHistogram::~TimeHistogram() { std::free(pBins); }
+
+TimeHistogram::TimeHistogram(TimeHistogram&& other) noexcept
+    : pBins(other.pBins), overflow(std::move(other.overflow)), iCount(other.iCount) {
+    other.pBins = nullptr;
+    other.iCount = 0;
+}
+
+TimeHistogram& TimeHistogram::operator=(TimeHistogram&& other) noexcept {
+    std::swap(pBins, other.pBins);
+    std::swap(overflow, other.overflow);
+    std::swap(iCount, other.iCount);
+    return *this;
+}
+
+void TimeHistogram::Add(double ms) {
+    const double us = std::max(ms, 0.0) * 1000;
+    if (us < kBins)
+        ++pBins[static_cast<int>(us)];
+    else
+        overflow.push_back(ms);
+    ++iCount;
+}
+
+double TimeHistogram::Percentile(double p) const {
+    if (iCount == 0) return 0;
+    long long rank = static_cast<long long>(p * iCount + 0.999999);
+    rank = std::min(std::max(rank, 1LL), iCount);
+    long long seen = 0;
+    for (int bin = 0; bin < kBins; ++bin) {
+        seen += pBins[bin];
+        if (seen >= rank) return (bin + 0.5) / 1000;
     }
+    std::vector<double> longer = overflow;
+    std::sort(longer.begin(), longer.end());
+    return longer[static_cast<size_t>(rank - seen - 1)];
+}
+
+void RunStats::Add(const FrameRecord& r) {
+    ++sums.iFrames;
+    fPvsSum += r.iPvs;
+    fPvsVfSum += r.iPvsVf;
+    visibility.Add(r.fVisibilityMs);
+    frame.Add(r.fFrameMs);
+    if (r.fDrawMs >= 0) draw.Add(r.fDrawMs);
+    if (r.iExact >= 0) fExactSum += r.iExact, ++iExactFrames;
+    if (r.iTruth < 0) return;
+    ++sums.iTruthFrames;
+    sums.iMisses += r.iMisses;
+    sums.iMissesVf += r.iMissesVf;
+    sums.iFramesWithMisses += r.iMisses > 0;
+    // A frame that truly sees nothing has no ratio to give.
+    if (r.iTruth > 0) fRatioSum += static_cast<double>(r.iPvs) / r.iTruth, ++sums.iRatioFrames;
+}
+
+RunSummary RunStats::Summary() const {
+    RunSummary s = sums;
     if (s.iFrames) {
-        s.fMeanPvs = pvs / s.iFrames;
-        s.fMeanPvsVf = pvsVf / s.iFrames;
+        s.fMeanPvs = fPvsSum / s.iFrames;
+        s.fMeanPvsVf = fPvsVfSum / s.iFrames;
     }
-    s.fVisibilityMedian = Percentile(visibility, 0.5);
-    s.fVisibilityP95 = Percentile(visibility, 0.95);
-    s.fFrameMedian = Percentile(frame, 0.5);
-    s.fFrameP95 = Percentile(frame, 0.95);
-    if (!draw.empty()) s.fDrawMedian = Percentile(draw, 0.5);
-    if (exactFrames) s.fMeanExact = exact / exactFrames;
-    if (s.iRatioFrames) s.fOverestimation = ratio / s.iRatioFrames;
+    s.fVisibilityMedian = visibility.Percentile(0.5);
+    s.fVisibilityP95 = visibility.Percentile(0.95);
+    s.fFrameMedian = frame.Percentile(0.5);
+    s.fFrameP95 = frame.Percentile(0.95);
+    if (draw.Count()) s.fDrawMedian = draw.Percentile(0.5);
+    if (iExactFrames) s.fMeanExact = fExactSum / iExactFrames;
+    if (s.iRatioFrames) s.fOverestimation = fRatioSum / s.iRatioFrames;
     return s;
 }
 
@@ -94,13 +128,13 @@ void PrintSummary(std::FILE* f, const RunSummary& s) {
     }
 }
 
-void PrintComparison(std::FILE* f, PathKind path, const std::vector<std::vector<FrameRecord>>& runs) {
+void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[3]) {
     static const char* const kModes[] = {"pvs", "vf", "all"};
     double median[3] = {0, 0, 0};
-    std::fprintf(f, "path %s, %d frames\n", PathName(path), runs.empty() ? 0 : static_cast<int>(runs[0].size()));
+    std::fprintf(f, "path %s, %d frames\n", PathName(path), frames);
     std::fprintf(f, "%-6s %14s %14s %10s\n", "render", "median_ms", "p95_ms", "mean_pvs");
-    for (size_t m = 0; m < runs.size() && m < 3; ++m) {
-        const RunSummary s = Summarise(runs[m]);
+    for (int m = 0; m < 3; ++m) {
+        const RunSummary s = runs[m].Summary();
         median[m] = s.fFrameMedian;
         std::fprintf(f, "%-6s %14.3f %14.3f %10.1f\n", kModes[m], s.fFrameMedian, s.fFrameP95, s.fMeanPvs);
     }
@@ -108,30 +142,55 @@ void PrintComparison(std::FILE* f, PathKind path, const std::vector<std::vector<
         std::fprintf(f, "all/pvs %.2f  vf/pvs %.2f\n", median[2] / median[0], median[1] / median[0]);
 }
 
-bool PlotRun(const std::vector<FrameRecord>& records, const std::string& title, const std::string& pngPath,
-             std::string& error) {
-    char dataPath[] = "/tmp/gridcull-plot-XXXXXX";
-    const int fd = mkstemp(dataPath);
-    if (fd < 0) return error = "cannot make a temporary file for the plot", false;
-    std::FILE* data = fdopen(fd, "w");
-    for (const FrameRecord& r : records)
-        std::fprintf(data, "%d %d %d %s %s %.4f\n", r.iFrame, r.iPvs, r.iPvsVf,
-                     r.iExact >= 0 ? std::to_string(r.iExact).c_str() : "NaN",
-                     r.iTruth >= 0 ? std::to_string(r.iTruth).c_str() : "NaN", r.fFrameMs);
-    std::fclose(data);
+namespace {
 
-    const bool exact = !records.empty() && records[0].iExact >= 0;
-    const bool truth = !records.empty() && records[0].iTruth >= 0;
+// A string inside single quotes of a gnuplot script: a quote is doubled.
+std::string GnuplotQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+PlotData::~PlotData() {
+    if (pFile) std::fclose(pFile);
+    if (bOpened) std::remove(path);
+}
+
+bool PlotData::Open(std::string& error) {
+    const int fd = mkstemp(path);
+    if (fd < 0) return error = "cannot make a temporary file for the plot", false;
+    bOpened = true;
+    pFile = fdopen(fd, "w");
+    if (!pFile) return error = "cannot write the plot's data", false;
+    return true;
+}
+
+void PlotData::Add(const FrameRecord& r) {
+    if (!pFile) return;
+    if (!bAny) bExact = r.iExact >= 0, bTruth = r.iTruth >= 0, bAny = true;
+    std::fprintf(pFile, "%d %d %d %s %s %.4f\n", r.iFrame, r.iPvs, r.iPvsVf,
+                 r.iExact >= 0 ? std::to_string(r.iExact).c_str() : "NaN",
+                 r.iTruth >= 0 ? std::to_string(r.iTruth).c_str() : "NaN", r.fFrameMs);
+}
+
+bool PlotData::Draw(const std::string& title, const std::string& pngPath, std::string& error) {
+    if (!pFile || std::fclose(pFile) != 0) {
+        pFile = nullptr;
+        return error = "cannot write the plot's data", false;
+    }
+    pFile = nullptr;
     std::string script =
         "set terminal pngcairo size 1200,600\n"
-        "set output '" + pngPath + "'\n"
-        "set title '" + title + "' noenhanced\n"
+        "set output " + GnuplotQuoted(pngPath) + "\n"
+        "set title " + GnuplotQuoted(title) + " noenhanced\n"
         "set xlabel 'frame'\nset ylabel 'objects'\nset y2label 'frame ms'\n"
         "set ytics nomirror\nset y2tics\nset key outside right top\nset grid\n"
-        "plot '" + std::string(dataPath) + "' using 1:2 with lines title 'pvs', "
+        "plot " + GnuplotQuoted(path) + " using 1:2 with lines title 'pvs', "
         "'' using 1:3 with lines title 'pvsvf', ";
-    if (exact) script += "'' using 1:4 with lines title 'exact', ";
-    if (truth) script += "'' using 1:5 with lines title 'truth', ";
+    if (bExact) script += "'' using 1:4 with lines title 'exact', ";
+    if (bTruth) script += "'' using 1:5 with lines title 'truth', ";
     script += "'' using 1:6 axes x1y2 with lines title 'frame_ms'\n";
     bool ok = false;
     if (std::FILE* gp = popen("gnuplot 1>&2", "w")) {
@@ -139,7 +198,6 @@ bool PlotRun(const std::vector<FrameRecord>& records, const std::string& title, 
         const int status = pclose(gp);
         ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
-    std::remove(dataPath);
     if (!ok) error = "gnuplot failed to draw '" + pngPath + "' (is gnuplot installed? scripts/install-deps.sh)";
     return ok;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,6 @@ struct FrameRecord {
 const char* CsvHeader();
 void WriteCsvRow(std::FILE* f, const FrameRecord& r);
 
-// Nearest-rank percentile, p in (0, 1]; 0 for no values.
-double Percentile(std::vector<double> values, double p);
-
 struct RunSummary {
     int iFrames = 0;
     double fMeanPvs = 0, fMeanPvsVf = 0;
@@ -42,15 +40,62 @@ struct RunSummary {
     long long iMisses = 0, iMissesVf = 0;
     int iFramesWithMisses = 0;
 };
-RunSummary Summarise(const std::vector<FrameRecord>& records);
 void PrintSummary(std::FILE* f, const RunSummary& s);
 
-// Frame-time table of the baselines, rows pvs, vf, all in that order.
-void PrintComparison(std::FILE* f, PathKind path, const std::vector<std::vector<FrameRecord>>& runs);
+// Times of a run binned at 1 microsecond: percentiles to within half a
+// microsecond in fixed memory, however many frames the run has. The bins are
+// allocated zeroed by the system, so only the bins in use become resident.
+class TimeHistogram {
+public:
+    TimeHistogram();
+    ~TimeHistogram();
+    TimeHistogram(const TimeHistogram&) = delete;
+    TimeHistogram& operator=(const TimeHistogram&) = delete;
+    TimeHistogram(TimeHistogram&& other) noexcept;
+    TimeHistogram& operator=(TimeHistogram&& other) noexcept;
 
-// Counts and frame time over the frames, as a PNG drawn by gnuplot. Returns
-// false with a reason when gnuplot is missing or fails.
-bool PlotRun(const std::vector<FrameRecord>& records, const std::string& title, const std::string& pngPath,
-             std::string& error);
+    void Add(double ms);
+    long long Count() const { return iCount; }
+    // Nearest rank, p in (0, 1]; 0 for no values.
+    double Percentile(double p) const;
+
+private:
+    static constexpr int kBins = 1 << 20;  // up to about one second
+    std::uint32_t* pBins = nullptr;
+    std::vector<double> overflow;  // longer times, kept exactly
+    long long iCount = 0;
+};
+
+// Summary statistics of a run, accumulated frame by frame.
+class RunStats {
+public:
+    void Add(const FrameRecord& r);
+    RunSummary Summary() const;
+
+private:
+    RunSummary sums;  // counts and sums until Summary() turns them into means
+    double fPvsSum = 0, fPvsVfSum = 0, fExactSum = 0, fRatioSum = 0;
+    int iExactFrames = 0;
+    TimeHistogram visibility, frame, draw;
+};
+
+// Frame-time table of the baselines, rows pvs, vf, all in that order.
+void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[3]);
+
+// Per-frame counts and frame time, written as the frames run and drawn as a
+// PNG by gnuplot at the end.
+class PlotData {
+public:
+    ~PlotData();
+    bool Open(std::string& error);
+    void Add(const FrameRecord& r);
+    // False with a reason when gnuplot is missing or fails.
+    bool Draw(const std::string& title, const std::string& pngPath, std::string& error);
+
+private:
+    char path[32] = "/tmp/gridcull-plot-XXXXXX";
+    std::FILE* pFile = nullptr;
+    bool bOpened = false, bExact = false, bTruth = false, bAny = false;
+};
 
 }  // namespace gridcull::bench

@@ -144,17 +144,19 @@ struct RunOutputs {
     std::FILE* csv = nullptr;
     std::FILE* pvsLists = nullptr;
     std::FILE* missLists = nullptr;
+    PlotData* plot = nullptr;
 };
 
 // Runs the keys' frames on a world. frame_ms spans the whole frame's work in
 // every mode: the dynamic refresh, the visibility pass and, when drawing,
 // the drawing of the mode's set up to a finished pipeline. The exact and
 // truth passes come after it and are not timed.
-std::vector<FrameRecord> RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys,
+RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys,
                                    int frames, SceneRenderer* renderer, const RunOutputs& out,
                                    const std::string& label) {
-    std::vector<FrameRecord> records;
-    records.reserve(frames);
+    // Nothing per frame is kept: rows are written as they come and the
+    // statistics take fixed memory, so long runs stay flat.
+    RunStats stats;
     std::vector<unsigned char> truth(kObjectCount);
     long long cellsTested = 0;
     SetCellTestObserver(CountCellTest, &cellsTested);
@@ -209,12 +211,13 @@ std::vector<FrameRecord> RunFrames(World& w, const BenchOptions& options, Render
         r.iCellsTested = cellsTested;
         if (out.csv) WriteCsvRow(out.csv, r);
         AdvanceFrame(w);
-        records.push_back(r);
+        stats.Add(r);
+        if (out.plot) out.plot->Add(r);
         progress.Update(k + 1);
     }
     SetCellTestObserver(nullptr, nullptr);
     w.pfnDrawObject = nullptr;
-    return records;
+    return stats;
 }
 
 }  // namespace
@@ -264,25 +267,31 @@ int main(int argc, char** argv) {
     bool ok = true;
     bool missesOver = false;
     if (options.bCompare) {
-        std::vector<std::vector<FrameRecord>> runs;
+        RunStats runs[3];
         const RenderMode modes[3] = {RenderMode::kPvs, RenderMode::kVf, RenderMode::kAll};
-        for (RenderMode mode : modes) {
+        for (int m = 0; m < 3; ++m) {
             // Each baseline starts from the same generated scene.
-            if (!runs.empty()) world = MakeWorld(options);
+            if (m > 0) world = MakeWorld(options);
             if (!world) return -1;
-            runs.push_back(
-                RunFrames(*world, options, mode, keys, frames, renderer.get(), {}, RenderModeName(mode)));
+            runs[m] = RunFrames(*world, options, modes[m], keys, frames, renderer.get(), {}, RenderModeName(modes[m]));
         }
-        PrintComparison(stdout, options.path, runs);
+        PrintComparison(stdout, options.path, frames, runs);
     } else {
         RunOutputs out;
         out.csv = csv.get();
         out.pvsLists = pvsLists.get();
         out.missLists = missLists.get();
+        PlotData plot;
+        if (!options.plotPath.empty()) {
+            if (!plot.Open(error)) {
+                std::fprintf(stderr, "gridcull-bench: %s\n", error.c_str());
+                return 1;
+            }
+            out.plot = &plot;
+        }
         if (csv) std::fputs(CsvHeader(), csv.get());
-        const std::vector<FrameRecord> records =
-            RunFrames(*world, options, options.render, keys, frames, renderer.get(), out, "frames");
-        const RunSummary summary = Summarise(records);
+        const RunSummary summary =
+            RunFrames(*world, options, options.render, keys, frames, renderer.get(), out, "frames").Summary();
         PrintSummary(stderr, summary);
         if (options.iMaxMisses >= 0 && summary.iMisses > options.iMaxMisses) {
             std::fprintf(stderr, "gridcull-bench: %lld misses, more than the %lld allowed\n", summary.iMisses,
@@ -293,7 +302,7 @@ int main(int argc, char** argv) {
             const std::string title = std::string("gridcull-bench: path ") +
                                       (options.bKeysGiven ? "keys" : PathName(options.path)) + ", render " +
                                       RenderModeName(options.render) + ", fusion " + (options.bFusion ? "on" : "off");
-            if (!PlotRun(records, title, options.plotPath, error)) {
+            if (!plot.Draw(title, options.plotPath, error)) {
                 std::fprintf(stderr, "gridcull-bench: %s\n", error.c_str());
                 ok = false;
             }

@@ -109,25 +109,37 @@ TEST(Paths, KeysOfEachPath) {
 }
 
 TEST(BenchReport, PercentilesAndSummaryOfMisses) {
-    EXPECT_EQ(Percentile({}, 0.5), 0);
-    EXPECT_EQ(Percentile({5, 1, 3}, 0.5), 3);
-    EXPECT_EQ(Percentile({1, 2, 3, 4}, 0.5), 2);  // nearest rank
-    std::vector<double> hundred;
-    for (int i = 1; i <= 100; ++i) hundred.push_back(i);
-    EXPECT_EQ(Percentile(hundred, 0.95), 95);
+    auto percentile = [](std::initializer_list<double> ms, double p) {
+        TimeHistogram h;
+        for (double v : ms) h.Add(v);
+        return h.Percentile(p);
+    };
+    EXPECT_EQ(percentile({}, 0.5), 0);
+    EXPECT_NEAR(percentile({5, 1, 3}, 0.5), 3, 0.001);
+    EXPECT_NEAR(percentile({1, 2, 3, 4}, 0.5), 2, 0.001);  // nearest rank
+    EXPECT_NEAR(percentile({0.0014, 0.0016}, 1), 0.0015, 1e-9);  // 1 microsecond bins
+    EXPECT_EQ(percentile({1, 2500, 1500}, 1), 2500);  // beyond the bins: exact
+    EXPECT_EQ(percentile({1, 2500, 1500}, 0.6), 1500);
+    TimeHistogram hundred;
+    for (int i = 1; i <= 100; ++i) hundred.Add(i);
+    EXPECT_NEAR(hundred.Percentile(0.95), 95, 0.001);
 
-    std::vector<FrameRecord> records(3);
+    FrameRecord records[3];
     records[0].iPvs = 40, records[0].iTruth = 10, records[0].iMisses = 0, records[0].iMissesVf = 1;
     records[1].iPvs = 30, records[1].iTruth = 20, records[1].iMisses = 2, records[1].iMissesVf = 0;
     records[2].iPvs = 10, records[2].iTruth = 0, records[2].iMisses = 0, records[2].iMissesVf = 0;
-    const RunSummary s = Summarise(records);
+    RunStats stats;
+    for (const FrameRecord& r : records) stats.Add(r);
+    const RunSummary s = stats.Summary();
     EXPECT_EQ(s.iTruthFrames, 3);
     EXPECT_EQ(s.iRatioFrames, 2);  // a frame that sees nothing has no ratio
     EXPECT_DOUBLE_EQ(s.fOverestimation, (4.0 + 1.5) / 2);
     EXPECT_EQ(s.iMisses, 2);
     EXPECT_EQ(s.iMissesVf, 1);
     EXPECT_EQ(s.iFramesWithMisses, 1);
-    EXPECT_LT(Summarise({FrameRecord{}}).fOverestimation, 0);  // no truth measured
+    RunStats noTruth;
+    noTruth.Add(FrameRecord{});
+    EXPECT_LT(noTruth.Summary().fOverestimation, 0);  // no truth measured
 }
 
 // A tiny scene drawn for real: start camera (35, 35, 35) looking along +z

@@ -113,7 +113,14 @@ TEST(ObjectSet, GrowsPastInlineStorageAndShrinksBack) {
     }
     for (int i = 1; i <= 100; i += 2) EXPECT_EQ(s.erase(i * 3), 1);
     EXPECT_EQ(s.size(), 50);
-    EXPECT_EQ(*s.begin(), 6);
+    // Down to a few entries the set moves back inline and keeps working.
+    for (int i = 10; i <= 100; i += 2) EXPECT_EQ(s.erase(i * 3), 1);
+    EXPECT_EQ(std::vector<int>(s.begin(), s.end()), (std::vector<int>{6, 12, 18, 24}));
+    for (int i = 2; i <= 8; i += 2) EXPECT_EQ(s.erase(i * 3), 1);
+    for (int i = 1; i <= 20; ++i) s.insert(i * 3);
+    EXPECT_EQ(s.size(), 20);
+    EXPECT_EQ(*s.begin(), 3);
+    for (int i = 1; i <= 20; ++i) EXPECT_EQ(s.erase(i * 3), 1);
     s.clear();
     EXPECT_TRUE(s.empty());
     s.insert(5);

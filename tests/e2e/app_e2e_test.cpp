@@ -137,13 +137,22 @@ int WaitForExit(App& app, int timeoutMs = kTimeoutMs) {
 
 // Without a window manager the window sits at (-1, -1) with a one-pixel
 // border; it is moved fully on screen so that screenshots hold all of it.
-std::string FindWindow() {
+// The program's window, once it is mapped; empty when the program ended
+// first (its status and standard error are reported) or at the timeout.
+std::string FindWindow(App& app) {
     for (int waited = 0; waited < kTimeoutMs; waited += 200) {
         std::string id = Shell(OnDisplay("xdotool search --name '^gridcull: ' 2>/dev/null"));
         if (!id.empty()) {
             id = id.substr(0, id.find('\n'));
             std::system(OnDisplay("xdotool windowmove " + id + " 20 20").c_str());
             return id;
+        }
+        int status = 0;
+        if (app.pid > 0 && waitpid(app.pid, &status, WNOHANG) == app.pid) {
+            app.pid = -1;
+            ADD_FAILURE() << "the program ended before its window appeared, status " << status << "\nstdout:\n"
+                          << ReadFile(app.out) << "\nstderr:\n" << ReadFile(app.err);
+            return "";
         }
         Sleep(200);
     }
@@ -295,7 +304,7 @@ std::string ExpectedConsole() {
 
 TEST(App, StartsDrawsTheLayoutAndQuitsWithEsc) {
     App app = Launch("layout");
-    const std::string window = FindWindow();
+    const std::string window = FindWindow(app);
     ASSERT_FALSE(window.empty()) << "no window";
     Image image;
     ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "no lit spheres in the 3D view";
@@ -334,7 +343,7 @@ TEST(App, StartsDrawsTheLayoutAndQuitsWithEsc) {
 
 TEST(App, KeysChangeWhatIsShown) {
     App app = Launch("keys");
-    const std::string window = FindWindow();
+    const std::string window = FindWindow(app);
     ASSERT_FALSE(window.empty()) << "no window";
     Image image;
     ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "no lit spheres in the 3D view";
@@ -404,7 +413,7 @@ TEST(App, KeysChangeWhatIsShown) {
 
 TEST(App, MouseTurnsAndZoomsTheOverview) {
     App app = Launch("mouse");
-    const std::string window = FindWindow();
+    const std::string window = FindWindow(app);
     ASSERT_FALSE(window.empty()) << "no window";
     Image image;
     ASSERT_TRUE(WaitFor(
@@ -517,7 +526,7 @@ std::string StormBurst(const std::string& window, StormRng& rng) {
 
 TEST(AppStorm, SurvivesRandomKeysAndDragsThenQuitsWithEsc) {
     App app = Launch("storm");
-    const std::string window = FindWindow();
+    const std::string window = FindWindow(app);
     ASSERT_FALSE(window.empty()) << "no window";
     Image image;
     ASSERT_TRUE(WaitFor(window, ShowsLitSpheres, image)) << "no lit spheres in the 3D view";

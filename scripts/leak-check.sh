@@ -66,7 +66,7 @@ check_log "$work/bench.vg" "/$(basename "$bench"))" || status=1
 echo "== gridcull, Esc after ${frames_seconds} s of frames"
 start=$(date +%s)
 exec {fd}> "$work/display"
-Xvfb -displayfd "$fd" -screen 0 800x600x24 -nolisten tcp > /dev/null 2>&1 &
+Xvfb -displayfd "$fd" -screen 0 800x600x24 -nolisten tcp -noreset > /dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$work/display")"

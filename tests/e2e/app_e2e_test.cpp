@@ -72,8 +72,10 @@ pid_t StartVirtualDisplay() {
         dup2(devNull, 1);
         dup2(devNull, 2);
         const std::string fd = std::to_string(fds[1]);
+        // -noreset: an X server resets when its last client leaves, and a
+        // program started during the reset cannot open the display.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+               "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

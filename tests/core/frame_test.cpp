@@ -1,66 +1,13 @@
-// Whole frames of the generated scene, checked against invariants that any
-// correct traversal keeps, whatever the camera does.
-#include <gtest/gtest.h>
+// Whole frames of the generated scene. Random views against the traversal's
+// invariants are in random_views_test.cpp.
+#include "visibility/Frame.h"
 
-#include <cstdlib>
-#include <string>
+#include <gtest/gtest.h>
 
 #include "TestWorld.h"
 #include "grid/Grid.h"
-#include "scan/Scan.h"
-#include "scene/Camera.h"
-#include "visibility/Frame.h"
 
 using namespace gridcull;
-
-namespace {
-
-struct CellLog {
-    long long calls = 0;
-    long long outsideGrid = 0;
-};
-
-void LogCell(World& w, int a, int b, int c, void* context) {
-    auto* log = static_cast<CellLog*>(context);
-    ++log->calls;
-    if (!InGrid(w.iViewCellX + a, w.iViewCellY + b, w.iViewCellZ + c)) ++log->outsideGrid;
-}
-
-struct ObserverGuard {
-    explicit ObserverGuard(CellLog& log) { SetCellTestObserver(LogCell, &log); }
-    ~ObserverGuard() { SetCellTestObserver(nullptr, nullptr); }
-};
-
-// Runs one frame and checks the per-frame invariants; returns the pvs count.
-int CheckedFrame(World& w, const std::string& where) {
-    CellLog log;
-    ObserverGuard guard(log);
-    BeginFrame(w);
-    RunVisibilityPass(w);
-    const bool insideOccluder =
-        w.O.Test(static_cast<unsigned>(CellIndex(w.iViewCellX, w.iViewCellY, w.iViewCellZ)));
-    int pvs = 0;
-    for (int i = 0; i < kObjectCount; ++i) {
-        pvs += w.PVS[i];
-        if (!insideOccluder) {
-            EXPECT_TRUE(!w.PVS[i] || w.PVSVF[i]) << where << ": object " << i;
-        }
-    }
-    EXPECT_EQ(log.outsideGrid, 0) << where;
-    ResetGridAndCount(w, 0);
-    EXPECT_TRUE(w.H.IsEmpty()) << where;
-    EXPECT_TRUE(w.O.Equals(w.Os)) << where;
-    AdvanceFrame(w);
-    for (int i = 0; i < kObjectCount; ++i) {
-        if (w.PVS[i] || w.PVSVF[i]) {
-            ADD_FAILURE() << where << ": flags left set for object " << i;
-            break;
-        }
-    }
-    return pvs;
-}
-
-}  // namespace
 
 TEST(Frame, FirstFrameRegistersEveryMovingObjectThenTradesThemForVolumes) {
     auto w = test::MakeSceneWorld();
@@ -93,32 +40,6 @@ TEST(Frame, FirstFrameRegistersEveryMovingObjectThenTradesThemForVolumes) {
         if (expectedEnd[j] >= 0) {
             EXPECT_LE(o.iTbvEndFrame, expectedEnd[j]) << j;
         }
-    }
-}
-
-TEST(Frame, StartCameraLooksDownTheZAxis) {
-    auto w = test::MakeSceneWorld();
-    BeginFrame(*w);
-    EXPECT_EQ(w->iViewCellX, 35);
-    EXPECT_EQ(w->iViewCellZ, 35);
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_NEAR((w->fFarCorner[0][k] + w->fFarCorner[1][k]) * 0.5, 35, 1e-3);
-    }
-    EXPECT_NEAR((w->fFarCorner[0][2] + w->fFarCorner[1][2]) * 0.5, 35 + 121.24355, 1e-3);
-}
-
-TEST(Frame, InvariantsHoldOverScriptedViews) {
-    auto w = test::MakeSceneWorld();
-    // A turn in yaw, then roll and pitch, a walk to a grid corner, a wide and
-    // a narrow field of view, fusion off.
-    std::string keys;
-    keys += std::string(12, '7') + std::string(6, '5') + std::string(6, '9');
-    keys += std::string(40, 'X') + std::string(40, 'y') + std::string(40, 'Z');
-    keys += std::string(130, '1') + std::string(8, '7') + "t" + std::string(180, '2') + std::string(4, '0');
-    for (size_t k = 0; k < keys.size(); ++k) {
-        ApplyKey(*w, static_cast<unsigned char>(keys[k]));
-        CheckedFrame(*w, "key " + std::to_string(k) + " '" + keys[k] + "'");
-        if (HasFailure()) return;
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "render/IdColor.h"
@@ -15,59 +16,32 @@ TEST(IdColor, EncodeDecodeRoundTrip) {
         ASSERT_EQ(DecodeIdColor(rgb[0], rgb[1], rgb[2]), n);
     }
     EncodeIdColor(4999, rgb);
-    EXPECT_EQ(rgb[1], 19);
-    EXPECT_EQ(rgb[2], 135);
+    EXPECT_TRUE(rgb[1] == 19 && rgb[2] == 135);
     EncodeIdColor(256, rgb);
-    EXPECT_EQ(rgb[1], 1);
-    EXPECT_EQ(rgb[2], 0);
-    EncodeIdColor(255, rgb);
-    EXPECT_EQ(rgb[1], 0);
-    EXPECT_EQ(rgb[2], 255);
+    EXPECT_TRUE(rgb[1] == 1 && rgb[2] == 0);
     EXPECT_EQ(DecodeIdColor(1, 0, 0), 65536);
 }
 
-struct ReadBack {
-    std::vector<unsigned char> r, g, b;
-    explicit ReadBack(int pixels) : r(pixels, kIdBackdrop[0]), g(pixels, kIdBackdrop[1]), b(pixels, kIdBackdrop[2]) {}
-    void Put(int k, int n) {
-        unsigned char rgb[3];
-        EncodeIdColor(n, rgb);
-        r[k] = rgb[0];
-        g[k] = rgb[1];
-        b[k] = rgb[2];
-    }
-    int Mark(unsigned char* seen) const { return MarkSeenObjects(r.data(), g.data(), b.data(), kReadBackPixels, seen); }
-};
-
-TEST(IdColor, BackdropSeesNothingAndStaleMarksAreCleared) {
-    ReadBack pixels(kReadBackPixels);
+// Each object counts once however many pixels it covers; the backdrop and
+// values of 5000 and above mark nothing, and stale marks are cleared.
+TEST(IdColor, MarkSeenObjectsIgnoresTheBackdropAndValuesPastTheObjects) {
+    const int kPixels = kReadBackPixels;
+    std::vector<unsigned char> r(kPixels, kIdBackdrop[0]), g(kPixels, kIdBackdrop[1]), b(kPixels, kIdBackdrop[2]);
+    auto put = [&](int k, int n) {
+        unsigned char c[3];
+        EncodeIdColor(n, c);
+        r[k] = c[0], g[k] = c[1], b[k] = c[2];
+    };
+    put(0, 4999);  // first and last pixel of the area
+    put(kPixels - 1, 0);
+    for (int k = 1000; k < 1300; ++k) put(k, 200);
+    put(5000, 5000);
+    put(5001, 65535);
+    put(5002, 0xFFFFFF);
     std::vector<unsigned char> seen(kObjectCount, 1);
-    EXPECT_EQ(pixels.Mark(seen.data()), 0);
-    for (int n = 0; n < kObjectCount; ++n) ASSERT_EQ(seen[n], 0) << n;
-
-    // A black pixel is object 0, and only an object can paint one.
-    pixels.r[123] = pixels.g[123] = pixels.b[123] = 0;
-    EXPECT_EQ(pixels.Mark(seen.data()), 1);
-    EXPECT_EQ(seen[0], 1);
-}
-
-TEST(IdColor, EachObjectCountsOnceAndOutOfRangeValuesAreIgnored) {
-    ReadBack pixels(kReadBackPixels);
-    pixels.Put(0, 4999);  // first and last pixel of the area
-    pixels.Put(kReadBackPixels - 1, 0);
-    for (int k = 1000; k < 1300; ++k) pixels.Put(k, 200);  // a large object
-    pixels.Put(5000, 5000);                                // first value past the objects
-    pixels.Put(5001, 65535);
-    pixels.r[5002] = 255;
-    pixels.g[5002] = 255;
-    pixels.b[5002] = 255;
-    std::vector<unsigned char> seen(kObjectCount, 0);
-    EXPECT_EQ(pixels.Mark(seen.data()), 3);
-    EXPECT_EQ(seen[4999], 1);
-    EXPECT_EQ(seen[0], 1);
-    EXPECT_EQ(seen[200], 1);
-    EXPECT_EQ(seen[199], 0);
-    EXPECT_EQ(seen[201], 0);
+    EXPECT_EQ(MarkSeenObjects(r.data(), g.data(), b.data(), kPixels, seen.data()), 3);
+    EXPECT_TRUE(seen[0] && seen[200] && seen[4999]);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0), kObjectCount - 3);
 }
 
 }  // namespace

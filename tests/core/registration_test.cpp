@@ -124,7 +124,7 @@ TEST(RegisterObject, OccluderCellsLieWhollyInsideTheSphere) {
 
 TEST(InsertTbv, OutlineOfAFarVolumeHasSeventyTwoColumnsPerPlane) {
     auto w = test::MakeEmptyWorld();
-    w->fViewX = w->fViewY = w->fViewZ = 1000;                              // far away
+    w->fViewX = w->fViewY = w->fViewZ = 1000;                                                 // far away
     SceneObject& o = PrepareVolume(*w, 7, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 4.06f, 100, 110);  // speed 0.5
     InsertTbv(*w, 7);
     EXPECT_EQ(o.fTbvHalfSize, 9);
@@ -146,27 +146,36 @@ TEST(InsertTbv, OutlineOfAFarVolumeHasSeventyTwoColumnsPerPlane) {
     EXPECT_EQ(ColumnSetsHolding(*w, 7), 0);
 }
 
-TEST(InsertTbv, SizeCapShortensTheInterval) {
-    auto w = test::MakeEmptyWorld();
-    w->fViewX = w->fViewY = w->fViewZ = 1000;
-    SceneObject& o = PrepareVolume(*w, 8, 35, 35, 35, 2.0f, 0, 5, 50, 60);
-    InsertTbv(*w, 8);
-    EXPECT_EQ(o.fTbvHalfSize, 15);
-    EXPECT_EQ(o.iTbvEndFrame, 55);
-}
-
-TEST(InsertTbv, ViewpointRuleKeepsTheViewerOutside) {
-    auto w = test::MakeEmptyWorld();
-    SceneObject& o = PrepareVolume(*w, 9, 20.7f, 30.2f, 40.9f, 0.3f, 0.4f, 4.06f, 100, 110);
-    w->fViewX = 26;  // 6 cells from the centre cell (20, 30, 40)
-    w->fViewY = 30;
-    w->fViewZ = 40;
-    InsertTbv(*w, 9);
-    // t = trunc(6 / sqrt 3) - 1 = 2 < R, so t = trunc(R) = 4 and the end moves
-    // to rnd((4 - 4.06) / 0.5 + 100) = 100.
-    EXPECT_EQ(o.fTbvHalfSize, 4);
-    EXPECT_EQ(o.iTbvEndFrame, 100);
-    EXPECT_EQ(w->Txy[9].Count(), 32);
+// The half size and end frame that the size cap and the viewpoint rule give.
+TEST(InsertTbv, SizeCapViewpointRuleAndZeroSpeed) {
+    struct Case {
+        const char* what;
+        float origin, vx, vy, R;
+        int start, end;
+        float view[3];
+        int t, newEnd;
+    } cases[] = {
+        // t would be rnd(2 * 10 + 5) = 25: capped, end at rnd((15 - 5) / 2 + 50).
+        {"size cap", 35, 2.0f, 0, 5, 50, 60, {1000, 1000, 1000}, 15, 55},
+        // Viewer 6 cells away: t = trunc(6 / sqrt 3) - 1 = 2 < R, so trunc(R) = 4,
+        // end rnd((4 - 4.06) / 0.5 + 100) = 100.
+        {"viewpoint rule", 30.2f, 0.3f, 0.4f, 4.06f, 100, 110, {36.2f, 30.2f, 30.2f}, 4, 100},
+        // A motionless object: no cap, no division by zero; near the viewer the
+        // volume is the object itself and runs out at the next frame.
+        {"zero speed, far", 30, 0, 0, 4.9f, 20, 40, {1000, 1000, 1000}, 5, 40},
+        {"zero speed, near", 30, 0, 0, 4.9f, 20, 40, {33, 30, 30}, 4, 20},
+    };
+    for (const Case& k : cases) {
+        auto w = test::MakeEmptyWorld();
+        w->fViewX = k.view[0];
+        w->fViewY = k.view[1];
+        w->fViewZ = k.view[2];
+        SceneObject& o = PrepareVolume(*w, 8, k.origin, k.origin, k.origin, k.vx, k.vy, k.R, k.start, k.end);
+        InsertTbv(*w, 8);
+        EXPECT_EQ(o.fTbvHalfSize, k.t) << k.what;
+        EXPECT_EQ(o.iTbvEndFrame, k.newEnd) << k.what;
+        ExpectFootprintConsistent(*w, 8);
+    }
 }
 
 TEST(InsertTbv, VolumeNearAFaceKeepsOnlyItsInGridPart) {
@@ -183,26 +192,6 @@ TEST(InsertTbv, VolumeNearAFaceKeepsOnlyItsInGridPart) {
     ExpectFootprintConsistent(*w, 10);
     RemoveTbv(*w, 10);
     EXPECT_EQ(ColumnSetsHolding(*w, 10), 0);
-}
-
-// A motionless object: no division by zero, no overflow; the volume is the
-// object itself and runs out at the next frame when the viewer is near it.
-TEST(InsertTbv, ZeroSpeedStaysFiniteAndRunsOutWhenTheViewerIsNear) {
-    auto w = test::MakeEmptyWorld();
-    w->fViewX = w->fViewY = w->fViewZ = 1000;
-    SceneObject& o = PrepareVolume(*w, 11, 30, 30, 30, 0, 0, 4.9f, 20, 40);
-    InsertTbv(*w, 11);
-    EXPECT_EQ(o.fTbvHalfSize, 5);  // rnd(R), no cap
-    EXPECT_EQ(o.iTbvEndFrame, 40);
-    RemoveTbv(*w, 11);
-
-    w->fViewX = 33;
-    w->fViewY = w->fViewZ = 30;
-    o.iTbvEndFrame = 40;
-    InsertTbv(*w, 11);
-    EXPECT_EQ(o.fTbvHalfSize, 4);   // trunc(R)
-    EXPECT_EQ(o.iTbvEndFrame, 20);  // t <= R: gone at the next frame
-    ExpectFootprintConsistent(*w, 11);
 }
 
 // The viewpoint rule can end an interval long before it starts. Renewals

@@ -99,20 +99,13 @@ TEST(Setup, CompleteRunPrintsThirteenDotsAndResetsTheGrid) {
     EXPECT_NEAR(w->fFarDist, 121.24355f, 1e-4);
 }
 
-TEST(Setup, FailedFootprintEntryReportsItsIndexAfterTenDots) {
-    int at = PositionOf("Tyz", 37);
-    ASSERT_GT(at, 0);
-    Report r = AllocateFailingAt(at);
-    EXPECT_EQ(r.failure, "Not enough memory for Tyz[37].\n");
-    EXPECT_EQ(r.dotsAtFailure, 10);
-}
-
-TEST(Setup, FailedObjectArrayReadsToNotForAfterThirteenDots) {
-    int at = PositionOf("disks", -1);
-    ASSERT_GT(at, 0);
-    Report r = AllocateFailingAt(at);
-    EXPECT_EQ(r.failure, "Not enough memory to disks.\n");
-    EXPECT_EQ(r.dotsAtFailure, 13);
+TEST(Setup, FailedFootprintEntryAndObjectArrayReportAfterTheirDots) {
+    Report tyz = AllocateFailingAt(PositionOf("Tyz", 37));
+    EXPECT_EQ(tyz.failure, "Not enough memory for Tyz[37].\n");
+    EXPECT_EQ(tyz.dotsAtFailure, 10);
+    Report disks = AllocateFailingAt(PositionOf("disks", -1));
+    EXPECT_EQ(disks.failure, "Not enough memory to disks.\n");  // "to", not "for"
+    EXPECT_EQ(disks.dotsAtFailure, 13);
 }
 
 // Each allocation of the sequence, failed alone, reports its own message once

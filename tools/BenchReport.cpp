@@ -186,12 +186,14 @@ bool PlotData::Draw(const std::string& title, const std::string& pngPath, std::s
         "set output " + GnuplotQuoted(pngPath) + "\n"
         "set title " + GnuplotQuoted(title) + " noenhanced\n"
         "set xlabel 'frame'\nset ylabel 'objects'\nset y2label 'frame ms'\n"
-        "set ytics nomirror\nset y2tics\nset key outside right top\nset grid\n"
-        "plot " + GnuplotQuoted(path) + " using 1:2 with lines title 'pvs', "
-        "'' using 1:3 with lines title 'pvsvf', ";
-    if (bExact) script += "'' using 1:4 with lines title 'exact', ";
-    if (bTruth) script += "'' using 1:5 with lines title 'truth', ";
-    script += "'' using 1:6 axes x1y2 with lines title 'frame_ms'\n";
+        "set ytics nomirror\nset y2tics\nset key outside right top noenhanced\nset grid\n"
+        // The first frame finds every object marked by the generation and
+        // would set the scale for all the others: plot from the second.
+        "plot " + GnuplotQuoted(path) + " every ::1 using 1:2 with lines title 'pvs', "
+        "'' every ::1 using 1:3 with lines title 'pvsvf', ";
+    if (bExact) script += "'' every ::1 using 1:4 with lines title 'exact', ";
+    if (bTruth) script += "'' every ::1 using 1:5 with lines title 'truth', ";
+    script += "'' every ::1 using 1:6 axes x1y2 with lines title 'frame_ms'\n";
     bool ok = false;
     if (std::FILE* gp = popen("gnuplot 1>&2", "w")) {
         std::fputs(script.c_str(), gp);

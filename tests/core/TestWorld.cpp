@@ -1,9 +1,12 @@
 #include "TestWorld.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
 #include "scene/Camera.h"
+#include "visibility/Frustum.h"
 
 namespace gridcull::test {
 
@@ -49,6 +52,25 @@ void PlaceDynamic(World& w, int j, float px, float py, float pz, float vx, float
     o.fBounds[0] = o.fBounds[1] = o.fBounds[2] = 70;
     o.iCellCount = 0;
     o.bInTemporalVolume = 0;
+}
+
+// Right = up x forward, normalised; up recomputed as forward x right.
+void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, float fov) {
+    const float len = std::sqrt(fx * fx + fy * fy + fz * fz), f[3] = {fx / len, fy / len, fz / len};
+    const bool upZ = std::fabs(f[1]) > 0.99f;  // right = up x forward, normalised
+    const float rl = std::sqrt(upZ ? f[1] * f[1] + f[0] * f[0] : f[2] * f[2] + f[0] * f[0]);
+    const float r[3] = {upZ ? -f[1] / rl : f[2] / rl, upZ ? f[0] / rl : 0, upZ ? 0 : -f[0] / rl};
+    const float u[3] = {f[1] * r[2] - f[2] * r[1], f[2] * r[0] - f[0] * r[2], f[0] * r[1] - f[1] * r[0]};
+    const float* columns[3] = {r, u, f};
+    std::fill_n(w.fViewMatrix, 16, 0.0f);
+    w.fViewMatrix[15] = 1;
+    for (int k = 0; k < 3; ++k)
+        for (int j = 0; j < 3; ++j) w.fViewMatrix[4 * k + j] = columns[j][k];
+    w.fViewX = static_cast<float>(w.iViewCellX = x);
+    w.fViewY = static_cast<float>(w.iViewCellY = y);
+    w.fViewZ = static_cast<float>(w.iViewCellZ = z);
+    w.fFov = fov;
+    SetupFrustum(w);
 }
 
 }  // namespace gridcull::test

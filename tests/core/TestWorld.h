@@ -23,4 +23,8 @@ WorldPtr MakeSceneWorld();
 // (also its drawn radius), unregistered.
 void PlaceDynamic(World& w, int j, float px, float py, float pz, float vx, float vy, float vz, float R);
 
+// Camera on cell centre (x, y, z) looking along (fx, fy, fz), up y (z when
+// looking along y), frustum set up.
+void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, float fov);
+
 }  // namespace gridcull::test

@@ -21,24 +21,11 @@ using Cells = std::vector<Cell>;
 // nothing but flags.
 World& AimShell(int x, int y, int z, int axis, int sign, float fov, int d) {
     static test::WorldPtr grid = test::MakeEmptyWorld();
-    World& w = *grid;
-    // Columns right, up, forward; up is y, or z when looking along y.
-    float f[3] = {0, 0, 0}, u[3] = {0, 0, 0};
+    float f[3] = {0, 0, 0};
     f[axis] = static_cast<float>(sign);
-    u[axis == 1 ? 2 : 1] = 1;
-    const float r[3] = {u[1] * f[2] - u[2] * f[1], u[2] * f[0] - u[0] * f[2], u[0] * f[1] - u[1] * f[0]};
-    const float* columns[3] = {r, u, f};
-    std::fill_n(w.fViewMatrix, 16, 0.0f);
-    w.fViewMatrix[15] = 1;
-    for (int k = 0; k < 3; ++k)
-        for (int j = 0; j < 3; ++j) w.fViewMatrix[4 * k + j] = columns[j][k];
-    w.fViewX = static_cast<float>(w.iViewCellX = x);
-    w.fViewY = static_cast<float>(w.iViewCellY = y);
-    w.fViewZ = static_cast<float>(w.iViewCellZ = z);
-    w.fFov = fov;
-    SetupFrustum(w);
-    w.iDist = d;
-    return w;
+    test::AimCamera(*grid, x, y, z, f[0], f[1], f[2], fov);
+    grid->iDist = d;
+    return *grid;
 }
 
 void Record(World&, int a, int b, int c, void* log) { static_cast<Cells*>(log)->push_back({a, b, c}); }

@@ -36,26 +36,6 @@ struct CellLog {
 
 int Chebyshev(const Cell& c) { return std::max(std::abs(c[0]), std::max(std::abs(c[1]), std::abs(c[2]))); }
 
-// Camera on cell centre (x, y, z) looking along forward, up y (z when
-// looking along y).
-void Aim(World& w, int x, int y, int z, float fx, float fy, float fz, float fov) {
-    const float len = std::sqrt(fx * fx + fy * fy + fz * fz), f[3] = {fx / len, fy / len, fz / len};
-    const bool upZ = std::fabs(f[1]) > 0.99f;  // right = up x forward, normalised
-    const float rl = std::sqrt(upZ ? f[1] * f[1] + f[0] * f[0] : f[2] * f[2] + f[0] * f[0]);
-    const float r[3] = {upZ ? -f[1] / rl : f[2] / rl, upZ ? f[0] / rl : 0, upZ ? 0 : -f[0] / rl};
-    const float u[3] = {f[1] * r[2] - f[2] * r[1], f[2] * r[0] - f[0] * r[2], f[0] * r[1] - f[1] * r[0]};
-    const float* columns[3] = {r, u, f};
-    std::fill_n(w.fViewMatrix, 16, 0.0f);
-    w.fViewMatrix[15] = 1;
-    for (int k = 0; k < 3; ++k)
-        for (int j = 0; j < 3; ++j) w.fViewMatrix[4 * k + j] = columns[j][k];
-    w.fViewX = static_cast<float>(w.iViewCellX = x);
-    w.fViewY = static_cast<float>(w.iViewCellY = y);
-    w.fViewZ = static_cast<float>(w.iViewCellZ = z);
-    w.fFov = fov;
-    SetupFrustum(w);
-}
-
 // The walk of one frame: from the viewpoint cell to the far rectangle's
 // centre, truncated.
 void Walk(World& w) {
@@ -71,7 +51,7 @@ void Walk(World& w) {
 // without such a cell. Returns the end shell.
 int CheckView(World& w, int x, int y, int z, float fx, float fy, float fz, float fov, bool covers = true) {
     SCOPED_TRACE(testing::Message() << x << "," << y << "," << z << " along " << fx << "," << fy << "," << fz);
-    Aim(w, x, y, z, fx, fy, fz, fov);
+    test::AimCamera(w, x, y, z, fx, fy, fz, fov);
     CellLog log;
     Walk(w);
     std::vector<std::set<Cell>> tested(w.iDist + 1);
@@ -137,7 +117,7 @@ TEST(Traversal, WalkCoversTheFrustumAndEndsWhereItLeavesTheGrid) {
 
 TEST(Traversal, ShellCornerIsScannedAsAnXZEdge) {
     test::WorldPtr w = test::MakeEmptyWorld();
-    Aim(*w, 35, 35, 35, 1, 1, 1, 120);
+    test::AimCamera(*w, 35, 35, 35, 1, 1, 1, 120);
     CellLog log;
     TraverseShell(*w, 2, 2, 2);
     // Rows of the face x = 2 along y, beginning with the row next to the
@@ -151,7 +131,7 @@ TEST(Traversal, ShellCornerIsScannedAsAnXZEdge) {
 // and y in lo..hi.
 test::WorldPtr WalkTowardsWall(int z0, int lo, int hi, float fov) {
     test::WorldPtr w = test::MakeEmptyWorld();
-    Aim(*w, 35, 35, 35, 0, 0, 1, fov);
+    test::AimCamera(*w, 35, 35, 35, 0, 0, 1, fov);
     for (int y = lo; y <= hi; ++y)
         for (int x = lo; x <= hi; ++x) w->O.Set(static_cast<unsigned>(CellIndex(x, y, z0)));
     Walk(*w);

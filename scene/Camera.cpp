@@ -103,76 +103,57 @@ void RebuildViewMatrix(World& world) {
     std::memcpy(world.fViewMatrix, v, sizeof(v));
 }
 
-bool IsBoundKey(unsigned char key) {
-    static const char kBoundKeys[] = "\x1bxXyYzZ0123456789the";
-    return key != 0 && std::strchr(kBoundKeys, key) != nullptr;
+namespace {
+
+// The key table. A key steps a float field (clamped to its range, or, for
+// the angles, wrapped round 0..359) or toggles an option flag. Steps are 1, so
+// from their integer start values the fields stay integers.
+struct KeyBinding {
+    unsigned char key;
+    float World::*pValue;           // stepped field, or null
+    float fStep;
+    bool bWrap;
+    float fMin, fMax;               // range of a clamped field
+    unsigned char World::*pToggle;  // toggled flag, or null
+};
+
+constexpr float kViewMax = kGridSize - 1;
+const KeyBinding kKeyTable[] = {
+    {'x', &World::fViewX, -1, false, 0, kViewMax, nullptr},  {'X', &World::fViewX, +1, false, 0, kViewMax, nullptr},
+    {'y', &World::fViewY, -1, false, 0, kViewMax, nullptr},  {'Y', &World::fViewY, +1, false, 0, kViewMax, nullptr},
+    {'z', &World::fViewZ, -1, false, 0, kViewMax, nullptr},  {'Z', &World::fViewZ, +1, false, 0, kViewMax, nullptr},
+    {'1', &World::fFov, +1, false, 2, 179, nullptr},         {'2', &World::fFov, -1, false, 2, 179, nullptr},
+    {'5', &World::fRoll, +1, true, 0, 0, nullptr},           {'6', &World::fRoll, -1, true, 0, 0, nullptr},
+    {'7', &World::fYaw, +1, true, 0, 0, nullptr},            {'8', &World::fYaw, -1, true, 0, 0, nullptr},
+    {'9', &World::fPitch, +1, true, 0, 0, nullptr},          {'0', &World::fPitch, -1, true, 0, 0, nullptr},
+    {'4', nullptr, 0, false, 0, 0, &World::bObjectMotion},   {'t', nullptr, 0, false, 0, 0, &World::bOccluderFusion},
+    {'h', nullptr, 0, false, 0, 0, &World::bRenderingDisabled},
+    {'e', nullptr, 0, false, 0, 0, &World::bExactVisibility},
+};
+
+const KeyBinding* FindBinding(unsigned char key) {
+    for (const KeyBinding& b : kKeyTable)
+        if (b.key == key) return &b;
+    return nullptr;
 }
 
+constexpr unsigned char kEscape = 27;
+constexpr unsigned char kStructureKey = '3';  // an int flag, toggled apart
+
+}  // namespace
+
+bool IsBoundKey(unsigned char key) { return key == kEscape || key == kStructureKey || FindBinding(key); }
+
 KeyResult ApplyKey(World& world, unsigned char key) {
-    // The viewpoint stays on integer positions of the grid, 0 to 69.
-    constexpr float kViewMin = 0, kViewMax = kGridSize - 1;
-    switch (key) {
-        case 27:
-            return KeyResult::kQuit;
-        case 'x':
-            StepClamped(world.fViewX, -1, kViewMin, kViewMax);
-            break;
-        case 'X':
-            StepClamped(world.fViewX, +1, kViewMin, kViewMax);
-            break;
-        case 'y':
-            StepClamped(world.fViewY, -1, kViewMin, kViewMax);
-            break;
-        case 'Y':
-            StepClamped(world.fViewY, +1, kViewMin, kViewMax);
-            break;
-        case 'z':
-            StepClamped(world.fViewZ, -1, kViewMin, kViewMax);
-            break;
-        case 'Z':
-            StepClamped(world.fViewZ, +1, kViewMin, kViewMax);
-            break;
-        case '1':
-            StepClamped(world.fFov, +1, 2, 179);
-            break;
-        case '2':
-            StepClamped(world.fFov, -1, 2, 179);
-            break;
-        case '3':
-            world.bStructureDisplay = world.bStructureDisplay == 0 ? 1 : 0;
-            break;
-        case '4':
-            Toggle(world.bObjectMotion);
-            break;
-        case '5':
-            StepWrapped(world.fRoll, +1);
-            break;
-        case '6':
-            StepWrapped(world.fRoll, -1);
-            break;
-        case '7':
-            StepWrapped(world.fYaw, +1);
-            break;
-        case '8':
-            StepWrapped(world.fYaw, -1);
-            break;
-        case '9':
-            StepWrapped(world.fPitch, +1);
-            break;
-        case '0':
-            StepWrapped(world.fPitch, -1);
-            break;
-        case 't':
-            Toggle(world.bOccluderFusion);
-            break;
-        case 'h':
-            Toggle(world.bRenderingDisabled);
-            break;
-        case 'e':
-            Toggle(world.bExactVisibility);
-            break;
-        default:
-            break;
+    if (key == kEscape) return KeyResult::kQuit;
+    if (key == kStructureKey) world.bStructureDisplay = world.bStructureDisplay == 0 ? 1 : 0;
+    if (const KeyBinding* b = FindBinding(key)) {
+        if (b->pToggle)
+            Toggle(world.*(b->pToggle));
+        else if (b->bWrap)
+            StepWrapped(world.*(b->pValue), b->fStep);
+        else
+            StepClamped(world.*(b->pValue), b->fStep, b->fMin, b->fMax);
     }
     RebuildViewMatrix(world);
     return KeyResult::kHandled;

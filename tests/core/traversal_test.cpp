@@ -153,6 +153,34 @@ TEST(Traversal, OccluderWallEndsTheWalkFromShellTwoOn) {
     for (int k = 0; k < 6; ++k)
         EXPECT_TRUE(!w->bFaceMarked[k] && std::all_of(w->FaceMap[k], w->FaceMap[k] + widest, [](int v) { return !v; }));
     EXPECT_FALSE(WalkTowardsWall(37, 34, 36, 55)->H.IsEmpty());
+
+    // At 120 degrees the wall covers the whole face z = +2 while the side
+    // faces stay open: that face is done for the frame, the walk goes on.
+    w = WalkTowardsWall(37, 30, 40, 120);
+    EXPECT_EQ(std::vector<int>(w->bFaceDone, w->bFaceDone + 6), (std::vector<int>{1, 0, 0, 0, 0, 0}));
+    EXPECT_GT(w->iDist, 2);
+}
+
+// The walk's points are the Bresenham line's: toward (4, 2, 1) the y error
+// term starts at 0 and must not step at once.
+TEST(Traversal, WalkPointsFollowTheBresenhamLine) {
+    test::WorldPtr w = test::MakeEmptyWorld();
+    test::AimCamera(*w, 35, 35, 35, 4, 2, 1, 90);
+    std::vector<TestedCell> walked, byHand;
+    {
+        CellLog log;
+        WalkViewAxis(*w, 35, 35, 35, 39, 37, 36);
+        walked.swap(log.calls);
+    }
+    EXPECT_EQ(w->iDist, 4);
+    {
+        CellLog log;
+        for (const Cell& p : {Cell{0, 0, 0}, Cell{1, 0, 0}, Cell{2, 1, 0}, Cell{3, 1, 1}, Cell{4, 2, 1}})
+            TraverseShell(*w, p[0], p[1], p[2]);
+        byHand.swap(log.calls);
+    }
+    ASSERT_EQ(walked.size(), byHand.size());
+    for (size_t i = 0; i < walked.size(); ++i) ASSERT_EQ(walked[i].offset, byHand[i].offset) << i;
 }
 
 }  // namespace

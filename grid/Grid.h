@@ -13,6 +13,16 @@ inline int XzColumn(int x, int z) { return x + kGridSize * z; }
 inline bool InGrid(int v) { return static_cast<unsigned>(v) < static_cast<unsigned>(kGridSize); }
 inline bool InGrid(int x, int y, int z) { return InGrid(x) && InGrid(y) && InGrid(z); }
 
+// The viewpoint cell as an array, and one of its coordinates (0 x, 1 y, 2 z).
+inline void ViewCell(const World& world, int cell[3]) {
+    cell[0] = world.iViewCellX;
+    cell[1] = world.iViewCellY;
+    cell[2] = world.iViewCellZ;
+}
+inline int ViewCell(const World& world, int axis) {
+    return axis == 0 ? world.iViewCellX : axis == 1 ? world.iViewCellY : world.iViewCellZ;
+}
+
 // A position becomes a cell by rounding half away from zero; volume centres,
 // ray ends and the far point truncate toward zero instead. The two differ
 // for negative values and at .5 and are not interchangeable.

@@ -46,10 +46,6 @@ constexpr ScanAxes kScanAxes[kScanMemberCount] = {
     {0, +1, 2, 1, false},  // kYEdgeXNeg
 };
 
-int ViewCell(const World& world, int axis) {
-    return axis == 0 ? world.iViewCellX : axis == 1 ? world.iViewCellY : world.iViewCellZ;
-}
-
 // Tests cells along F from cell's front-face position away from the front
 // face, up to where a ray cast that way leaves the frustum or the grid. With
 // the front face's plane outside the grid the run starts at the grid boundary.

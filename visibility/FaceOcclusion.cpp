@@ -32,12 +32,6 @@ constexpr FaceAxes kFaces[6] = {
     {1, -1, 0, -1, 2, -1, false},  // y = -D
 };
 
-inline void ViewCell(const World& world, int cell[3]) {
-    cell[0] = world.iViewCellX;
-    cell[1] = world.iViewCellY;
-    cell[2] = world.iViewCellZ;
-}
-
 inline void MarkFace(World& world, int f, int u, int v) {
     world.iFaceUMin[f] = std::min(world.iFaceUMin[f], u);
     world.iFaceUMax[f] = std::max(world.iFaceUMax[f], u);

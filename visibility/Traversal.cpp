@@ -17,12 +17,6 @@ constexpr int kNoFaceBound = 512;
 // Row and cap scan members of a front face, by axis: the +D member, then -D.
 constexpr ScanMember kFaceMembers[3][2] = {{kFaceXPos, kFaceXNeg}, {kFaceYPos, kFaceYNeg}, {kFaceZPos, kFaceZNeg}};
 
-void ViewCell(const World& world, int cell[3]) {
-    cell[0] = world.iViewCellX;
-    cell[1] = world.iViewCellY;
-    cell[2] = world.iViewCellZ;
-}
-
 void BeginShell(World& world, int d) {
     std::fill_n(world.iFaceUMin, 6, kNoFaceBound);
     std::fill_n(world.iFaceVMin, 6, kNoFaceBound);

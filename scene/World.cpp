@@ -124,6 +124,7 @@ void ConstructWorld(World& world) {
     world.fRoll = world.fYaw = world.fPitch = 0;
     world.fFov = 55;
     world.fFarDist = kFarDist;
+    world.bStrictCulling = 0;
     world.pfnDrawObject = nullptr;
     world.pDrawContext = nullptr;
 }
@@ -226,6 +227,7 @@ bool SetupScene(World& world, const SetupObserver& observer) {
     world.bRenderingDisabled = 0;
     world.bExactVisibility = 0;
     world.bObjectMotion = 1;
+    world.bStrictCulling = 0;
     world.iFpsSamples = 0;
     world.fFpsSum = 0;
     world.iFrame = 0;

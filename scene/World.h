@@ -75,6 +75,11 @@ struct World {
     float fFrustumPlane[5][4];  // +x, -x, +y, -y, near; inside when a.p + d < 0
     float fFarCorner[4][3];     // 0 and 1 diagonal, as are 2 and 3
     float fFarDist;
+    // Strict culling's frustum: the side planes above and a near plane
+    // through the viewpoint, each pushed out by half a cell along its normal
+    // plus a rounding slack, so that every cell whose cube reaches into the
+    // drawn frustum passes (see CellInStrictFrustum).
+    float fStrictPlane[5][4];
 
     // Grid bitsets
     BitSet H;   // hidden cells of the current frame
@@ -102,6 +107,7 @@ struct World {
     unsigned char bRenderingDisabled;
     unsigned char bExactVisibility;
     unsigned char bObjectMotion;
+    unsigned char bStrictCulling;  // never cull what the image shows
 
     // Shell faces and propagation
     int* FaceMap[6];

@@ -119,6 +119,27 @@ void SetupFrustum(World& world) {
     Set(offset, k * u[0], k * u[1], k * u[2]);
     Add(at, view, offset);
     StorePlane(world.fFrustumPlane[4], u, at);
+
+    // Strict planes. The float set-up above may round a plane inward by a
+    // few 1e-6 of a cell; the slack covers that many times over.
+    constexpr float kSlack = 1e-3f;
+    for (int i = 0; i < 4; ++i) {
+        for (int k = 0; k < 3; ++k) world.fStrictPlane[i][k] = world.fFrustumPlane[i][k];
+        world.fStrictPlane[i][3] = world.fFrustumPlane[i][3] - kSlack;
+    }
+    // The drawn image starts at the near plane 0.1 ahead; a cell level with
+    // or just behind the viewpoint can still reach in front of it.
+    const float e = 0.5f * (std::fabs(u[0]) + std::fabs(u[1]) + std::fabs(u[2]));
+    StorePlane(world.fStrictPlane[4], u, view);
+    world.fStrictPlane[4][3] -= e + kSlack;
+}
+
+bool CellInStrictFrustum(const World& world, int a, int b, int c) {
+    const float p[3] = {static_cast<float>(world.iViewCellX + a), static_cast<float>(world.iViewCellY + b),
+                        static_cast<float>(world.iViewCellZ + c)};
+    for (const float* plane : world.fStrictPlane)
+        if (!(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0)) return false;
+    return true;
 }
 
 int PointInFrustum(const World& world, const float p[3], FrustumClamp& clamp) {

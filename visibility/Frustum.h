@@ -20,6 +20,11 @@ struct FrustumClamp {
 // and fFarDist.
 void SetupFrustum(World& world);
 
+// Strict culling's cell test: true for every cell (offsets from the viewpoint
+// cell) whose cube reaches into the drawn view frustum, near plane included;
+// may also keep a cell just outside it, never drops one inside.
+bool CellInStrictFrustum(const World& world, int a, int b, int c);
+
 // 1 when the grid point p lies strictly inside all five planes. Clamp reports
 // per axis whether p lies outside 0..69 and, where it does, the grid
 // boundary as an offset from the viewpoint cell.

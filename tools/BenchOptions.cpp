@@ -16,6 +16,7 @@ const char* BenchUsage() {
            "  --seed S             seed of the random path (default 1)\n"
            "  --fusion on|off      occluder fusion at the start (default on)\n"
            "  --motion on|off      object motion at the start (default on)\n"
+           "  --strict on|off      strict culling: never cull what the image shows (default off)\n"
            "  --render MODE        none | pvs | vf | all: what each frame draws offscreen (default none)\n"
            "  --exact              exactly visible part of the potentially visible set, by read-back\n"
            "  --truth              true visible set by read-back, and the objects the culling missed\n"
@@ -100,7 +101,7 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
             (arg == "--exact" ? options.bExact : arg == "--truth" ? options.bTruth : options.bCompare) = true;
             continue;
         }
-        static const char* const kValued[] = {"--frames",    "--keys",       "--fusion",         "--motion",
+        static const char* const kValued[] = {"--frames",    "--keys",       "--fusion",         "--motion",         "--strict",
                                               "--csv",       "--pvs-lists",  "--dump-scene",     "--dump-occluders",
                                               "--render",    "--path",       "--seed",           "--size",
                                               "--plot",      "--miss-lists", "--max-misses"};
@@ -121,8 +122,8 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
                     return Fail(error, std::string("--keys: '") + *k + "' is not a key (x X y Y z Z 0-9 t h e or '.')");
             options.keys = value;
             options.bKeysGiven = true;
-        } else if (arg == "--fusion" || arg == "--motion") {
-            if (!ParseOnOff(value, arg == "--fusion" ? options.bFusion : options.bMotion))
+        } else if (arg == "--fusion" || arg == "--motion" || arg == "--strict") {
+            if (!ParseOnOff(value, arg == "--fusion" ? options.bFusion : arg == "--motion" ? options.bMotion : options.bStrict))
                 return Fail(error, arg + " takes on or off, not '" + value + "'");
         } else if (arg == "--render") {
             if (!ParseName<RenderMode, 4>(value, RenderModeName, options.render))

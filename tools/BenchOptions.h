@@ -21,6 +21,7 @@ struct BenchOptions {
     unsigned uSeed = 1;
     bool bFusion = true;
     bool bMotion = true;
+    bool bStrict = false;
     RenderMode render = RenderMode::kNone;
     bool bRenderGiven = false;
     bool bExact = false;

@@ -123,6 +123,7 @@ WorldPtr MakeWorld(const BenchOptions& options) {
     observer.pfnFailure = [](void*, const char* message) { std::fputs(message, stderr); };
     if (!SetupScene(*world, observer)) return nullptr;
     world->bOccluderFusion = options.bFusion;
+    world->bStrictCulling = options.bStrict;
     world->bObjectMotion = options.bMotion;
     return world;
 }

@@ -2,7 +2,7 @@
 // temporal bounding volumes of moving objects.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

@@ -2,7 +2,7 @@
 // of visible cells.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

@@ -2,7 +2,7 @@
 // demo and the headless runner drive the same state the same way.
 #pragma once
 
-#include "scene/World.h"
+#include "World.h"
 
 namespace gridcull {
 

@@ -1,7 +1,7 @@
 // Scene generation and the motion of the moving objects.
 #pragma once
 
-#include "scene/World.h"
+#include "World.h"
 
 namespace gridcull {
 

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 
-#include "grid/BitSet.h"
-#include "grid/ObjectSet.h"
-#include "scene/SceneObject.h"
+// Core headers include each other relative to themselves, so they resolve
+// alike in the source tree and installed under include/gridcull/.
+#include "../grid/BitSet.h"
+#include "../grid/ObjectSet.h"
+#include "SceneObject.h"
 
 namespace gridcull {
 

@@ -6,7 +6,7 @@
 // hides less, never more).
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

@@ -2,7 +2,7 @@
 // headless runner so both compute the same sets for the same input.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

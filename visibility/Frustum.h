@@ -6,7 +6,7 @@
 // never drop one that is inside.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

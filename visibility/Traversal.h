@@ -1,7 +1,7 @@
 // Front-to-back walk of the grid in cube shells around the viewpoint cell.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

@@ -165,6 +165,7 @@ class VolumeSize : public test::EmptyGrid, public ::testing::WithParamInterface<
 
 TEST_P(VolumeSize, CapAndViewpointRule) {
     const VolumeCase& k = GetParam();
+    SCOPED_TRACE(k.what);
     w.fViewX = k.view[0], w.fViewY = k.view[1], w.fViewZ = k.view[2];
     EXPECT_EQ(test::GiveVolume(w, 8, k.origin, k.origin, k.origin, k.vx, k.vy, 0, k.R, k.start, k.end), k.t);
     EXPECT_EQ(w.disks[8].iTbvEndFrame, k.newEnd);

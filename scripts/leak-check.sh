@@ -7,8 +7,10 @@
 #
 # Usage: scripts/leak-check.sh [RUNNER DEMO]
 #   default build/gridcull-bench and build/gridcull; needs valgrind, Xvfb and
-#   xdotool (exit status 77, "skipped", when one is missing). CTest runs it as
-#   leak_check. GRIDCULL_LEAK_DEMO_SECONDS sets how long the demo draws (10).
+#   xdotool (exit status 77, "skipped", when one is missing). The end-to-end
+#   suite runs it on its own X server through GRIDCULL_LEAK_DISPLAY (an X
+#   display to use instead of starting Xvfb). GRIDCULL_LEAK_DEMO_SECONDS sets
+#   how long the demo draws (10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench=${1:-build/gridcull-bench}
@@ -65,11 +67,15 @@ check_log "$work/bench.vg" "/$(basename "$bench"))" || status=1
 
 echo "== gridcull, Esc after ${frames_seconds} s of frames"
 start=$(date +%s)
-exec {fd}> "$work/display"
-Xvfb -displayfd "$fd" -screen 0 800x600x24 -nolisten tcp -noreset > /dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$work/display")"
+if [ -n "${GRIDCULL_LEAK_DISPLAY:-}" ]; then
+  export DISPLAY=$GRIDCULL_LEAK_DISPLAY
+else
+  exec {fd}> "$work/display"
+  Xvfb -displayfd "$fd" -screen 0 800x600x24 -nolisten tcp -noreset > /dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$work/display")"
+fi
 "${memcheck[@]}" --log-file="$work/app.vg" "$app" > "$work/app.out" 2> "$work/app.err" &
 app_pid=$!
 window=""

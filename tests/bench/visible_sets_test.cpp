@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BenchReport.h"
@@ -51,17 +52,34 @@ TEST(VisibleSets, ViewCellSolidOnlyWhenASphereFillsIt) {
     EXPECT_TRUE(ViewCellIsSolid(*w));
 }
 
-TEST(VisibleSets, ReadBackDecodingIgnoresTheBackdropAndCountsMisses) {
-    std::vector<unsigned char> rgba;
-    for (int n : {0, 4999, 17, 17, -1, 5000}) {  // -1: the backdrop; 5000: no object
+// The byte order of the identifier colours: every index fits in green and blue.
+TEST(IdColor, EncodesIndicesInGreenAndBlue) {
+    for (auto [n, g, b] : {std::tuple{0, 0, 0}, {255, 0, 255}, {256, 1, 0}, {4999, 19, 135}}) {
+        unsigned char rgb[3];
+        EncodeIdColor(n, rgb);
+        EXPECT_TRUE(rgb[0] == 0 && rgb[1] == g && rgb[2] == b) << n;
+        EXPECT_EQ(DecodeIdColor(rgb[0], rgb[1], rgb[2]), n);
+    }
+    EXPECT_EQ(DecodeIdColor(1, 0, 0), 65536);
+}
+
+// Both read-back decoders, on planes and on RGBA: each object counts once
+// however many pixels it covers, the backdrop and values of 5000 and above
+// mark nothing, and stale marks are cleared. Then the misses among them.
+TEST(IdColor, ReadBackDecodingIgnoresTheBackdropAndCountsMisses) {
+    std::vector<unsigned char> rgba, r, g, b;
+    for (int n : {4999, 17, 17, -1, 5000, 65535, 0xFFFFFF, 0}) {  // -1: the backdrop
         unsigned char c[3] = {kIdBackdrop[0], kIdBackdrop[1], kIdBackdrop[2]};
         if (n >= 0) EncodeIdColor(n, c);
         rgba.insert(rgba.end(), {c[0], c[1], c[2], 0});
+        r.push_back(c[0]), g.push_back(c[1]), b.push_back(c[2]);
     }
-    std::vector<unsigned char> seen(kObjectCount, 7);
-    EXPECT_EQ(MarkSeenRgba(rgba.data(), static_cast<int>(rgba.size() / 4), seen.data()), 3);
+    std::vector<unsigned char> seen(kObjectCount, 7), planes(kObjectCount, 7);
+    EXPECT_EQ(MarkSeenRgba(rgba.data(), static_cast<int>(r.size()), seen.data()), 3);
+    EXPECT_EQ(MarkSeenObjects(r.data(), g.data(), b.data(), static_cast<int>(r.size()), planes.data()), 3);
     EXPECT_TRUE(seen[0] && seen[4999] && seen[17]);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 0), kObjectCount - 3);
+    EXPECT_EQ(planes, seen);
 
     std::vector<unsigned char> found(kObjectCount, 0);
     found[17] = found[18] = 1;  // 18 found but not truly visible: overestimation, not a miss

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
+#include "grid/Grid.h"
 #include "scene/Camera.h"
 #include "visibility/Frustum.h"
 
@@ -54,6 +56,17 @@ void PlaceDynamic(World& w, int j, float px, float py, float pz, float vx, float
     o.bInTemporalVolume = 0;
 }
 
+int GiveVolume(World& w, int j, float px, float py, float pz, float vx, float vy, float vz, float R, int start,
+               int end) {
+    PlaceDynamic(w, j, px, py, pz, vx, vy, vz, R);
+    SceneObject& o = w.disks[j];
+    std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
+    o.iTbvStartFrame = start, o.iTbvEndFrame = end;
+    InsertTbv(w, j);
+    o.bInTemporalVolume = 1;
+    return static_cast<int>(o.fTbvHalfSize);
+}
+
 // Right = up x forward, normalised; up recomputed as forward x right.
 void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, float fov) {
     const float len = std::sqrt(fx * fx + fy * fy + fz * fz), f[3] = {fx / len, fy / len, fz / len};
@@ -71,6 +84,31 @@ void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, floa
     w.fViewZ = static_cast<float>(w.iViewCellZ = z);
     w.fFov = fov;
     SetupFrustum(w);
+}
+
+::testing::AssertionResult FootprintsAgree(const World& w, int only) {
+    const BitSet* bits[3] = {w.Txy, w.Tyz, w.Txz};
+    const ObjectSet* sets[3] = {w.TxyN, w.TyzN, w.TxzN};
+    for (int p = 0; p < 3; ++p) {
+        std::vector<int> entries(kDynamicCount, 0);
+        for (int col = 0; col < kColumnCount; ++col)
+            for (int j : sets[p][col]) {
+                if (j < 0 || j >= kDynamicCount || !bits[p][j].Test(static_cast<unsigned>(col)))
+                    return ::testing::AssertionFailure() << "plane " << p << " column " << col << " holds " << j;
+                ++entries[j];
+            }
+        for (int j = std::max(only, 0); j < (only < 0 ? kDynamicCount : only + 1); ++j)
+            if (bits[p][j].Count() != entries[j] || (entries[j] && !w.disks[j].bInTemporalVolume))
+                return ::testing::AssertionFailure() << "object " << j << ": " << bits[p][j].Count() << " plane " << p
+                                                     << " bits, " << entries[j] << " column entries";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+int CellsHolding(const World& w, int j) {
+    int n = 0;
+    for (int c = 0; c < kCellCount; ++c) n += w.I[c].contains(j);
+    return n;
 }
 
 }  // namespace gridcull::test

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "TestWorld.h"
 #include "grid/Grid.h"
 
-using namespace gridcull;
+namespace gridcull {
+namespace {
 
 TEST(Frame, FirstFrameRegistersEveryMovingObjectThenTradesThemForVolumes) {
     auto w = test::MakeSceneWorld();
@@ -55,12 +59,8 @@ TEST(Frame, WithoutOccludersNothingIsHiddenAndTheWalkCrossesTheGrid) {
         RunVisibilityPass(*w);
         EXPECT_TRUE(w->H.IsEmpty()) << "frame " << frame;
         EXPECT_GE(w->iDist, 34) << "frame " << frame;  // reaches the far face z = 69
-        int pvs = 0, pvsvf = 0;
-        for (int i = 0; i < kObjectCount; ++i) {
-            pvs += w->PVS[i];
-            pvsvf += w->PVSVF[i];
-        }
-        EXPECT_EQ(pvs, pvsvf) << "frame " << frame;
+        EXPECT_EQ(std::count(w->PVS, w->PVS + kObjectCount, 1), std::count(w->PVSVF, w->PVSVF + kObjectCount, 1))
+            << "frame " << frame;
         ResetGridAndCount(*w, 0);
         AdvanceFrame(*w);
     }
@@ -74,9 +74,7 @@ TEST(Frame, ViewpointInsideAnOccluderSeesOnlyItsOwnCell) {
     for (int c = 0; c < kCellCount && cell < 0; ++c)
         if (w->Os.Test(static_cast<unsigned>(c))) cell = c;
     ASSERT_GE(cell, 0);
-    w->fViewX = static_cast<float>(cell % 70);
-    w->fViewY = static_cast<float>(cell / 70 % 70);
-    w->fViewZ = static_cast<float>(cell / 4900);
+    w->fViewX = float(cell % 70), w->fViewY = float(cell / 70 % 70), w->fViewZ = float(cell / 4900);
     BeginFrame(*w);
     RunVisibilityPass(*w);
     for (int i = 0; i < kObjectCount; ++i) EXPECT_EQ(w->PVS[i] != 0, w->I[cell].contains(i)) << i;
@@ -92,3 +90,30 @@ TEST(FrameCounts, AverageStartsAfterFrameHundred) {
     w->iFrame = 102;
     EXPECT_DOUBLE_EQ(ResetGridAndCount(*w, 70).fFpsAverage, 60);
 }
+
+// Plays back a script of readings, one per call; the last reading repeats.
+std::vector<int> gScript;
+std::size_t gNext = 0;
+int ScriptedClock() { return gScript[std::min(gNext++, gScript.size() - 1)]; }
+
+// A reading comes once 500 ms have passed since the reference time: frames
+// over the elapsed seconds. The clock is then re-read for the next window and
+// the reading held until that window ends.
+TEST(FpsMeter, ReadingAtTheWindowEndThenHeld) {
+    gScript = {1000, 1100, 1300, 1499, 1500, 1510, 1800, 2009, 2010, 2020, 6020};
+    FpsMeter meter;
+    StartFpsMeter(meter, ScriptedClock);
+    EXPECT_EQ(meter.iReferenceTime, 1000);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(UpdateFpsMeter(meter, ScriptedClock), 0.0);  // 499 ms: one short
+    EXPECT_EQ(meter.iFrameCount, 3);
+    EXPECT_DOUBLE_EQ(UpdateFpsMeter(meter, ScriptedClock), 4 / 0.5);
+    EXPECT_TRUE(meter.iFrameCount == 0 && meter.iReferenceTime == 1510);
+    EXPECT_DOUBLE_EQ(UpdateFpsMeter(meter, ScriptedClock), 8.0);
+    EXPECT_DOUBLE_EQ(UpdateFpsMeter(meter, ScriptedClock), 8.0);  // 499 ms after the re-read
+    EXPECT_DOUBLE_EQ(UpdateFpsMeter(meter, ScriptedClock), 3 / 0.5);
+    EXPECT_EQ(meter.iReferenceTime, 2020);
+    EXPECT_DOUBLE_EQ(UpdateFpsMeter(meter, ScriptedClock), 1 / 4.0);  // a long frame
+}
+
+}  // namespace
+}  // namespace gridcull

@@ -54,7 +54,9 @@ void BeginFrame(World& world) {
 
 void RunVisibilityPass(World& world) {
     const int cell = CellIndex(world.iViewCellX, world.iViewCellY, world.iViewCellZ);
-    if (world.O.Test(static_cast<unsigned>(cell))) {
+    // Strict culling sees through a sphere that holds the eye (its back faces
+    // are culled), so it always walks.
+    if (!world.bStrictCulling && world.O.Test(static_cast<unsigned>(cell))) {
         // Inside a solid object: only the viewpoint cell's objects can be seen.
         HandleVisibleCell(world, 0, 0, 0);
         return;

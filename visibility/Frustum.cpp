@@ -138,7 +138,7 @@ bool CellInStrictFrustum(const World& world, int a, int b, int c) {
     const float p[3] = {static_cast<float>(world.iViewCellX + a), static_cast<float>(world.iViewCellY + b),
                         static_cast<float>(world.iViewCellZ + c)};
     for (const float* plane : world.fStrictPlane)
-        if (!(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0)) return false;
+        if (!PassesStrictPlane(plane, p)) return false;
     return true;
 }
 

@@ -25,6 +25,15 @@ void SetupFrustum(World& world);
 // may also keep a cell just outside it, never drops one inside.
 bool CellInStrictFrustum(const World& world, int a, int b, int c);
 
+// One strict plane's test of the grid point p, the very expression
+// CellInStrictFrustum uses, so a scan that cuts runs plane by plane keeps
+// exactly its cells. Monotone in each coordinate of p: float products and
+// sums never reverse an order, so along a row the passing cells of one plane
+// are a prefix or a suffix.
+inline bool PassesStrictPlane(const float plane[4], const float p[3]) {
+    return plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0;
+}
+
 // 1 when the grid point p lies strictly inside all five planes. Clamp reports
 // per axis whether p lies outside 0..69 and, where it does, the grid
 // boundary as an offset from the viewpoint cell.

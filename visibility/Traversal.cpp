@@ -1,6 +1,7 @@
 #include "visibility/Traversal.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "grid/Grid.h"
@@ -129,6 +130,122 @@ bool ScanFromEdge(World& world, const int walk[3], int face, int row, ScanMember
     return true;
 }
 
+// Strict scan. The shell is split among its faces so that every cell lies on
+// exactly one: the z faces whole, the x faces without their z edges, the y
+// faces without their x and z edges. Rows run along x wherever the face
+// allows, the cells' storage order.
+struct StrictFace {
+    int iFront;     // axis of the face's plane
+    int iSign;      // the face lies at iSign * d
+    int iRow;       // axis the rows are stacked along
+    int iRun;       // axis a row runs along
+    int iRowTrim;   // 1: the face's edges across iRow belong to an earlier face
+    int iRunTrim;   // likewise across iRun
+};
+
+constexpr StrictFace kStrictFaces[6] = {
+    {2, +1, 1, 0, 0, 0}, {2, -1, 1, 0, 0, 0},  // z = +-d
+    {0, +1, 2, 1, 1, 0}, {0, -1, 2, 1, 1, 0},  // x = +-d
+    {1, +1, 2, 0, 1, 1}, {1, -1, 2, 0, 1, 1},  // y = +-d
+};
+
+// A row is skipped only when some plane lies at least this far outside all of
+// its centres, far beyond the float evaluation's error of about 1e-5, so the
+// skip never drops a cell that the exact cut below would keep.
+constexpr double kRowSkipMargin = 1e-2;
+
+// Narrows [lo, hi] to the cells of the row whose centres pass plane, p being
+// the row's grid point with p[run] unset. The estimate only places the start;
+// the float test settles the end, and because that test is monotone along the
+// row the result is exactly its passing cells.
+void CutRunByPlane(const float plane[4], float p[3], int run, int v, int& lo, int& hi) {
+    const float n = plane[run];
+    auto passes = [&](int r) {
+        p[run] = static_cast<float>(v + r);
+        return PassesStrictPlane(plane, p);
+    };
+    if (n == 0) {
+        if (!passes(lo)) hi = lo - 1;
+        return;
+    }
+    double value = plane[3];
+    for (int k = 0; k < 3; ++k) value += k == run ? static_cast<double>(n) * v : static_cast<double>(plane[k]) * p[k];
+    const double root = std::clamp(-value / n, lo - 2.0, hi + 2.0);
+    if (n > 0) {
+        int end = std::clamp(static_cast<int>(std::ceil(root)) - 1, lo - 1, hi);
+        while (end >= lo && !passes(end)) --end;
+        while (end < hi && passes(end + 1)) ++end;
+        hi = end;
+    } else {
+        int end = std::clamp(static_cast<int>(std::floor(root)) + 1, lo, hi + 1);
+        while (end <= hi && !passes(end)) ++end;
+        while (end > lo && passes(end - 1)) --end;
+        lo = end;
+    }
+}
+
+// Hands to CellTest every grid cell of one face of shell d whose centre
+// passes all strict planes, row by row, each row one run.
+void ScanStrictFace(World& world, const StrictFace& face, int d) {
+    int cell[3];
+    ViewCell(world, cell);
+    const int front = face.iFront, row = face.iRow, run = face.iRun;
+    const int f = face.iSign * d;
+    if (!InGrid(cell[front] + f)) return;
+    int rowLo = std::max(-d + face.iRowTrim, -cell[row]);
+    int rowHi = std::min(d - face.iRowTrim, kGridSize - 1 - cell[row]);
+    const int runLo = std::max(-d + face.iRunTrim, -cell[run]);
+    const int runHi = std::min(d - face.iRunTrim, kGridSize - 1 - cell[run]);
+    if (runLo > runHi) return;
+
+    // Rows that some plane keeps wholly outside: on a face each plane is
+    // linear in the row, taken at the run's most favourable end.
+    for (const float* plane : world.fStrictPlane) {
+        const double nRow = plane[row];
+        const double best = plane[run] > 0 ? runLo : runHi;
+        const double atRow0 = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
+                              static_cast<double>(plane[run]) * (cell[run] + best) + nRow * cell[row];
+        if (nRow == 0) {
+            if (atRow0 >= kRowSkipMargin) return;
+            continue;
+        }
+        const double bound = std::clamp((kRowSkipMargin - atRow0) / nRow, rowLo - 2.0, rowHi + 2.0);
+        if (nRow > 0)
+            rowHi = std::min(rowHi, static_cast<int>(std::floor(bound)));
+        else
+            rowLo = std::max(rowLo, static_cast<int>(std::ceil(bound)));
+    }
+
+    float p[3];
+    p[front] = static_cast<float>(cell[front] + f);
+    int at[3];
+    at[front] = f;
+    for (int w = rowLo; w <= rowHi; ++w) {
+        p[row] = static_cast<float>(cell[row] + w);
+        int lo = runLo, hi = runHi;
+        for (const float* plane : world.fStrictPlane) {
+            CutRunByPlane(plane, p, run, cell[run], lo, hi);
+            if (lo > hi) break;
+        }
+        at[row] = w;
+        for (int r = lo; r <= hi; ++r) {
+            at[run] = r;
+            CellTest(world, at[0], at[1], at[2]);
+        }
+    }
+}
+
+// The viewpoint cell is seen whatever fills it: a sphere that holds the eye
+// is culled from inside. It marks no face: at distance 0 a face has no
+// farther shell to hide.
+void HandleViewpointCell(World& world) {
+    int cell[3];
+    ViewCell(world, cell);
+    if (!InGrid(cell[0], cell[1], cell[2])) return;
+    HandleVisibleCell(world, 0, 0, 0);
+    for (int k : world.I[CellIndex(cell[0], cell[1], cell[2])]) world.PVSVF[k] = 1;
+}
+
 // Outlines and propagates every face marked on this shell, then clears the
 // marks for the next shell. The marks of shell 1 are cleared unpropagated,
 // which can only hide less.
@@ -172,7 +289,19 @@ void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, in
 
     // The driving coordinate advances by one per step and the minor ones
     // never overtake it, so step i lands on shell i: shells are visited front
-    // to back, each once.
+    // to back, each once. fFarDist = 70 sqrt(3) puts the far point at least
+    // 70 away on the driving axis, so the walk reaches shell 69, beyond which
+    // no grid cell lies.
+    //
+    // Stopping after a shell without an open cell never hides a visible cell
+    // in strict mode either. A cell of a farther shell that the drawn frustum
+    // reaches holds a point x seen from the eye e; the segment e-x lies in the
+    // frustum and in the grid's box (both convex, both holding e and x), and
+    // its Chebyshev distance from the viewpoint cell grows from at most 1/2 to
+    // more than d, so it passes through a cell of shell d that is in the grid
+    // and in the frustum, and so was tested. That cell was hidden, and the
+    // segment is blocked before it, or an occluder, and the segment runs
+    // through an opaque sphere.
     int point[3] = {0, 0, 0};
     for (int i = 0; i < extent[drive]; ++i) {
         TraverseShell(world, point[0], point[1], point[2]);
@@ -192,7 +321,20 @@ void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, in
 void TraverseShell(World& world, int a, int b, int c) {
     const int walk[3] = {a, b, c};
     const int ax = std::abs(a), ay = std::abs(b), az = std::abs(c);
-    BeginShell(world, std::max(ax, std::max(ay, az)));
+    const int d = std::max(ax, std::max(ay, az));
+    BeginShell(world, d);
+
+    // Strict: the whole shell, wherever the frustum's section lies; the walk
+    // point only gives the distance.
+    if (world.bStrictCulling) {
+        if (d == 0) {
+            HandleViewpointCell(world);
+            return;
+        }
+        for (const StrictFace& face : kStrictFaces) ScanStrictFace(world, face, d);
+        PropagateShellFaces(world);
+        return;
+    }
 
     // One dominant coordinate: the walk point lies inside one face. The row
     // axis is z for the x and y faces and x for the z faces.

@@ -47,6 +47,24 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
     MarkFace(world, f, d + face.iUSign * offset[face.iU], d + face.iVSign * offset[face.iV]);
 }
 
+// Shadows of nearer occluders inside this shell's marked rectangle join the
+// new marks, so neighbouring occluders are handled as one region.
+void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int vMin, int vMax) {
+    const int D = world.iDist;
+    const FaceAxes& face = kFaces[world.iFace];
+    int view[3], cell[3];
+    ViewCell(world, view);
+    cell[face.iFront] = view[face.iFront] + face.iFrontSign * D;
+    for (int v = vMin; v <= vMax; ++v) {
+        cell[face.iV] = view[face.iV] + face.iVSign * (v - D);
+        for (int u = uMin; u <= uMax; ++u) {
+            cell[face.iU] = view[face.iU] + face.iUSign * (u - D);
+            if (!InGrid(cell[0], cell[1], cell[2])) continue;
+            if (world.H.Test(static_cast<unsigned>(CellIndex(cell[0], cell[1], cell[2])))) map[v * stride + u] = 1;
+        }
+    }
+}
+
 // ---- Outline extraction ----
 
 // One pass of the extraction: lines of the map (rows in the row pass,
@@ -309,6 +327,69 @@ void PropagateFaceOf(World& world, int f) {
     }
 }
 
+// ---- Strict propagation ----
+//
+// Why a covered cell is hidden: the eye is the viewpoint cell's centre. A ray
+// from it that crosses the plane D - 0.5 (the near side of shell D's face)
+// inside the square of a marked entry enters that marked cell through its
+// near face. A marked cell is an occluder cell, wholly inside an opaque
+// sphere the eye is outside of, so the ray met the sphere first; or a hidden
+// cell, into which every ray is already blocked. A farther cell all of whose
+// rays cross the plane inside marked squares is therefore hidden.
+
+// Rounding can only shrink what counts as covered: projections are widened
+// by this many cells before their entries are taken.
+constexpr double kCoverSlack = 1e-4;
+
+inline int FloorToInt(double x) {
+    const int i = static_cast<int>(x);
+    return i - (x < i ? 1 : 0);
+}
+inline int CeilToInt(double x) {
+    const int i = static_cast<int>(x);
+    return i + (x > i ? 1 : 0);
+}
+
+// Cells of one face axis at distance d whose projection, widened by the
+// slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
+// from the face centre, and the entries each one meets. Both entry bounds
+// grow with the offset, so the cells that fit form one interval.
+struct AxisCover {
+    static constexpr int kOffsetBias = kGridSize;  // offsets lie in -69..69
+    int iFirst, iLast;
+    int iEntryFirst[2 * kGridSize], iEntryLast[2 * kGridSize];  // by offset + kOffsetBias
+};
+
+void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, AxisCover& c) {
+    const int D = world.iDist;
+    const double plane = D - 0.5;
+    // A cube edge projects farthest out from its near depth when it lies
+    // outward of the face centre and from its far depth otherwise: take both.
+    const double nearScale = plane / (d - 0.5), farScale = plane / (d + 0.5);
+    // Candidates: cells whose centre projects inside the entries' span (a
+    // cube's projection contains its centre's), on the face and in the grid.
+    const double toCell = d / plane;
+    const int view = ViewCell(world, axis);
+    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
+    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
+    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
+    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
+    int* entryFirst = c.iEntryFirst + AxisCover::kOffsetBias;
+    int* entryLast = c.iEntryLast + AxisCover::kOffsetBias;
+    for (int o = first; o <= last; ++o) {
+        const double lo = o - 0.5, hi = o + 0.5;
+        const double pLo = D + std::min(lo * nearScale, lo * farScale) - kCoverSlack;
+        const double pHi = D + std::max(hi * nearScale, hi * farScale) + kCoverSlack;
+        // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi].
+        entryFirst[o] = CeilToInt(pLo - 0.5);
+        entryLast[o] = FloorToInt(pHi + 0.5);
+    }
+    while (first <= last && entryFirst[first] < iEntryMin) ++first;
+    while (last >= first && entryLast[last] > iEntryMax) --last;
+    c.iFirst = first;
+    c.iLast = last;
+}
+
 template <int kFace>
 void PropagateFace(World& world) {
     PropagateFaceOf(world, kFace);
@@ -337,22 +418,7 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
 
-    if (world.bOccluderFusion) {
-        // Shadows of nearer occluders inside this shell's marked rectangle join
-        // the new marks, so neighbouring occluders are outlined as one region.
-        const FaceAxes& face = kFaces[world.iFace];
-        int view[3], cell[3];
-        ViewCell(world, view);
-        cell[face.iFront] = view[face.iFront] + face.iFrontSign * D;
-        for (int v = vMin; v <= vMax; ++v) {
-            cell[face.iV] = view[face.iV] + face.iVSign * (v - D);
-            for (int u = uMin; u <= uMax; ++u) {
-                cell[face.iU] = view[face.iU] + face.iUSign * (u - D);
-                if (!InGrid(cell[0], cell[1], cell[2])) continue;
-                if (world.H.Test(static_cast<unsigned>(CellIndex(cell[0], cell[1], cell[2])))) map[v * stride + u] = 1;
-            }
-        }
-    }
+    if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
     world.bFaceFull = 1;
     world.iFaceVertexCount = 0;
@@ -370,6 +436,64 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         world.iRowListCount = 0;
         world.iColListCount = 0;
         world.bFaceFull = 0;
+    }
+}
+
+void PropagateFaceStrict(World& world, int* map, int stride) {
+    const FaceAxes& face = kFaces[world.iFace];
+    const int D = world.iDist;
+    const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
+    const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
+    if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
+
+    // Summed-area table of the marked entries of the rectangle, with a zero
+    // first row and column: entry (u, v) counts the marks above and left of it.
+    const int width = uMax - uMin + 1, height = vMax - vMin + 1;
+    const int satStride = width + 1;
+    int* sat = world.FaceSat;
+    std::fill_n(sat, satStride, 0);
+    for (int v = 0; v < height; ++v) {
+        const int* row = map + (vMin + v) * stride + uMin;
+        int* out = sat + (v + 1) * satStride;
+        out[0] = 0;
+        int run = 0;
+        for (int u = 0; u < width; ++u) {
+            run += row[u] != 0;
+            out[u + 1] = out[u + 1 - satStride] + run;
+        }
+    }
+    world.bFaceFull = uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D &&
+                      sat[height * satStride + width] == width * height;
+
+    int view[3];
+    ViewCell(world, view);
+    AxisCover us, vs;
+    const int* entryUFirst = us.iEntryFirst + AxisCover::kOffsetBias;
+    const int* entryULast = us.iEntryLast + AxisCover::kOffsetBias;
+    for (int d = D + 1;; ++d) {
+        const int gFront = view[face.iFront] + face.iFrontSign * d;
+        if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
+        CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, us);
+        if (us.iFirst > us.iLast) continue;
+        CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, vs);
+        const int frontIndex = gFront * kAxisStride[face.iFront];
+        for (int q = vs.iFirst; q <= vs.iLast; ++q) {
+            const int v0 = vs.iEntryFirst[q + AxisCover::kOffsetBias];
+            const int v1 = vs.iEntryLast[q + AxisCover::kOffsetBias];
+            // Marks of rows v0..v1 in the columns before a column: top and bottom SAT rows.
+            const int* top = sat + (v0 - vMin) * satStride - uMin;
+            const int* bottom = sat + (v1 - vMin + 1) * satStride - uMin;
+            const int rows = v1 - v0 + 1;
+            const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
+            for (int p = us.iFirst; p <= us.iLast; ++p) {
+                const unsigned cell =
+                    static_cast<unsigned>(rowIndex + (view[face.iU] + face.iUSign * p) * kAxisStride[face.iU]);
+                if (world.H.Test(cell)) continue;
+                const int u0 = entryUFirst[p], u1 = entryULast[p] + 1;
+                const int marks = bottom[u1] - top[u1] - bottom[u0] + top[u0];
+                if (marks == rows * (u1 - u0)) world.H.Set(cell);
+            }
+        }
     }
 }
 

@@ -17,6 +17,13 @@ void MarkOccluderFaces(World& world, int a, int b, int c);
 // rebuilds the outline lists of face iFace from map; sets bFaceFull.
 void ExtractFaceOutline(World& world, int* map, int stride);
 
+// Strict culling's face step, in place of the outline and its propagator:
+// fuses the map like ExtractFaceOutline, sets bFaceFull, and hides each cell
+// of face iFace on the farther shells whose cube, seen from the eye, lies
+// wholly behind marked entries. Never hides a cell that a ray from the eye
+// reaches unblocked.
+void PropagateFaceStrict(World& world, int* map, int stride);
+
 using FacePropagatorFn = void (*)(World& world);
 // PropagateFace members, indexed by face 0..5.
 extern const FacePropagatorFn kPropagateFace[6];

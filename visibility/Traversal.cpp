@@ -264,8 +264,12 @@ void PropagateShellFaces(World& world) {
             world.fFaceVMin = static_cast<float>(world.iFaceVMin[k]);
             world.fFaceVMax = static_cast<float>(world.iFaceVMax[k]);
             world.iFace = k;
-            ExtractFaceOutline(world, world.FaceMap[k], world.iFaceStride);
-            FacePropagator(world);
+            if (world.bStrictCulling) {
+                PropagateFaceStrict(world, world.FaceMap[k], world.iFaceStride);
+            } else {
+                ExtractFaceOutline(world, world.FaceMap[k], world.iFaceStride);
+                FacePropagator(world);
+            }
             world.bFaceDone[k] = world.bFaceFull;
         }
         std::fill_n(world.FaceMap[k], entries, 0);

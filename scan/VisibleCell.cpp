@@ -41,6 +41,17 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
     return false;
 }
 
+// Out of line: literal culling pays one flag test per refreshing cell.
+[[gnu::noinline]] void MarkRefreshedInPassedCells(World& world, const int* refreshList, int refreshCount) {
+    const bool draw = world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility;
+    for (int i = 0; i < refreshCount; ++i) {
+        const int j = refreshList[i];
+        if (world.PVS[j] || !InVisibleCellPassed(world, world.disks[j])) continue;
+        if (draw) world.pfnDrawObject(world, world.disks[j], world.pDrawContext);
+        world.PVS[j] = 1;
+    }
+}
+
 }  // namespace
 
 void HandleVisibleCell(World& world, int a, int b, int c) {
@@ -88,11 +99,8 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
         RegisterObject(world, j, false, false);
         RemoveTbv(world, j);
         world.disks[j].bInTemporalVolume = 0;
-        if (world.bStrictCulling && !world.PVS[j] && InVisibleCellPassed(world, world.disks[j])) {
-            if (draw) world.pfnDrawObject(world, world.disks[j], world.pDrawContext);
-            world.PVS[j] = 1;
-        }
     }
+    if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
 }
 
 }  // namespace gridcull

@@ -42,6 +42,14 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly);
 // Builds and records the temporal bounding volume of dynamic object j from
 // fTbvOrigin, iTbvStartFrame and iTbvEndFrame; may shorten iTbvEndFrame.
 void InsertTbv(World& world, int j);
+// Strict culling's volume: sized so that the cube holds the sphere at every
+// position it can reach in the interval (shortening iTbvEndFrame to keep
+// the half size at most 15 and the eye's cell outside). Returns false and
+// records nothing when even the sphere's present position cannot be boxed
+// without the eye's cell: the object must stay registered exactly.
+bool InsertStrictTbv(World& world, int j);
+// The eye's cell lies in the cube of o's recorded volume.
+bool VolumeHoldsEyeCell(const World& world, const SceneObject& o);
 // Removes what the last InsertTbv(j) recorded; expects fTbvOrigin and
 // fTbvHalfSize unchanged since then.
 void RemoveTbv(World& world, int j);

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "grid/Grid.h"
 
@@ -10,6 +12,14 @@ namespace {
 // enough never to run out in a session, small enough that growing the next
 // interval by 1.3 stays far from int overflow.
 constexpr int kFarAheadFrames = 1 << 20;
+
+constexpr int kMaxTbvHalfSize = 15;
+
+// Strict volumes: the positions are sums of float steps, each rounded by at
+// most 2e-6 of a cell inside the grid, well under 1e-3 of the slowest
+// object's step (0.005); the absolute slack covers the origin's rounding.
+constexpr double kStrictTravelSlack = 1e-3;
+constexpr double kStrictReachSlack = 1e-4;
 
 // rnd(frames + start) with frames computed in float, as the volume formulas
 // do; values beyond the far-ahead limit (a near-zero speed) are clamped
@@ -127,6 +137,61 @@ void InsertTbv(World& world, int j) {
     }
     o.fTbvHalfSize = static_cast<float>(t);
     ApplyOutline<true>(world, j, c, t);
+}
+
+bool InsertStrictTbv(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    int c[3];
+    TruncatedOrigin(o, c);
+    const float* v = o.fVelocity;
+    const double speed = std::sqrt(static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1] +
+                                   static_cast<double>(v[2]) * v[2]);
+
+    // The cube cx-t..cx+t covers space [cx - t - 0.5, cx + t + 0.5] per axis.
+    // Moving by at most speed per frame (a bounce only turns the velocity),
+    // the sphere stays inside while, on every axis,
+    //     |o - c| + R + frames * speed <= t + 0.5.
+    double reach = 0;  // largest |o - c| + R over the axes, plus slack
+    for (int a = 0; a < 3; ++a) reach = std::fmax(reach, std::fabs(o.fTbvOrigin[a] - static_cast<double>(c[a])));
+    reach += o.fBoundRadius + kStrictReachSlack;
+    const int t0 = std::max(static_cast<int>(std::ceil(reach - 0.5)), 0);  // the sphere where it is now
+
+    // A ray from an eye inside the cube reaches the object without crossing
+    // the cube's surface, so the eye's cell must lie strictly outside.
+    int eyeDist = 0;
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    for (int a = 0; a < 3; ++a) eyeDist = std::max(eyeDist, std::abs(RoundHalfAway(view[a]) - c[a]));
+    const int tMax = std::min(kMaxTbvHalfSize, eyeDist - 1);
+    if (t0 > tMax) {
+        o.fTbvHalfSize = -1;  // nothing recorded: a later RemoveTbv erases nothing
+        return false;
+    }
+
+    const int s = o.iTbvStartFrame;
+    const int frames = std::max(o.iTbvEndFrame - s, 0);
+    const double need = reach + frames * speed * (1 + kStrictTravelSlack) - 0.5;
+    int t;
+    if (need <= tMax) {
+        t = std::max(static_cast<int>(std::ceil(need)), t0);
+    } else {
+        // Only a moving object needs more than t0, so speed > 0 here: the
+        // interval shrinks to the frames the cube of tMax still holds.
+        t = tMax;
+        const double fit = std::floor((tMax + 0.5 - reach) / (speed * (1 + kStrictTravelSlack)));
+        o.iTbvEndFrame = s + static_cast<int>(std::fmin(std::fmax(fit, 0.0), static_cast<double>(frames)));
+    }
+    o.fTbvHalfSize = static_cast<float>(t);
+    ApplyOutline<true>(world, j, c, t);
+    return true;
+}
+
+bool VolumeHoldsEyeCell(const World& world, const SceneObject& o) {
+    int c[3];
+    TruncatedOrigin(o, c);
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    int eyeDist = 0;
+    for (int a = 0; a < 3; ++a) eyeDist = std::max(eyeDist, std::abs(RoundHalfAway(view[a]) - c[a]));
+    return eyeDist <= static_cast<int>(o.fTbvHalfSize);
 }
 
 void RemoveTbv(World& world, int j) {

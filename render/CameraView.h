@@ -6,9 +6,6 @@
 
 namespace gridcull {
 
-// Near clipping distance of the 3D view, in grid units.
-constexpr double kNearPlane = 0.1;
-
 struct LookAt {
     double eye[3];
     double centre[3];

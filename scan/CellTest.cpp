@@ -2,6 +2,7 @@
 
 #include "grid/Grid.h"
 #include "scan/Scan.h"
+#include "visibility/DrawnSpheres.h"
 #include "visibility/FaceOcclusion.h"
 
 namespace gridcull {
@@ -28,7 +29,11 @@ void CellTest(World& world, int a, int b, int c) {
 
     const int g = CellIndex(world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c);
     if (!world.H.Test(static_cast<unsigned>(g))) {
-        if (world.O.Test(static_cast<unsigned>(g)))
+        // Strict culling keeps O exact for the reset and asks, for the few
+        // visible O cells only, whether the image really shows them solid.
+        if (world.O.Test(static_cast<unsigned>(g)) &&
+            (!world.bStrictCulling ||
+             CellHeldSolid(world, g, world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c)))
             MarkOccluderFaces(world, a, b, c);
         else
             world.bShellOccluded = 0;

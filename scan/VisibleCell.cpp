@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <cstdlib>
 
 #include "grid/Grid.h"
 #include "scan/Scan.h"
+#include "visibility/Frustum.h"
 
 namespace gridcull {
 
@@ -14,6 +16,40 @@ inline int OutlineHits(const World& world, int j, int xy, int yz, int xz) {
     return static_cast<int>(world.Txy[j].Test(static_cast<unsigned>(xy))) +
            static_cast<int>(world.Tyz[j].Test(static_cast<unsigned>(yz))) +
            static_cast<int>(world.Txz[j].Test(static_cast<unsigned>(xz)));
+}
+
+// Strict culling, after j was just registered: the scans never come back to
+// a cell of this or an earlier shell, so if one of j's new cells there is
+// visible (in the strict frustum, not hidden) j is marked now. Cells of
+// farther shells are still ahead and need nothing. With this, a refreshed
+// object is never left out of PVS while a visible cell holds it.
+bool InVisibleCellPassed(const World& world, const SceneObject& o) {
+    const int d = world.iDist;
+    int view[3];
+    ViewCell(world, view);
+    for (int k = 0; k < o.iCellCount; ++k) {
+        int off[3];
+        bool near = true;
+        for (int a = 0; a < 3; ++a) {
+            off[a] = static_cast<int>(o.fCells[k][a]) - view[a];
+            near = near && std::abs(off[a]) <= d;
+        }
+        if (!near) continue;
+        const unsigned g = static_cast<unsigned>(CellIndex(view[0] + off[0], view[1] + off[1], view[2] + off[2]));
+        if (!world.H.Test(g) && CellInStrictFrustum(world, off[0], off[1], off[2])) return true;
+    }
+    return false;
+}
+
+// Out of line: literal culling pays one flag test per refreshing cell.
+[[gnu::noinline]] void MarkRefreshedInPassedCells(World& world, const int* refreshList, int refreshCount) {
+    const bool draw = world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility;
+    for (int i = 0; i < refreshCount; ++i) {
+        const int j = refreshList[i];
+        if (world.PVS[j] || !InVisibleCellPassed(world, world.disks[j])) continue;
+        if (draw) world.pfnDrawObject(world, world.disks[j], world.pDrawContext);
+        world.PVS[j] = 1;
+    }
 }
 
 }  // namespace
@@ -64,6 +100,7 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
         RemoveTbv(world, j);
         world.disks[j].bInTemporalVolume = 0;
     }
+    if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
 }
 
 }  // namespace gridcull

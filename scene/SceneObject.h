@@ -29,6 +29,10 @@ struct SceneObject {
     // Set by a remove-only registration: the cells of fCells no longer hold
     // the object, so the next registration need not erase them again.
     unsigned char bCellsRemoved = 0;
+    // Strict culling, set each frame: the sphere holds the eye or reaches the
+    // near plane's rectangle, so the image looks through it (back faces
+    // culled) and it occludes nothing this frame.
+    unsigned char bSeeThrough = 0;
 };
 
 }  // namespace gridcull

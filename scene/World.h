@@ -33,6 +33,9 @@ constexpr int kFaceSatSide = 2 * kGridSize;
 // Distance of the far rectangle: the grid's space diagonal, 70 sqrt(3).
 constexpr float kFarDist = 121.24355652982141f;  // sqrt(14700)
 constexpr double kDegToRad = 0.0174532925199;
+// Near clipping distance of the 3D view, in grid units. The core needs it to
+// know which spheres the image sees through.
+constexpr double kNearPlane = 0.1;
 
 struct FaceVertex {
     float fU, fV;    // face coordinates; integers when created

@@ -6,10 +6,22 @@
 #include "grid/Grid.h"
 #include "scan/Scan.h"
 #include "scene/Scene.h"
+#include "visibility/DrawnSpheres.h"
 #include "visibility/Frustum.h"
 #include "visibility/Traversal.h"
 
 namespace gridcull {
+
+namespace {
+
+// Leaves the volume state for the cells of the present position.
+void RegisterExactly(World& world, int j) {
+    RemoveTbv(world, j);
+    RegisterObject(world, j, false, false);
+    world.disks[j].bInTemporalVolume = 0;
+}
+
+}  // namespace
 
 void RefreshDynamicObject(World& world, int j) {
     SceneObject& o = world.disks[j];
@@ -23,14 +35,26 @@ void RefreshDynamicObject(World& world, int j) {
     // negative length, shrink on every renewal and end as a volume with a
     // negative half size that is never seen again.
     const int length = std::max(o.iTbvEndFrame - o.iTbvStartFrame, 0);
+    const bool strict = world.bStrictCulling;
     if (o.bInTemporalVolume) {
-        if (o.iTbvEndFrame > world.iFrame) return;
+        if (o.iTbvEndFrame > world.iFrame) {
+            // Strict: the viewer walked into the volume, whose surface no
+            // longer lies between the eye and the object.
+            if (strict && VolumeHoldsEyeCell(world, o)) RegisterExactly(world, j);
+            return;
+        }
         // Ran out unseen: a volume 30% longer than the last plus one frame.
         RemoveTbv(world, j);
         for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
         o.iTbvStartFrame = world.iFrame;
         o.iTbvEndFrame = static_cast<int>((length + 1) * 1.3 + world.iFrame);
-        InsertTbv(world, j);
+        if (!strict) {
+            InsertTbv(world, j);
+        } else if (!InsertStrictTbv(world, j)) {
+            o.bInTemporalVolume = 0;
+            RegisterObject(world, j, false, false);
+            return;
+        }
         o.bInTemporalVolume = 1;
         return;
     }
@@ -38,7 +62,13 @@ void RefreshDynamicObject(World& world, int j) {
     for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
     o.iTbvStartFrame = world.iFrame;
     o.iTbvEndFrame = static_cast<int>(length * 0.5 + world.iFrame);
-    InsertTbv(world, j);
+    if (!strict) {
+        InsertTbv(world, j);
+    } else if (!InsertStrictTbv(world, j)) {
+        // No volume can leave the eye outside: the cells follow the object.
+        RegisterObject(world, j, false, false);
+        return;
+    }
     RegisterObject(world, j, false, true);
     o.bInTemporalVolume = 1;
 }
@@ -48,6 +78,8 @@ void BeginFrame(World& world) {
     world.iViewCellY = RoundHalfAway(static_cast<double>(world.fViewY));
     world.iViewCellZ = RoundHalfAway(static_cast<double>(world.fViewZ));
     SetupFrustum(world);
+    // Before the refresh, so every sphere is judged where it is this frame.
+    if (world.bStrictCulling) FlagSeeThroughSpheres(world);
     std::memset(world.bFaceDone, 0, sizeof world.bFaceDone);
     for (int j = 0; j < kDynamicCount; ++j) RefreshDynamicObject(world, j);
 }

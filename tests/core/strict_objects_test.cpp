@@ -1,0 +1,247 @@
+// Strict culling's object rules: spheres the image sees through occlude
+// nothing, occluder cells are those of the drawn polyhedron, volumes hold
+// their sphere for the whole interval and never the eye, and an object
+// brought back inside a shell is not lost to cells already passed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "TestWorld.h"
+#include "grid/Grid.h"
+#include "scan/Scan.h"
+#include "scene/Scene.h"
+#include "visibility/DrawnSpheres.h"
+#include "visibility/Frame.h"
+
+using namespace gridcull;
+
+namespace {
+
+// Tests cell (a, b, c) as the shell of its Chebyshev distance and reports
+// whether it counted as an occluder (left the shell closed).
+bool TestsAsOccluder(World& w, int a, int b, int c) {
+    w.iDist = std::max({std::abs(a), std::abs(b), std::abs(c)});
+    w.iFaceStride = 2 * w.iDist + 3;
+    w.bShellOccluded = 1;
+    CellTest(w, a, b, c);
+    return w.bShellOccluded == 1;
+}
+
+// Largest |corner - centre|^2 of cell (x, y, z) for object o.
+double FarCorner2(const SceneObject& o, int x, int y, int z) {
+    const int c[3] = {x, y, z};
+    double far = 0;
+    for (int a = 0; a < 3; ++a) far += std::pow(std::fabs(c[a] - o.fPosition[a]) + 0.5, 2);
+    return far;
+}
+
+}  // namespace
+
+TEST(StrictObjects, SphereHoldingTheStartEyeOccludesOnlyInLiteralMode) {
+    auto w = test::MakeSceneWorld();
+    const SceneObject& s = w->disks[3563];
+    // A cell of 3563 that its drawn solid holds and no other sphere fills.
+    int cell[3] = {-1, -1, -1};
+    for (int z = 30; z <= 40 && cell[0] < 0; ++z)
+        for (int y = 30; y <= 40 && cell[0] < 0; ++y)
+            for (int x = 30; x <= 40 && cell[0] < 0; ++x) {
+                const int g = CellIndex(x, y, z);
+                if (!w->Os.Test(static_cast<unsigned>(g)) || (x == 35 && y == 35 && z == 35)) continue;
+                bool other = false;
+                for (int k : w->I[g]) other = other || (k != 3563 && FarCorner2(w->disks[k], x, y, z) <= std::pow(w->disks[k].fRadius, 2));
+                if (!other && FarCorner2(s, x, y, z) <= std::pow(0.98 * s.fRadius, 2)) {
+                    cell[0] = x, cell[1] = y, cell[2] = z;
+                }
+            }
+    ASSERT_GE(cell[0], 0);
+    const int a = cell[0] - 35, b = cell[1] - 35, c = cell[2] - 35;
+    for (unsigned char strict : {0, 1}) {
+        w->bStrictCulling = strict;
+        BeginFrame(*w);
+        EXPECT_EQ(TestsAsOccluder(*w, a, b, c), strict == 0) << "strict " << int(strict);
+    }
+    EXPECT_EQ(s.bSeeThrough, 1);
+}
+
+TEST(StrictObjects, NearPlaneCutsASphereOpenOnlyAtWideFields) {
+    for (float fov : {179.0f, 90.0f}) {
+        auto w = test::MakeEmptyWorld();
+        w->bStrictCulling = 1;
+        test::AimCamera(*w, 35, 35, 35, 0, 0, 1, fov);
+        // 6 cells to the side, reaching 0.5 behind to 3.5 ahead of the eye:
+        // through the near plane 0.1 ahead, inside its half side 11.5 at
+        // 179 degrees, far beside its half side 0.1 at 90.
+        test::PlaceDynamic(*w, 0, 41, 35, 36.5f, 0, 0, 0, 2.01f);
+        RegisterObject(*w, 0, false, false);
+        FlagSeeThroughSpheres(*w);
+        EXPECT_EQ(w->disks[0].bSeeThrough, fov > 100) << fov;
+        EXPECT_EQ(TestsAsOccluder(*w, 6, 0, 1), fov < 100) << fov;
+    }
+}
+
+TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
+    auto w = test::MakeEmptyWorld();
+    w->bStrictCulling = 1;
+    test::AimCamera(*w, 35, 35, 35, 0, 0, 1, 60);
+    // The cell (35, 35, 40) has its far corners sqrt(0.75) from the centre
+    // (35, 35, 40): inside a sphere of radius 0.8661, outside its drawn
+    // solid (0.99 of that); inside both at radius 0.88.
+    struct Case {
+        float fRadius;
+        bool bSolid;
+    } cases[] = {{0.8661f, false}, {0.88f, true}};
+    for (const Case& k : cases) {
+        w->O.ClearAll();
+        test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, k.fRadius);
+        RegisterObject(*w, 1, false, false);
+        FlagSeeThroughSpheres(*w);
+        ASSERT_TRUE(w->O.Test(static_cast<unsigned>(CellIndex(35, 35, 40))));
+        EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), k.bSolid) << k.fRadius;
+    }
+    // A see-through sphere over the same cell, met first in I, does not take
+    // the cell from the solid one; alone, it leaves the cell open.
+    test::PlaceDynamic(*w, 0, 35, 35, 37, 0, 0, 0, 4);
+    RegisterObject(*w, 0, false, false);
+    FlagSeeThroughSpheres(*w);
+    ASSERT_EQ(w->disks[0].bSeeThrough, 1);
+    EXPECT_TRUE(TestsAsOccluder(*w, 0, 0, 5));
+    RegisterObject(*w, 1, false, true);
+    EXPECT_FALSE(TestsAsOccluder(*w, 0, 0, 5));
+}
+
+// The factor against the face planes of the lat-long sphere as drawn: bands
+// of polar angle pi / stacks, slices of 2 pi / slices, vertices on the
+// unit sphere, each face a planar trapezoid (a triangle at a pole).
+class InradiusTest : public testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(InradiusTest, NeverExceedsTheNearestFacePlaneAndMeetsItForOddStacks) {
+    const int slices = GetParam().first, stacks = GetParam().second;
+    const double pi = std::acos(-1.0);
+    auto vertex = [&](int i, int j, double v[3]) {
+        const double phi = pi * i / stacks, theta = 2 * pi * j / slices;
+        v[0] = std::sin(phi) * std::cos(theta), v[1] = std::sin(phi) * std::sin(theta), v[2] = std::cos(phi);
+    };
+    double nearest = 1;
+    for (int i = 0; i < stacks; ++i)
+        for (int j = 0; j < slices; ++j) {
+            double p[4][3];
+            vertex(i, j, p[0]), vertex(i, j + 1, p[1]), vertex(i + 1, j + 1, p[2]), vertex(i + 1, j, p[3]);
+            // Three distinct corners span the plane (the pole ones coincide).
+            const double* q0 = i == 0 ? p[0] : p[1];
+            const double* q1 = p[2];
+            const double* q2 = i == 0 ? p[3] : (i == stacks - 1 ? p[0] : p[3]);
+            const double* q3 = i == 0 || i == stacks - 1 ? nullptr : p[0];
+            const double e1[3] = {q1[0] - q0[0], q1[1] - q0[1], q1[2] - q0[2]};
+            const double e2[3] = {q2[0] - q0[0], q2[1] - q0[1], q2[2] - q0[2]};
+            double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+            const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            for (double& c : n) c /= len;
+            const double dist = std::fabs(n[0] * q0[0] + n[1] * q0[1] + n[2] * q0[2]);
+            if (q3) {
+                ASSERT_NEAR(std::fabs(n[0] * q3[0] + n[1] * q3[1] + n[2] * q3[2]), dist, 1e-12) << "not planar";
+            }
+            nearest = std::min(nearest, dist);
+        }
+    const double factor = TessellationInradius(slices, stacks);
+    EXPECT_LE(factor, nearest);
+    if (stacks % 2 == 1) {
+        EXPECT_NEAR(factor, nearest, 1e-4);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tessellations, InradiusTest,
+                         testing::Values(std::make_pair(25, 25), std::make_pair(24, 24), std::make_pair(8, 5),
+                                         std::make_pair(3, 2), std::make_pair(40, 7)));
+
+TEST(StrictObjects, VolumeHoldsItsSphereOverTheWholeInterval) {
+    struct Case {
+        float fOrigin, fSpeed, fRadius;  // speed along x, signed
+        int iFrames;
+        bool bLiteralHolds;
+    } cases[] = {
+        {20.9f, 0.3f, 2.4f, 10, false},   // literal: rnd(5.4) = 5 from cell 20 ends at 25.5 < 26.3
+        {20.9f, 0.0f, 2.4f, 10, false},   // standing still; literal's cube of cell 20 ends at 22.5 < 23.3
+        {20.9f, 2.0f, 5.0f, 10, false},   // capped at 15: the interval shrinks instead
+        {6.2f, -0.7f, 2.0f, 30, true},    // bounces off the box's wall
+    };
+    for (const Case& k : cases)
+        for (unsigned char strict : {0, 1}) {
+            auto w = test::MakeEmptyWorld();
+            w->fViewX = w->fViewY = w->fViewZ = 69;
+            test::PlaceDynamic(*w, 0, k.fOrigin, 30.5f, 30.5f, k.fSpeed, 0, 0, k.fRadius);
+            SceneObject& o = w->disks[0];
+            std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
+            o.iTbvStartFrame = 0;
+            o.iTbvEndFrame = k.iFrames;
+            if (strict)
+                ASSERT_TRUE(InsertStrictTbv(*w, 0));
+            else
+                InsertTbv(*w, 0);
+            const int t = static_cast<int>(o.fTbvHalfSize);
+            if (strict) {
+                EXPECT_LE(t, 15);
+            }
+            bool holds = true;
+            for (int f = o.iTbvStartFrame; f <= o.iTbvEndFrame; ++f) {
+                for (int a = 0; a < 3; ++a) {
+                    const int c = static_cast<int>(o.fTbvOrigin[a]);
+                    holds = holds && o.fPosition[a] - k.fRadius >= c - t - 0.5f &&
+                            o.fPosition[a] + k.fRadius <= c + t + 0.5f;
+                }
+                MoveObject(o);
+            }
+            EXPECT_EQ(holds, strict || k.bLiteralHolds) << k.fOrigin << " speed " << k.fSpeed << " strict " << +strict;
+        }
+}
+
+TEST(StrictObjects, EyeCellNeverInsideAVolume) {
+    auto w = test::MakeEmptyWorld();
+    w->bStrictCulling = 1;
+    test::AimCamera(*w, 40, 20, 20, -1, 0, 0, 60);
+    test::PlaceDynamic(*w, 0, 20.5f, 20.5f, 20.5f, 0.009f, 0, 0, 1);
+    SceneObject& o = w->disks[0];
+    o.iTbvStartFrame = 0;
+    o.iTbvEndFrame = 400;
+    BeginFrame(*w);
+    ASSERT_EQ(o.bInTemporalVolume, 1);
+    ASSERT_EQ(o.fTbvHalfSize, 3);
+    // The viewer walks in, then out; the object is never left to a volume
+    // around the eye's cell, and is in the grid while it cannot be boxed.
+    for (int x : {23, 22, 21, 20, 26}) {
+        ++w->iFrame;
+        w->fViewX = static_cast<float>(x);
+        BeginFrame(*w);
+        if (o.bInTemporalVolume) {
+            EXPECT_FALSE(VolumeHoldsEyeCell(*w, o)) << x;
+        } else {
+            EXPECT_TRUE(w->I[CellIndex(21, 21, 21)].contains(0)) << x;
+        }
+    }
+    // Eye in the centre cell: even a volume of the present position holds it.
+    std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
+    w->fViewX = 20;
+    EXPECT_FALSE(InsertStrictTbv(*w, 0));
+}
+
+TEST(StrictObjects, ObjectBroughtBackIntoAPassedCellIsMarkedAtOnce) {
+    for (unsigned char strict : {0, 1}) {
+        auto w = test::MakeEmptyWorld();
+        w->bStrictCulling = strict;
+        test::AimCamera(*w, 35, 35, 35, 0, 0, 1, 90);
+        // In cell (35, 35, 38), shell 3; its volume (t = 2) has a face cell
+        // at (35, 35, 40), shell 5.
+        test::PlaceDynamic(*w, 0, 35, 35, 38, 0.1f, 0, 0, 0.4f);
+        SceneObject& o = w->disks[0];
+        std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
+        o.iTbvStartFrame = 0;
+        o.iTbvEndFrame = 20;
+        ASSERT_TRUE(InsertStrictTbv(*w, 0));
+        ASSERT_EQ(o.fTbvHalfSize, 2);
+        o.bInTemporalVolume = 1;
+        w->iDist = 5;
+        HandleVisibleCell(*w, 0, 0, 5);
+        EXPECT_EQ(o.bInTemporalVolume, 0);
+        EXPECT_EQ(w->PVS[0], strict) << "strict " << +strict;
+    }
+}

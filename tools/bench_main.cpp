@@ -16,7 +16,7 @@
 #include "Paths.h"
 #include "Progress.h"
 #include "SceneRender.h"
-#include "VisibleSets.h"
+#include "render/VisibleSets.h"
 #include "scan/Scan.h"
 #include "scene/Camera.h"
 #include "scene/World.h"

@@ -40,7 +40,8 @@ struct RunSummary {
     long long iMisses = 0, iMissesVf = 0;
     int iFramesWithMisses = 0;
 };
-void PrintSummary(std::FILE* f, const RunSummary& s);
+// strict: the culling mode the run used, named on the first line.
+void PrintSummary(std::FILE* f, const RunSummary& s, bool strict);
 
 // Times of a run binned at 1 microsecond: percentiles to within half a
 // microsecond in fixed memory, however many frames the run has. The bins are
@@ -79,8 +80,9 @@ private:
     TimeHistogram visibility, frame, draw;
 };
 
-// Frame-time table of the baselines, rows pvs, vf, all in that order.
-void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[3]);
+// Frame-time table of the baselines, rows pvs, vf, all, truth in that order.
+constexpr int kComparedModes = 4;
+void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[kComparedModes]);
 
 // Per-frame counts and frame time, written as the frames run and drawn as a
 // PNG by gnuplot at the end.

@@ -84,6 +84,7 @@ double TimeHistogram::Percentile(double p) const {
 
 void RunStats::Add(const FrameRecord& r) {
     ++sums.iFrames;
+    sums.iStrictFrames += r.bStrict;
     fPvsSum += r.iPvs;
     fPvsVfSum += r.iPvsVf;
     visibility.Add(r.fVisibilityMs);
@@ -115,8 +116,11 @@ RunSummary RunStats::Summary() const {
     return s;
 }
 
-void PrintSummary(std::FILE* f, const RunSummary& s, bool strict) {
-    std::fprintf(f, "culling: %s\n", strict ? "strict" : "literal");
+void PrintSummary(std::FILE* f, const RunSummary& s, bool strictAtStart) {
+    if (s.iStrictFrames == 0 || s.iStrictFrames == s.iFrames)
+        std::fprintf(f, "culling: %s\n", (s.iFrames ? s.iStrictFrames > 0 : strictAtStart) ? "strict" : "literal");
+    else
+        std::fprintf(f, "culling: literal and strict (%d of %d frames strict)\n", s.iStrictFrames, s.iFrames);
     std::fprintf(f, "frames: %d  visibility_ms median %.3f p95 %.3f  mean pvs %.1f  mean pvsvf %.1f\n", s.iFrames,
                  s.fVisibilityMedian, s.fVisibilityP95, s.fMeanPvs, s.fMeanPvsVf);
     std::fprintf(f, "frame_ms median %.3f p95 %.3f", s.fFrameMedian, s.fFrameP95);

@@ -22,6 +22,7 @@ struct FrameRecord {
     int iExact = -1, iTruth = -1, iMisses = -1, iMissesVf = -1;
     double fDrawMs = -1;
     double fFrameMs = 0;
+    bool bStrict = false;  // the frame culled in strict mode
 };
 
 const char* CsvHeader();
@@ -39,9 +40,11 @@ struct RunSummary {
     int iRatioFrames = 0;          // frames that entered that mean
     long long iMisses = 0, iMissesVf = 0;
     int iFramesWithMisses = 0;
+    int iStrictFrames = 0;
 };
-// strict: the culling mode the run used, named on the first line.
-void PrintSummary(std::FILE* f, const RunSummary& s, bool strict);
+// The first line names the culling mode of the frames (strictAtStart when
+// there were none): literal, strict, or both when a key switched it.
+void PrintSummary(std::FILE* f, const RunSummary& s, bool strictAtStart);
 
 // Times of a run binned at 1 microsecond: percentiles to within half a
 // microsecond in fixed memory, however many frames the run has. The bins are

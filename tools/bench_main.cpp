@@ -174,6 +174,7 @@ RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const
         if (k < static_cast<int>(keys.size()) && keys[k] != '.') ApplyKey(w, static_cast<unsigned char>(keys[k]));
         FrameRecord r;
         r.iFrame = w.iFrame;
+        r.bStrict = w.bStrictCulling != 0;
         cellsTested = 0;
         timed.fMs = 0;
         const Clock::time_point start = Clock::now();

@@ -311,12 +311,30 @@ TEST_F(App, AllocationFailuresEndWithAMessageAndStatusMinusOne) {
     }
 }
 
+// The miss overlay (m) on the yaw turn from the start camera: at 180 degrees
+// the view looks through the sphere around the viewpoint, whose solid cells
+// make literal culling drop what the image shows, drawn in red. Strict
+// culling (s) drops nothing, so the red goes.
+TEST_F(App, MissOverlayShowsLiteralMissesAndNoneInStrictMode) {
+    Start("overlay");
+    if (HasFatalFailure()) return;
+    std::string turn = "m";
+    for (int i = 0; i < 180; ++i) turn += " 7";
+    Keys(turn);
+    EXPECT_TRUE(Until(MoreThan(1000, kView3D, IsRed))) << "no red misses in literal mode";
+    Keys("s");
+    EXPECT_TRUE(Until([](const Image& im) { return Count(im, kView3D, IsRed) == 0; })) << "misses in strict mode";
+    image = Screenshot(window);
+    EXPECT_EQ(Count(image, kView3D, IsRed), 0) << "misses in strict mode";
+    EXPECT_EQ(Quit(), 0);
+}
+
 // Every bound key except Esc, and keys the program ignores: ASCII ones that
 // reach the keyboard callback unbound, and keys that only GLUT's special-key
 // callback would see.
 const char* const kStormKeys[] = {
     "x",         "X",   "y",      "Y",    "z",     "Z",  "0",    "1",    "2",   "3",  "4",      "5",     "6",
-    "7",         "8",   "9",      "t",    "h",     "e",  "q",    "a",    "T",   "H",  "E",      "space", "Return",
+    "7",         "8",   "9",      "t",    "h",     "e",  "s",    "m",    "q",    "a",    "T",   "H",  "E",      "space", "Return",
     "BackSpace", "Tab", "Delete", "Left", "Right", "Up", "Down", "Home", "End", "F1", "Page_Up"};
 // Drags with the left, the right or both buttons.
 const char* const kStormButtons[][2] = {

@@ -25,6 +25,11 @@ extern unsigned char bRightDrag;
 extern int iZoomAnchor;
 extern float fZoom;
 
+// Miss overlay (key m): each frame measures the true visible set and draws
+// in red over the 3D view what the culling dropped of it. Demo state, not a
+// culling option.
+extern unsigned char bMissOverlay;
+
 int ElapsedMilliseconds();
 
 // One displayed frame.
@@ -43,7 +48,9 @@ void DrawOverview(World& world);
 // 2D projection in window pixels over width x height, text matrices included.
 void SetupPixelView(int width, int height);
 void SetupTextView();
-void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, int exactCount);
+// missedCount: truly visible objects not in the PVS; below 0 when the
+// overlay did not measure them.
+void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, int exactCount, int missedCount);
 void DrawText(int x, int y, const char* format, ...);
 
 // GLUT callbacks.

@@ -14,6 +14,7 @@ unsigned char bLeftDrag = 0;
 unsigned char bRightDrag = 0;
 int iZoomAnchor = 0;
 float fZoom = 0;
+unsigned char bMissOverlay = 0;
 
 namespace {
 
@@ -23,10 +24,12 @@ constexpr int kPressed = GLUT_DOWN;
 constexpr int kReleased = GLUT_UP;
 // Five pixels of vertical mouse travel move the overview by one unit.
 constexpr double kZoomPerPixel = 0.2;
+constexpr unsigned char kMissOverlayKey = 'm';
 
 }  // namespace
 
 void OnKeyboard(unsigned char key, int, int) {
+    if (key == kMissOverlayKey) bMissOverlay = bMissOverlay == 0 ? 1 : 0;
     if (ApplyKey(*gWorld, key) == KeyResult::kQuit) {
         DeleteWorld(gWorld);
         gWorld = nullptr;

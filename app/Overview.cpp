@@ -232,7 +232,7 @@ void DrawText(int x, int y, const char* format, ...) {
     for (const char* c = text; *c; ++c) glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, *c);
 }
 
-void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, int exactCount) {
+void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, int exactCount, int missedCount) {
     glColor3f(0, 0, 0);
     glBegin(GL_QUADS);
     glVertex3f(0, kPanelBottom, 0);
@@ -253,8 +253,11 @@ void DrawStatusPanel(const World& world, double fps, const FrameCounts& counts, 
         DrawText(5, 307, "FPS: %.1f  FPS_AVG: %.1f  Frame #%d", fps, counts.fFpsAverage, world.iFrame);
     DrawText(5, 322, "X: %.1f  Y: %.1f  Z: %.1f  Roll: %.1f  Yaw: %.1f  Pitch: %.1f  FOV: %.1f", world.fViewX,
              world.fViewY, world.fViewZ, world.fRoll, world.fYaw, world.fPitch, world.fFov);
-    DrawText(5, 337, "PVS: %d   PVS w/ VF-culling only: %d   Exact vis.: %d  iDist: %d", counts.iPvs, counts.iPvsVf,
-             exactCount, world.iDist);
+    char tail[64] = "";
+    const int used = missedCount >= 0 ? std::snprintf(tail, sizeof tail, "  Missed: %d", missedCount) : 0;
+    if (world.bStrictCulling) std::snprintf(tail + used, sizeof tail - used, "  Strict");
+    DrawText(5, 337, "PVS: %d   PVS w/ VF-culling only: %d   Exact vis.: %d  iDist: %d%s", counts.iPvs, counts.iPvsVf,
+             exactCount, world.iDist, tail);
     if (world.bRenderingDisabled) DrawText(418, 150, "DISABLED");
 }
 

@@ -129,6 +129,7 @@ const KeyBinding kKeyTable[] = {
     {'4', nullptr, 0, false, 0, 0, &World::bObjectMotion},   {'t', nullptr, 0, false, 0, 0, &World::bOccluderFusion},
     {'h', nullptr, 0, false, 0, 0, &World::bRenderingDisabled},
     {'e', nullptr, 0, false, 0, 0, &World::bExactVisibility},
+    {'s', nullptr, 0, false, 0, 0, &World::bStrictCulling},
 };
 
 const KeyBinding* FindBinding(unsigned char key) {

@@ -14,7 +14,7 @@ void RebuildViewMatrix(World& world);
 
 enum class KeyResult { kHandled, kQuit };
 
-// Applies one key of the key table (x X y Y z Z 0-9 t h e, Esc) and rebuilds
+// Applies one key of the key table (x X y Y z Z 0-9 t h e s, Esc) and rebuilds
 // fViewMatrix. Unbound keys change nothing but still rebuild the matrix.
 // Esc only reports kQuit; the caller tears the world down.
 KeyResult ApplyKey(World& world, unsigned char key);

@@ -11,17 +11,17 @@ namespace gridcull::bench {
 const char* BenchUsage() {
     return "usage: gridcull-bench [options]\n"
            "  --frames N           frames to run (default: the path's length; 100 for start and --keys)\n"
-           "  --keys STRING        key STRING[k] before frame k: x X y Y z Z 0-9 t h e, '.' for none\n"
+           "  --keys STRING        key STRING[k] before frame k: x X y Y z Z 0-9 t h e s, '.' for none\n"
            "  --path NAME          start | orbit | sweep | random: a scripted camera (not with --keys)\n"
            "  --seed S             seed of the random path (default 1)\n"
            "  --fusion on|off      occluder fusion at the start (default on)\n"
            "  --motion on|off      object motion at the start (default on)\n"
            "  --strict on|off      strict culling: never cull what the image shows (default off)\n"
-           "  --render MODE        none | pvs | vf | all: what each frame draws offscreen (default none)\n"
+           "  --render MODE        none | pvs | vf | all | truth: what each frame draws offscreen (default none)\n"
            "  --exact              exactly visible part of the potentially visible set, by read-back\n"
            "  --truth              true visible set by read-back, and the objects the culling missed\n"
            "  --size N             pixels per side of the truth pass (default 300)\n"
-           "  --compare            run the path with --render pvs, vf and all; print frame-time table\n"
+           "  --compare            run the path with --render pvs, vf, all and truth; print frame-time table\n"
            "  --csv FILE           per-frame rows (FILE '-' is standard output)\n"
            "  --pvs-lists FILE     per frame, the indices of the potentially visible objects\n"
            "  --max-misses N       with --truth: exit status 3 when more objects than N are missed in all\n"
@@ -33,7 +33,7 @@ const char* BenchUsage() {
 }
 
 const char* RenderModeName(RenderMode mode) {
-    static const char* const kNames[] = {"none", "pvs", "vf", "all"};
+    static const char* const kNames[] = {"none", "pvs", "vf", "all", "truth"};
     return kNames[static_cast<int>(mode)];
 }
 
@@ -119,15 +119,15 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
         } else if (arg == "--keys") {
             for (const char* k = value; *k; ++k)
                 if (*k != '.' && (*k == 27 || !IsBoundKey(static_cast<unsigned char>(*k))))
-                    return Fail(error, std::string("--keys: '") + *k + "' is not a key (x X y Y z Z 0-9 t h e or '.')");
+                    return Fail(error, std::string("--keys: '") + *k + "' is not a key (x X y Y z Z 0-9 t h e s or '.')");
             options.keys = value;
             options.bKeysGiven = true;
         } else if (arg == "--fusion" || arg == "--motion" || arg == "--strict") {
             if (!ParseOnOff(value, arg == "--fusion" ? options.bFusion : arg == "--motion" ? options.bMotion : options.bStrict))
                 return Fail(error, arg + " takes on or off, not '" + value + "'");
         } else if (arg == "--render") {
-            if (!ParseName<RenderMode, 4>(value, RenderModeName, options.render))
-                return Fail(error, std::string("--render takes none, pvs, vf or all, not '") + value + "'");
+            if (!ParseName<RenderMode, 5>(value, RenderModeName, options.render))
+                return Fail(error, std::string("--render takes none, pvs, vf, all or truth, not '") + value + "'");
             options.bRenderGiven = true;
         } else if (arg == "--path") {
             if (!ParseName<PathKind, 4>(value, PathName, options.path))

@@ -6,7 +6,7 @@
 namespace gridcull::bench {
 
 // What each frame draws into the offscreen 3D view.
-enum class RenderMode { kNone, kPvs, kVf, kAll };
+enum class RenderMode { kNone, kPvs, kVf, kAll, kTruth };
 
 // Scripted camera paths; see Paths.h.
 enum class PathKind { kStart, kOrbit, kSweep, kRandom };

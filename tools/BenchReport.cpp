@@ -84,6 +84,7 @@ double TimeHistogram::Percentile(double p) const {
 
 void RunStats::Add(const FrameRecord& r) {
     ++sums.iFrames;
+    sums.iStrictFrames += r.bStrict;
     fPvsSum += r.iPvs;
     fPvsVfSum += r.iPvsVf;
     visibility.Add(r.fVisibilityMs);
@@ -115,7 +116,11 @@ RunSummary RunStats::Summary() const {
     return s;
 }
 
-void PrintSummary(std::FILE* f, const RunSummary& s) {
+void PrintSummary(std::FILE* f, const RunSummary& s, bool strictAtStart) {
+    if (s.iStrictFrames == 0 || s.iStrictFrames == s.iFrames)
+        std::fprintf(f, "culling: %s\n", (s.iFrames ? s.iStrictFrames > 0 : strictAtStart) ? "strict" : "literal");
+    else
+        std::fprintf(f, "culling: literal and strict (%d of %d frames strict)\n", s.iStrictFrames, s.iFrames);
     std::fprintf(f, "frames: %d  visibility_ms median %.3f p95 %.3f  mean pvs %.1f  mean pvsvf %.1f\n", s.iFrames,
                  s.fVisibilityMedian, s.fVisibilityP95, s.fMeanPvs, s.fMeanPvsVf);
     std::fprintf(f, "frame_ms median %.3f p95 %.3f", s.fFrameMedian, s.fFrameP95);
@@ -128,18 +133,20 @@ void PrintSummary(std::FILE* f, const RunSummary& s) {
     }
 }
 
-void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[3]) {
-    static const char* const kModes[] = {"pvs", "vf", "all"};
-    double median[3] = {0, 0, 0};
+void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[kComparedModes]) {
+    static const char* const kModes[kComparedModes] = {"pvs", "vf", "all", "truth"};
+    double median[kComparedModes] = {0, 0, 0, 0};
     std::fprintf(f, "path %s, %d frames\n", PathName(path), frames);
     std::fprintf(f, "%-6s %14s %14s %10s\n", "render", "median_ms", "p95_ms", "mean_pvs");
-    for (int m = 0; m < 3; ++m) {
+    for (int m = 0; m < kComparedModes; ++m) {
         const RunSummary s = runs[m].Summary();
         median[m] = s.fFrameMedian;
         std::fprintf(f, "%-6s %14.3f %14.3f %10.1f\n", kModes[m], s.fFrameMedian, s.fFrameP95, s.fMeanPvs);
     }
-    if (median[0] > 0)
-        std::fprintf(f, "all/pvs %.2f  vf/pvs %.2f\n", median[2] / median[0], median[1] / median[0]);
+    // pvs/truth: what the culled frame costs beyond a perfect culler's.
+    if (median[0] > 0 && median[3] > 0)
+        std::fprintf(f, "all/pvs %.2f  vf/pvs %.2f  pvs/truth %.2f\n", median[2] / median[0], median[1] / median[0],
+                     median[0] / median[3]);
 }
 
 namespace {
@@ -170,9 +177,9 @@ bool PlotData::Open(std::string& error) {
 void PlotData::Add(const FrameRecord& r) {
     if (!pFile) return;
     if (!bAny) bExact = r.iExact >= 0, bTruth = r.iTruth >= 0, bAny = true;
-    std::fprintf(pFile, "%d %d %d %s %s %.4f\n", r.iFrame, r.iPvs, r.iPvsVf,
-                 r.iExact >= 0 ? std::to_string(r.iExact).c_str() : "NaN",
-                 r.iTruth >= 0 ? std::to_string(r.iTruth).c_str() : "NaN", r.fFrameMs);
+    auto count = [](int n) { return n >= 0 ? std::to_string(n) : std::string("NaN"); };
+    std::fprintf(pFile, "%d %d %d %s %s %.4f %s\n", r.iFrame, r.iPvs, r.iPvsVf, count(r.iExact).c_str(),
+                 count(r.iTruth).c_str(), r.fFrameMs, count(r.iMisses).c_str());
 }
 
 bool PlotData::Draw(const std::string& title, const std::string& pngPath, std::string& error) {
@@ -192,7 +199,7 @@ bool PlotData::Draw(const std::string& title, const std::string& pngPath, std::s
         "plot " + GnuplotQuoted(path) + " every ::1 using 1:2 with lines title 'pvs', "
         "'' every ::1 using 1:3 with lines title 'pvsvf', ";
     if (bExact) script += "'' every ::1 using 1:4 with lines title 'exact', ";
-    if (bTruth) script += "'' every ::1 using 1:5 with lines title 'truth', ";
+    if (bTruth) script += "'' every ::1 using 1:5 with lines title 'truth', '' every ::1 using 1:7 with impulses title 'misses', ";
     script += "'' every ::1 using 1:6 axes x1y2 with lines title 'frame_ms'\n";
     bool ok = false;
     if (std::FILE* gp = popen("gnuplot 1>&2", "w")) {

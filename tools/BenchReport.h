@@ -22,6 +22,7 @@ struct FrameRecord {
     int iExact = -1, iTruth = -1, iMisses = -1, iMissesVf = -1;
     double fDrawMs = -1;
     double fFrameMs = 0;
+    bool bStrict = false;  // the frame culled in strict mode
 };
 
 const char* CsvHeader();
@@ -39,8 +40,11 @@ struct RunSummary {
     int iRatioFrames = 0;          // frames that entered that mean
     long long iMisses = 0, iMissesVf = 0;
     int iFramesWithMisses = 0;
+    int iStrictFrames = 0;
 };
-void PrintSummary(std::FILE* f, const RunSummary& s);
+// The first line names the culling mode of the frames (strictAtStart when
+// there were none): literal, strict, or both when a key switched it.
+void PrintSummary(std::FILE* f, const RunSummary& s, bool strictAtStart);
 
 // Times of a run binned at 1 microsecond: percentiles to within half a
 // microsecond in fixed memory, however many frames the run has. The bins are
@@ -79,8 +83,9 @@ private:
     TimeHistogram visibility, frame, draw;
 };
 
-// Frame-time table of the baselines, rows pvs, vf, all in that order.
-void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[3]);
+// Frame-time table of the baselines, rows pvs, vf, all, truth in that order.
+constexpr int kComparedModes = 4;
+void PrintComparison(std::FILE* f, PathKind path, int frames, const RunStats runs[kComparedModes]);
 
 // Per-frame counts and frame time, written as the frames run and drawn as a
 // PNG by gnuplot at the end.

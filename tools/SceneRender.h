@@ -3,8 +3,7 @@
 // exactly and the truly visible sets. Needs a current OpenGL context.
 #pragma once
 
-#include <vector>
-
+#include "render/TruthPass.h"
 #include "scene/World.h"
 
 namespace gridcull::bench {
@@ -41,27 +40,15 @@ public:
     // only drawing.
     int RunExactPass(World& world, bool turnObjects);
 
-    // The true visible set at size x size pixels: every object that reaches
-    // into the grid, at its current position and angles (unchanged), seen
-    // through the culling frustum's camera with the grid's box as clip planes.
-    // Empty when the viewpoint cell is solid. Fills truth, returns its count.
+    // The true visible set at size x size pixels (TruthPass), at most the
+    // framebuffer's size. Fills truth, returns its count.
     int RunTruthPass(const World& world, int size, unsigned char* truth);
+    TruthPass& Truth() { return truth_; }
 
 private:
-    unsigned SphereList(const SceneObject& object);
-    unsigned ListOf(const World& world, const SceneObject& object);
     void SetupCamera(const World& world, int size);
-    void DrawIdentified(const World& world, const SceneObject& object);
 
-    struct Shape {
-        float fRadius;
-        int iSlices, iStacks;
-        unsigned uList;
-    };
-    std::vector<Shape> shapes_;
-    std::vector<unsigned> objectLists_;  // per object, 0 until looked up
-    std::vector<unsigned char> rgba_;
-    void* pQuadric_ = nullptr;
+    TruthPass truth_;
     int iFramebufferSize_;
 };
 

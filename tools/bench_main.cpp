@@ -16,7 +16,7 @@
 #include "Paths.h"
 #include "Progress.h"
 #include "SceneRender.h"
-#include "VisibleSets.h"
+#include "render/VisibleSets.h"
 #include "scan/Scan.h"
 #include "scene/Camera.h"
 #include "scene/World.h"
@@ -151,7 +151,8 @@ struct RunOutputs {
 // Runs the keys' frames on a world. frame_ms spans the whole frame's work in
 // every mode: the dynamic refresh, the visibility pass and, when drawing,
 // the drawing of the mode's set up to a finished pipeline. The exact and
-// truth passes come after it and are not timed.
+// truth passes are not timed; render truth draws the true set as a perfect
+// culler would, its truth pass taken out of frame_ms.
 RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys,
                                    int frames, SceneRenderer* renderer, const RunOutputs& out,
                                    const std::string& label) {
@@ -173,27 +174,37 @@ RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const
         if (k < static_cast<int>(keys.size()) && keys[k] != '.') ApplyKey(w, static_cast<unsigned char>(keys[k]));
         FrameRecord r;
         r.iFrame = w.iFrame;
+        r.bStrict = w.bStrictCulling != 0;
         cellsTested = 0;
         timed.fMs = 0;
         const Clock::time_point start = Clock::now();
         BeginFrame(w);
-        if (mode != RenderMode::kNone) renderer->BeginView(w);
+        const bool truthFirst = mode == RenderMode::kTruth;
+        if (mode != RenderMode::kNone && !truthFirst) renderer->BeginView(w);
         RunVisibilityPass(w);
         r.fVisibilityMs = MillisecondsSince(start) - timed.fMs;
+        double untimedMs = 0;
+        if (truthFirst) {
+            const Clock::time_point truthStart = Clock::now();
+            r.iTruth = renderer->RunTruthPass(w, options.iTruthSize, truth.data());
+            untimedMs = MillisecondsSince(truthStart);
+        }
         if (mode != RenderMode::kNone) {
             const Clock::time_point drawStart = Clock::now();
+            if (truthFirst) renderer->BeginView(w);
             if (mode == RenderMode::kVf) renderer->DrawObjects(w, w.PVSVF);
             if (mode == RenderMode::kAll) renderer->DrawObjects(w, nullptr);
+            if (mode == RenderMode::kTruth) renderer->DrawObjects(w, truth.data());
             renderer->EndView();
             renderer->Finish();
             r.fDrawMs = timed.fMs + MillisecondsSince(drawStart);
         }
-        r.fFrameMs = MillisecondsSince(start);
+        r.fFrameMs = MillisecondsSince(start) - untimedMs;
 
         if (out.pvsLists) WriteIndexList(out.pvsLists, r.iFrame, w.PVS, nullptr);
         if (options.bExact) r.iExact = renderer->RunExactPass(w, mode == RenderMode::kNone);
-        if (options.bTruth) {
-            r.iTruth = renderer->RunTruthPass(w, options.iTruthSize, truth.data());
+        if (options.bTruth || truthFirst) {
+            if (!truthFirst) r.iTruth = renderer->RunTruthPass(w, options.iTruthSize, truth.data());
             r.iMisses = CountMisses(truth.data(), w.PVS);
             r.iMissesVf = CountMisses(truth.data(), w.PVSVF);
             if (out.missLists) WriteMissList(out.missLists, w, r.iFrame, truth.data());
@@ -268,9 +279,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     bool missesOver = false;
     if (options.bCompare) {
-        RunStats runs[3];
-        const RenderMode modes[3] = {RenderMode::kPvs, RenderMode::kVf, RenderMode::kAll};
-        for (int m = 0; m < 3; ++m) {
+        RunStats runs[kComparedModes];
+        const RenderMode modes[kComparedModes] = {RenderMode::kPvs, RenderMode::kVf, RenderMode::kAll,
+                                                  RenderMode::kTruth};
+        for (int m = 0; m < kComparedModes; ++m) {
             // Each baseline starts from the same generated scene.
             if (m > 0) world = MakeWorld(options);
             if (!world) return -1;
@@ -293,7 +305,7 @@ int main(int argc, char** argv) {
         if (csv) std::fputs(CsvHeader(), csv.get());
         const RunSummary summary =
             RunFrames(*world, options, options.render, keys, frames, renderer.get(), out, "frames").Summary();
-        PrintSummary(stderr, summary);
+        PrintSummary(stderr, summary, options.bStrict);
         if (options.iMaxMisses >= 0 && summary.iMisses > options.iMaxMisses) {
             std::fprintf(stderr, "gridcull-bench: %lld misses, more than the %lld allowed\n", summary.iMisses,
                          options.iMaxMisses);
@@ -302,7 +314,8 @@ int main(int argc, char** argv) {
         if (!options.plotPath.empty()) {
             const std::string title = std::string("gridcull-bench: path ") +
                                       (options.bKeysGiven ? "keys" : PathName(options.path)) + ", render " +
-                                      RenderModeName(options.render) + ", fusion " + (options.bFusion ? "on" : "off");
+                                      RenderModeName(options.render) + ", fusion " + (options.bFusion ? "on" : "off") +
+                                      (options.bStrict ? ", strict" : "");
             if (!plot.Draw(title, options.plotPath, error)) {
                 std::fprintf(stderr, "gridcull-bench: %s\n", error.c_str());
                 ok = false;

@@ -168,8 +168,9 @@ TEST(BenchRender, CompareTableAndPlot) {
     BenchRun r = Bench("--path start --frames 3 --compare");
     ASSERT_EQ(r.status, 0) << r.err;
     const Row lines = Split(r.out);
-    ASSERT_EQ(lines.size(), 6u) << r.out;
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(lines[k + 2].rfind(Row{"pvs ", "vf ", "all ", "all/pvs "}[k], 0), 0u) << k;
+    ASSERT_EQ(lines.size(), 7u) << r.out;
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(lines[k + 2].rfind(Row{"pvs ", "vf ", "all ", "truth ", "all/pvs "}[k], 0), 0u) << k;
 
     const std::string png = TempPath("plot.png");
     BenchRun p = Bench("--frames 3 --truth --plot " + png);

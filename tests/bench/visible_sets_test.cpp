@@ -13,7 +13,7 @@
 #include "Paths.h"
 #include "SceneRender.h"
 #include "TestWorld.h"
-#include "VisibleSets.h"
+#include "render/VisibleSets.h"
 #include "grid/Grid.h"
 #include "render/IdColor.h"
 #include "scene/Camera.h"

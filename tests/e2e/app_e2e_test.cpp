@@ -252,6 +252,20 @@ void StructureDisplayAndLeftDrag(Session& s) {
     EXPECT_NEAR(Find(s.image, kOverview, IsRed).y, turned.y, 0.5);
 }
 
+// The miss overlay (m) on the yaw turn from the start camera: at 180 degrees
+// the view looks through the sphere around the viewpoint, whose solid cells
+// make literal culling drop what the image shows, drawn in red. Strict
+// culling (s) drops nothing, so the red goes. Leaves the start view, literal.
+void MissOverlay(Session& s) {
+    std::string turn = "m", back = "m s";
+    for (int i = 0; i < 180; ++i) turn += " 7", back += " 8";
+    s.Keys(turn);
+    EXPECT_TRUE(s.Until(MoreThan(1000, kView3D, IsRed))) << "no red misses in literal mode";
+    s.Keys("s");
+    EXPECT_TRUE(s.Until([](const Image& im) { return Count(im, kView3D, IsRed) == 0; })) << "misses in strict mode";
+    s.Keys(back);
+}
+
 // X: the viewpoint moves along +x, the way the red axis points in the overview
 // (right, now that the overview is turned half round).
 void ViewpointKeys(Session& s) {
@@ -293,7 +307,7 @@ void RightDrag(Session& s) {
 // callback would see.
 const char* const kStormKeys[] = {
     "x",         "X",   "y",      "Y",    "z",     "Z",  "0",    "1",    "2",   "3",  "4",      "5",     "6",
-    "7",         "8",   "9",      "t",    "h",     "e",  "q",    "a",    "T",   "H",  "E",      "space", "Return",
+    "7",         "8",   "9",      "t",    "h",     "e",  "s",    "m",  "q",    "a",    "T",   "H",  "E",      "space", "Return",
     "BackSpace", "Tab", "Delete", "Left", "Right", "Up", "Down", "Home", "End", "F1", "Page_Up"};
 // Drags with the left, the right or both buttons.
 const char* const kStormButtons[][2] = {
@@ -356,6 +370,7 @@ const std::pair<const char*, void (*)(Session&)> kSessionChecks[] = {
     {"first lit frame", FirstLitFrame},
     {"layout", Layout},
     {"key h", RenderingToggle},
+    {"keys m and s", MissOverlay},
     {"key 3 and left drag", StructureDisplayAndLeftDrag},
     {"key X", ViewpointKeys},
     {"backdrops and key e", Backdrops},

@@ -1,11 +1,11 @@
-// GL-free pieces of the read-back passes: which objects the true visible set
-// considers, when the viewer stands inside a solid object, decoding of the
-// read-back and the count of misses.
+// GL-free pieces of the read-back passes of the runner and the demo: which
+// objects the true visible set considers, when the viewer stands inside a
+// solid object, decoding of the read-back and the count of misses.
 #pragma once
 
 #include "scene/World.h"
 
-namespace gridcull::bench {
+namespace gridcull {
 
 // The object's registration cube (half edge fBoundRadius, limits rounded half
 // away from zero) overlaps cells 0..69 on every axis: the grid can hold it.
@@ -24,4 +24,4 @@ int MarkSeenRgba(const unsigned char* rgba, int pixels, unsigned char* seen);
 // Objects in truth but not in found.
 int CountMisses(const unsigned char* truth, const unsigned char* found);
 
-}  // namespace gridcull::bench
+}  // namespace gridcull

@@ -1,11 +1,11 @@
-#include "VisibleSets.h"
+#include "render/VisibleSets.h"
 
 #include <cstring>
 
 #include "render/IdColor.h"
 #include "grid/Grid.h"
 
-namespace gridcull::bench {
+namespace gridcull {
 
 bool ReachesIntoGrid(const SceneObject& o) {
     for (int k = 0; k < 3; ++k) {
@@ -54,4 +54,4 @@ int CountMisses(const unsigned char* truth, const unsigned char* found) {
     return misses;
 }
 
-}  // namespace gridcull::bench
+}  // namespace gridcull

@@ -101,6 +101,15 @@ void TruncatedOrigin(const SceneObject& o, int centre[3]) {
     for (int a = 0; a < 3; ++a) centre[a] = static_cast<int>(o.fTbvOrigin[a]);
 }
 
+// Chebyshev distance from cell c to the eye's cell (the viewpoint rounded
+// half away from zero, as the frame rounds it).
+int EyeCellDistance(const World& world, const int c[3]) {
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    int d = 0;
+    for (int a = 0; a < 3; ++a) d = std::max(d, std::abs(RoundHalfAway(view[a]) - c[a]));
+    return d;
+}
+
 }  // namespace
 
 void InsertTbv(World& world, int j) {
@@ -158,10 +167,7 @@ bool InsertStrictTbv(World& world, int j) {
 
     // A ray from an eye inside the cube reaches the object without crossing
     // the cube's surface, so the eye's cell must lie strictly outside.
-    int eyeDist = 0;
-    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
-    for (int a = 0; a < 3; ++a) eyeDist = std::max(eyeDist, std::abs(RoundHalfAway(view[a]) - c[a]));
-    const int tMax = std::min(kMaxTbvHalfSize, eyeDist - 1);
+    const int tMax = std::min(kMaxTbvHalfSize, EyeCellDistance(world, c) - 1);
     if (t0 > tMax) {
         o.fTbvHalfSize = -1;  // nothing recorded: a later RemoveTbv erases nothing
         return false;
@@ -188,10 +194,7 @@ bool InsertStrictTbv(World& world, int j) {
 bool VolumeHoldsEyeCell(const World& world, const SceneObject& o) {
     int c[3];
     TruncatedOrigin(o, c);
-    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
-    int eyeDist = 0;
-    for (int a = 0; a < 3; ++a) eyeDist = std::max(eyeDist, std::abs(RoundHalfAway(view[a]) - c[a]));
-    return eyeDist <= static_cast<int>(o.fTbvHalfSize);
+    return EyeCellDistance(world, c) <= static_cast<int>(o.fTbvHalfSize);
 }
 
 void RemoveTbv(World& world, int j) {

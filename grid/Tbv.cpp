@@ -145,6 +145,7 @@ void InsertTbv(World& world, int j) {
             o.iTbvEndFrame = t > R ? s + kFarAheadFrames : s;
     }
     o.fTbvHalfSize = static_cast<float>(t);
+    o.bStrictVolume = 0;
     ApplyOutline<true>(world, j, c, t);
 }
 
@@ -187,6 +188,7 @@ bool InsertStrictTbv(World& world, int j) {
         o.iTbvEndFrame = s + static_cast<int>(std::fmin(std::fmax(fit, 0.0), static_cast<double>(frames)));
     }
     o.fTbvHalfSize = static_cast<float>(t);
+    o.bStrictVolume = 1;
     ApplyOutline<true>(world, j, c, t);
     return true;
 }

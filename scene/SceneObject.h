@@ -33,6 +33,10 @@ struct SceneObject {
     // near plane's rectangle, so the image looks through it (back faces
     // culled) and it occludes nothing this frame.
     unsigned char bSeeThrough = 0;
+    // The volume was sized by strict culling's rules (holds the sphere for
+    // the whole interval, leaves the eye outside); a literal one is not
+    // trusted by strict culling.
+    unsigned char bStrictVolume = 0;
 };
 
 }  // namespace gridcull

@@ -39,8 +39,9 @@ void RefreshDynamicObject(World& world, int j) {
     if (o.bInTemporalVolume) {
         if (o.iTbvEndFrame > world.iFrame) {
             // Strict: the viewer walked into the volume, whose surface no
-            // longer lies between the eye and the object.
-            if (strict && VolumeHoldsEyeCell(world, o)) RegisterExactly(world, j);
+            // longer lies between the eye and the object; or the volume was
+            // built before strict culling was switched on.
+            if (strict && (!o.bStrictVolume || VolumeHoldsEyeCell(world, o))) RegisterExactly(world, j);
             return;
         }
         // Ran out unseen: a volume 30% longer than the last plus one frame.

@@ -245,7 +245,9 @@ TEST_P(RandomViews, KeepEveryInvariant) {
         const bool insideOccluder = w->O.Test(static_cast<unsigned>(viewCell));
         const std::vector<int> atEye(w->I[viewCell].begin(), w->I[viewCell].end());
         auto eyeHolds = [&](int i) { return std::count(atEye.begin(), atEye.end(), i) > 0; };
-        if (k.strict) ASSERT_TRUE(StrictVolumesHold(*w)) << where;
+        if (k.strict) {
+            ASSERT_TRUE(StrictVolumesHold(*w)) << where;
+        }
         RunVisibilityPass(*w);
         SetCellTestObserver(nullptr, nullptr);
         occluderViews += insideOccluder;

@@ -48,7 +48,8 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
         const int j = refreshList[i];
         if (world.PVS[j] || !InVisibleCellPassed(world, world.disks[j])) continue;
         if (draw) world.pfnDrawObject(world, world.disks[j], world.pDrawContext);
-        world.PVS[j] = 1;
+        // Its cell was a frustum cell of a walked shell: view-frustum culling keeps it too.
+        world.PVS[j] = world.PVSVF[j] = 1;
     }
 }
 

@@ -3,7 +3,7 @@
 // open, and a drawn sphere is a lat-long polyhedron inside the true one.
 #pragma once
 
-#include "scene/World.h"
+#include "../scene/World.h"
 
 namespace gridcull {
 

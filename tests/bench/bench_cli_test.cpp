@@ -1,4 +1,5 @@
-// gridcull-bench end to end: options, errors, dumps and per-frame output.
+// gridcull-bench end to end: options, errors, dumps, per-frame output and
+// the culling mode.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -70,7 +72,7 @@ TEST(BenchCli, HelpAndBadOptions) {
                          "--keys xq", "--csv /nonexistent-dir/x.csv", "--render some", "--path spiral", "--seed -1",
                          "--size 0", "--size 5000", "--keys X --path orbit", "--compare --render pvs",
                          "--compare --truth", "--plot out.jpg", "--miss-lists -", "--max-misses 0",
-                         "--truth --max-misses x"};
+                         "--truth --max-misses x", "--strict", "--strict yes", "--strict ON", "--keys xm"};
     for (const char* args : bad) {
         BenchRun r = Bench(args);
         EXPECT_EQ(r.status, 2) << args;
@@ -164,6 +166,34 @@ TEST(BenchRender, NoDisplayIsAClearErrorWithStatus2) {
     EXPECT_EQ(Bench("--frames 1", noEgl).status, 0);  // counting alone needs no GL
 }
 
+TEST(BenchModes, TheSummaryNamesTheCullingMode) {
+    const std::pair<const char*, const char*> cases[] = {{"--frames 2", "literal"},
+                                                         {"--frames 2 --strict off", "literal"},
+                                                         {"--frames 0 --strict on", "strict"},
+                                                         {"--strict on --frames 3 --keys ..s",
+                                                          "literal and strict (2 of 3 frames strict)"}};
+    for (const auto& [args, mode] : cases) {
+        const BenchRun r = Bench(args);
+        ASSERT_EQ(r.status, 0) << args << ": " << r.err;
+        EXPECT_NE(r.err.find(std::string("\nculling: ") + mode + "\n"), npos) << args << ": " << r.err;
+    }
+}
+
+// Render truth draws the true set: its frame is timed without the truth pass, and the truth columns are filled
+// without --truth.
+TEST(BenchRender, RenderTruthFillsTheTruthColumns) {
+    const BenchRun r = Bench("--frames 3 --render truth --csv -");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Row> rows = Rows(r.out);
+    ASSERT_EQ(rows.size(), 3u);
+    for (const Row& f : rows) {
+        ASSERT_EQ(f.size(), 19u);
+        EXPECT_TRUE(std::stoi(f[14]) > 0 && std::stoi(f[14]) <= std::stoi(f[2])) << f[14];  // within the frustum
+        EXPECT_EQ(f[15], "0");                                                              // no misses at the start
+        EXPECT_TRUE(std::stod(f[17]) >= 0 && std::stod(f[18]) >= std::stod(f[17]));
+    }
+}
+
 TEST(BenchRender, CompareTableAndPlot) {
     BenchRun r = Bench("--path start --frames 3 --compare");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -171,6 +201,7 @@ TEST(BenchRender, CompareTableAndPlot) {
     ASSERT_EQ(lines.size(), 7u) << r.out;
     for (int k = 0; k < 5; ++k)
         EXPECT_EQ(lines[k + 2].rfind(Row{"pvs ", "vf ", "all ", "truth ", "all/pvs "}[k], 0), 0u) << k;
+    EXPECT_NE(lines[6].find("  pvs/truth "), npos) << r.out;
 
     const std::string png = TempPath("plot.png");
     BenchRun p = Bench("--frames 3 --truth --plot " + png);

@@ -66,20 +66,6 @@ TEST(Frame, WithoutOccludersNothingIsHiddenAndTheWalkCrossesTheGrid) {
     }
 }
 
-TEST(Frame, ViewpointInsideAnOccluderSeesOnlyItsOwnCell) {
-    auto w = test::MakeSceneWorld();
-    RunFrame(*w, 0);  // generation leaves every PVS flag set for the first frame
-    // Find a static occluder cell and stand in it.
-    int cell = -1;
-    for (int c = 0; c < kCellCount && cell < 0; ++c)
-        if (w->Os.Test(static_cast<unsigned>(c))) cell = c;
-    ASSERT_GE(cell, 0);
-    w->fViewX = float(cell % 70), w->fViewY = float(cell / 70 % 70), w->fViewZ = float(cell / 4900);
-    BeginFrame(*w);
-    RunVisibilityPass(*w);
-    for (int i = 0; i < kObjectCount; ++i) EXPECT_EQ(w->PVS[i] != 0, w->I[cell].contains(i)) << i;
-}
-
 TEST(FrameCounts, AverageStartsAfterFrameHundred) {
     auto w = test::MakeEmptyWorld();
     w->iFrame = 100;

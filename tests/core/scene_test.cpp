@@ -102,13 +102,6 @@ TEST(Setup, EveryAllocationFailureIsReportedOnce) {
     }
 }
 
-TEST(NextRandom, StartsFromTheFixedState) {
-    std::uint32_t state = kRandomSeed;
-    std::vector<int> first;
-    for (int k = 0; k < 4; ++k) first.push_back(NextRandom(state));
-    EXPECT_EQ(first, (std::vector<int>{41, 18467, 6334, 26500}));
-}
-
 using Scene = test::GeneratedScene;
 
 TEST_F(Scene, FirstObjectHasItsKnownFields) {

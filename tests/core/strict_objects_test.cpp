@@ -1,7 +1,7 @@
 // Strict culling's object rules: spheres the image sees through occlude
-// nothing, occluder cells are those of the drawn polyhedron, volumes hold
-// their sphere for the whole interval and never the eye, and an object
-// brought back inside a shell is not lost to cells already passed.
+// nothing, occluder cells are those of the drawn polyhedron, and an object
+// brought back inside a shell is not lost to cells already passed. Volumes
+// and whole frames are checked in random_views_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -153,76 +153,6 @@ TEST_P(InradiusTest, NeverExceedsTheNearestFacePlaneAndMeetsItForOddStacks) {
 INSTANTIATE_TEST_SUITE_P(Tessellations, InradiusTest,
                          testing::Values(std::make_pair(25, 25), std::make_pair(24, 24), std::make_pair(8, 5),
                                          std::make_pair(3, 2), std::make_pair(40, 7)));
-
-TEST(StrictObjects, VolumeHoldsItsSphereOverTheWholeInterval) {
-    struct Case {
-        float fOrigin, fSpeed, fRadius;  // speed along x, signed
-        int iFrames;
-        bool bLiteralHolds;
-    } cases[] = {
-        {20.9f, 0.3f, 2.4f, 10, false},   // literal: rnd(5.4) = 5 from cell 20 ends at 25.5 < 26.3
-        {20.9f, 0.0f, 2.4f, 10, false},   // standing still; literal's cube of cell 20 ends at 22.5 < 23.3
-        {20.9f, 2.0f, 5.0f, 10, false},   // capped at 15: the interval shrinks instead
-        {6.2f, -0.7f, 2.0f, 30, true},    // bounces off the box's wall
-    };
-    for (const Case& k : cases)
-        for (unsigned char strict : {0, 1}) {
-            auto w = test::MakeEmptyWorld();
-            w->fViewX = w->fViewY = w->fViewZ = 69;
-            test::PlaceDynamic(*w, 0, k.fOrigin, 30.5f, 30.5f, k.fSpeed, 0, 0, k.fRadius);
-            SceneObject& o = w->disks[0];
-            std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
-            o.iTbvStartFrame = 0;
-            o.iTbvEndFrame = k.iFrames;
-            if (strict)
-                ASSERT_TRUE(InsertStrictTbv(*w, 0));
-            else
-                InsertTbv(*w, 0);
-            const int t = static_cast<int>(o.fTbvHalfSize);
-            if (strict) {
-                EXPECT_LE(t, 15);
-            }
-            bool holds = true;
-            for (int f = o.iTbvStartFrame; f <= o.iTbvEndFrame; ++f) {
-                for (int a = 0; a < 3; ++a) {
-                    const int c = static_cast<int>(o.fTbvOrigin[a]);
-                    holds = holds && o.fPosition[a] - k.fRadius >= c - t - 0.5f &&
-                            o.fPosition[a] + k.fRadius <= c + t + 0.5f;
-                }
-                MoveObject(o);
-            }
-            EXPECT_EQ(holds, strict || k.bLiteralHolds) << k.fOrigin << " speed " << k.fSpeed << " strict " << +strict;
-        }
-}
-
-TEST(StrictObjects, EyeCellNeverInsideAVolume) {
-    auto w = test::MakeEmptyWorld();
-    w->bStrictCulling = 1;
-    test::AimCamera(*w, 40, 20, 20, -1, 0, 0, 60);
-    test::PlaceDynamic(*w, 0, 20.5f, 20.5f, 20.5f, 0.009f, 0, 0, 1);
-    SceneObject& o = w->disks[0];
-    o.iTbvStartFrame = 0;
-    o.iTbvEndFrame = 400;
-    BeginFrame(*w);
-    ASSERT_EQ(o.bInTemporalVolume, 1);
-    ASSERT_EQ(o.fTbvHalfSize, 3);
-    // The viewer walks in, then out; the object is never left to a volume
-    // around the eye's cell, and is in the grid while it cannot be boxed.
-    for (int x : {23, 22, 21, 20, 26}) {
-        ++w->iFrame;
-        w->fViewX = static_cast<float>(x);
-        BeginFrame(*w);
-        if (o.bInTemporalVolume) {
-            EXPECT_FALSE(VolumeHoldsEyeCell(*w, o)) << x;
-        } else {
-            EXPECT_TRUE(w->I[CellIndex(21, 21, 21)].contains(0)) << x;
-        }
-    }
-    // Eye in the centre cell: even a volume of the present position holds it.
-    std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
-    w->fViewX = 20;
-    EXPECT_FALSE(InsertStrictTbv(*w, 0));
-}
 
 TEST(StrictObjects, ObjectBroughtBackIntoAPassedCellIsMarkedAtOnce) {
     for (unsigned char strict : {0, 1}) {

@@ -115,18 +115,6 @@ TEST(Traversal, WalkCoversTheFrustumAndEndsWhereItLeavesTheGrid) {
     CheckView(*w, 69, 69, 69, -1, -0.3f, -0.6f, 179, false);
 }
 
-TEST(Traversal, ShellCornerIsScannedAsAnXZEdge) {
-    test::WorldPtr w = test::MakeEmptyWorld();
-    test::AimCamera(*w, 35, 35, 35, 1, 1, 1, 120);
-    CellLog log;
-    TraverseShell(*w, 2, 2, 2);
-    // Rows of the face x = 2 along y, beginning with the row next to the
-    // edge z = 2, which itself goes to the cap scan of the face z = 2.
-    ASSERT_GE(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].offset, (Cell{2, 2, 1}));
-    EXPECT_EQ(log.calls[1].offset, (Cell{2, 1, 1}));
-}
-
 // The start camera's walk towards a wall of occluders at grid z = z0 over x
 // and y in lo..hi.
 test::WorldPtr WalkTowardsWall(int z0, int lo, int hi, float fov) {

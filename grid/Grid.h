@@ -2,6 +2,8 @@
 // temporal bounding volumes of moving objects.
 #pragma once
 
+#include <algorithm>
+
 #include "../scene/World.h"
 
 namespace gridcull {
@@ -29,6 +31,19 @@ inline int ViewCell(const World& world, int axis) {
 inline int RoundHalfAway(double v) { return static_cast<int>(v >= 0 ? v + 0.5 : v - 0.5); }
 inline int RoundHalfAway(float v) { return static_cast<int>(v >= 0 ? v + 0.5f : v - 0.5f); }
 inline int TruncToward0(double v) { return static_cast<int>(v); }
+
+// Cells of the cube centre +- radius, per axis lo..hi inclusive: the bounds
+// are rounded half away from zero, then clipped to the grid (the clip changes
+// no interior cell). Returns false when nothing of the cube is in the grid.
+inline bool RegistrationCube(const float centre[3], float radius, int lo[3], int hi[3]) {
+    bool any = true;
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = std::max(RoundHalfAway(centre[a] - radius), 0);
+        hi[a] = std::min(RoundHalfAway(centre[a] + radius), kGridSize - 1);
+        any = any && lo[a] <= hi[a];
+    }
+    return any;
+}
 
 // Enters object j in the cell sets of its bounding cube plus its rounded and
 // truncated centre cells, records those cells in fCells, and marks the cells

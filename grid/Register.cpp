@@ -32,19 +32,6 @@ inline void EnterCell(World& world, SceneObject& o, int j, bool bStatic, int x, 
     world.I[CellIndex(x, y, z)].insert(j);
 }
 
-// Cells of the cube centre +- radius, per axis lo..hi inclusive: the bounds
-// are rounded half away from zero, then clipped to the grid (the clip changes
-// no interior cell). Returns false when nothing of the cube is in the grid.
-inline bool CubeCells(const float centre[3], float radius, int lo[3], int hi[3]) {
-    bool any = true;
-    for (int a = 0; a < 3; ++a) {
-        lo[a] = std::max(RoundHalfAway(centre[a] - radius), 0);
-        hi[a] = std::min(RoundHalfAway(centre[a] + radius), kGridSize - 1);
-        any = any && lo[a] <= hi[a];
-    }
-    return any;
-}
-
 }  // namespace
 
 void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
@@ -62,7 +49,7 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     int lo[3], hi[3];
 
     // Bounding cube, z outermost, x innermost.
-    if (CubeCells(o.fPosition, R, lo, hi))
+    if (RegistrationCube(o.fPosition, R, lo, hi))
         for (int z = lo[2]; z <= hi[2]; ++z)
             for (int y = lo[1]; y <= hi[1]; ++y)
                 for (int x = lo[0]; x <= hi[0]; ++x)
@@ -82,7 +69,7 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
     // each term, so testing that one corner decides all eight.
     BitSet& occluders = bStatic ? world.Os : world.O;
-    if (!CubeCells(o.fPosition, r, lo, hi)) return;
+    if (!RegistrationCube(o.fPosition, r, lo, hi)) return;
     const double rr = r * r;
     // A sphere of radius 7 spans at most 16 cells per axis.
     double far[3][32];

@@ -27,16 +27,33 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
     const int d = world.iDist;
     int view[3];
     ViewCell(world, view);
-    for (int k = 0; k < o.iCellCount; ++k) {
-        int off[3];
-        bool near = true;
+    auto visible = [&](int x, int y, int z) {
+        return !world.H.Test(static_cast<unsigned>(CellIndex(x, y, z))) &&
+               CellInStrictFrustum(world, x - view[0], y - view[1], z - view[2]);
+    };
+    // The cells it was just registered in: its cube, where it reaches this
+    // shell or a nearer one, and the two centre cells.
+    int lo[3], hi[3];
+    if (RegistrationCube(o.fPosition, o.fBoundRadius, lo, hi)) {
+        bool any = true;
         for (int a = 0; a < 3; ++a) {
-            off[a] = static_cast<int>(o.fCells[k][a]) - view[a];
-            near = near && std::abs(off[a]) <= d;
+            lo[a] = std::max(lo[a], view[a] - d);
+            hi[a] = std::min(hi[a], view[a] + d);
+            any = any && lo[a] <= hi[a];
         }
-        if (!near) continue;
-        const unsigned g = static_cast<unsigned>(CellIndex(view[0] + off[0], view[1] + off[1], view[2] + off[2]));
-        if (!world.H.Test(g) && CellInStrictFrustum(world, off[0], off[1], off[2])) return true;
+        if (any)
+            for (int z = lo[2]; z <= hi[2]; ++z)
+                for (int y = lo[1]; y <= hi[1]; ++y)
+                    for (int x = lo[0]; x <= hi[0]; ++x)
+                        if (visible(x, y, z)) return true;
+    }
+    const float* p = o.fPosition;
+    const int centres[2][3] = {{RoundHalfAway(p[0]), RoundHalfAway(p[1]), RoundHalfAway(p[2])},
+                               {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])}};
+    for (const int* c : centres) {
+        bool near = InGrid(c[0], c[1], c[2]);
+        for (int a = 0; a < 3; ++a) near = near && std::abs(c[a] - view[a]) <= d;
+        if (near && visible(c[0], c[1], c[2])) return true;
     }
     return false;
 }

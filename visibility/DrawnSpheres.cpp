@@ -63,14 +63,22 @@ void FlagSeeThroughSpheres(World& world) {
     const Vec s = Normalized(Cross(f, {{m[1], m[5], m[9]}}));
     const Vec u = Cross(s, f);
     const double h = kNearPlane * std::tan(world.fFov * kDegToRad * 0.5);
+    // Farthest point of the near rectangle from the eye: a sphere farther off
+    // than that plus its radius reaches neither the eye nor the rectangle.
+    const double reach = std::sqrt(kNearPlane * kNearPlane + 2 * h * h);
 
     for (int i = 0; i < kObjectCount; ++i) {
         SceneObject& o = world.disks[i];
         const Vec p = {{o.fPosition[0] - eye.v[0], o.fPosition[1] - eye.v[1], o.fPosition[2] - eye.v[2]}};
         const double r = o.fRadius * (1 + kFlagSlack) + kFlagSlackAbs;
         const double rr = r * r;
+        const double pp = Dot(p, p);
+        if (pp > (r + reach) * (r + reach)) {
+            o.bSeeThrough = 0;
+            continue;
+        }
         // Holding the eye: every face is seen from behind and culled.
-        if (Dot(p, p) <= rr) {
+        if (pp <= rr) {
             o.bSeeThrough = 1;
             continue;
         }

@@ -15,13 +15,8 @@ namespace gridcull::test {
 WorldPtr MakeEmptyWorld() {
     WorldPtr w(NewWorld());
     if (!w || !AllocateWorldArrays(*w, {})) throw std::runtime_error("cannot allocate a test world");
-    w->bOccluderFusion = 1;
-    w->bRenderingDisabled = 0;
-    w->bExactVisibility = 0;
-    w->bObjectMotion = 1;
-    w->iFrame = 0;
-    w->iGridSize = kGridSize;
-    w->iDist = 0;
+    w->bOccluderFusion = w->bObjectMotion = 1, w->bRenderingDisabled = w->bExactVisibility = 0;
+    w->iFrame = w->iDist = 0, w->iGridSize = kGridSize;
     std::memset(w->bFaceMarked, 0, sizeof w->bFaceMarked);
     std::memset(w->bFaceDone, 0, sizeof w->bFaceDone);
     for (int j = 0; j < kObjectCount; ++j) {
@@ -44,16 +39,11 @@ WorldPtr MakeSceneWorld() {
 
 void PlaceDynamic(World& w, int j, float px, float py, float pz, float vx, float vy, float vz, float R) {
     SceneObject& o = w.disks[j];
-    o.fPosition[0] = px;
-    o.fPosition[1] = py;
-    o.fPosition[2] = pz;
-    o.fVelocity[0] = vx;
-    o.fVelocity[1] = vy;
-    o.fVelocity[2] = vz;
+    const float p[3] = {px, py, pz}, v[3] = {vx, vy, vz};
+    std::copy(p, p + 3, o.fPosition), std::copy(v, v + 3, o.fVelocity);
     o.fRadius = o.fBoundRadius = R;
     o.fBounds[0] = o.fBounds[1] = o.fBounds[2] = 70;
-    o.iCellCount = 0;
-    o.bInTemporalVolume = 0;
+    o.iCellCount = o.bInTemporalVolume = 0;
 }
 
 int GiveVolume(World& w, int j, float px, float py, float pz, float vx, float vy, float vz, float R, int start,

@@ -68,6 +68,12 @@ protected:
                 MarkOccluderFaces(w(), o[0], o[1], o[2]);
             }
     }
+    // Shell d with the rectangle marked on face f, then the face step.
+    void Shadow(int f, int d, int u0, int u1, int v0, int v1) {
+        BeginShell(d);
+        MarkRect(f, u0, u1, v0, v1);
+        ProcessFace(f);
+    }
     void PropagateStrict(int f) {
         Extract(f, nullptr, 0, w().iFaceUMin[f], w().iFaceUMax[f], w().iFaceVMin[f], w().iFaceVMax[f], false);
         PropagateFaceStrict(w(), w().FaceMap[f], w().iFaceStride);
@@ -123,32 +129,22 @@ TEST_F(FaceOcclusionTest, MarkingPutsACellOnEveryFaceItLiesOn) {
 }
 
 TEST_F(FaceOcclusionTest, ShadowsBehindTheCentreRoundDifferentlyOnFace1AndFace0) {
-    // A single centre mark (0, 0, -5) on face 1 hides the line behind it down to the grid's z = 0.
-    BeginShell(5);
-    MarkOccluderFaces(w(), 0, 0, -5);
-    ProcessFace(1);
+    // A single centre mark (0, 0, -5) on face 1 hides the line behind it down to the grid's z = 0; on face 0, nothing.
+    Shadow(1, 5, 5, 5, 5, 5);
     for (int z = 0; z < 30; ++z) EXPECT_TRUE(Hidden(35, 35, z)) << z;
     EXPECT_EQ(w().H.Count(), 30);
     w().H.ClearAll();
-    BeginShell(5);
-    MarkOccluderFaces(w(), 0, 0, 5);
-    ProcessFace(0);
+    Shadow(0, 5, 5, 5, 5, 5);
     EXPECT_TRUE(w().H.IsEmpty());
-
-    // A block of four hides four cells behind it on face 1 and three on face 0.
-    w().H.ClearAll();
-    BeginShell(10);
-    MarkRect(1, 10, 11, 10, 11);
-    ProcessFace(1);
-    EXPECT_EQ(HiddenXyAtZ(35 - 11), (XY{{35, 35}, {36, 35}, {35, 34}, {36, 34}}));
-    EXPECT_EQ(HiddenXyAtZ(35 - 12), HiddenXyAtZ(35 - 11));
-    ExpectShadowInside(1, 10, 11, 10, 11);
-    w().H.ClearAll();
-    BeginShell(10);
-    MarkRect(0, 10, 11, 10, 11);
-    ProcessFace(0);
-    EXPECT_EQ(HiddenXyAtZ(35 + 11), (XY{{35, 35}, {34, 35}, {35, 34}}));  // (u, v) = (11, 11) stays open
-    ExpectShadowInside(0, 10, 11, 10, 11);
+    // A block of four hides four cells behind it on face 1 and three on face 0, where (u, v) = (11, 11) stays open.
+    for (const auto& [f, z, want] : {std::tuple{1, 24, XY{{35, 35}, {36, 35}, {35, 34}, {36, 34}}},
+                                     {0, 46, XY{{35, 35}, {34, 35}, {35, 34}}}}) {
+        w().H.ClearAll();
+        Shadow(f, 10, 10, 11, 10, 11);
+        EXPECT_EQ(HiddenXyAtZ(z), want) << f;
+        if (f == 1) EXPECT_EQ(HiddenXyAtZ(z - 1), want);
+        ExpectShadowInside(f, 10, 11, 10, 11);
+    }
 }
 
 TEST_F(FaceOcclusionTest, NothingIsWrittenOnceTheFacePlaneLeavesTheGrid) {
@@ -156,9 +152,7 @@ TEST_F(FaceOcclusionTest, NothingIsWrittenOnceTheFacePlaneLeavesTheGrid) {
         const int f = z == 9 ? 1 : 0;
         w().H.ClearAll();
         SetView(35, 35, z);
-        BeginShell(9);
-        MarkRect(f, 8, 10, 8, 10);
-        ProcessFace(f);
+        Shadow(f, 9, 8, 10, 8, 10);
         EXPECT_EQ(w().H.Count(), z == 59 ? static_cast<int>(HiddenXyAtZ(69).size()) : 0) << z;
         EXPECT_EQ(w().H.IsEmpty(), z != 59) << z;
         ExpectShadowInside(f, 8, 10, 8, 10);

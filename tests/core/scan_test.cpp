@@ -107,7 +107,13 @@ protected:
         w.I[cell].insert(j);
         CellTest(w, a, b, c);
     }
-    int MarkedFaces() const { return std::count_if(w.bFaceMarked, w.bFaceMarked + 6, [](auto m) { return m; }); }
+    // PVSVF and PVS of object j, the marked faces as bits, objects drawn, and whether the shell stays occluded.
+    using State = std::array<int, 5>;
+    State StateOf(int j) const {
+        int faces = 0;
+        for (int f = 0; f < 6; ++f) faces |= (w.bFaceMarked[f] != 0) << f;
+        return {w.PVSVF[j], w.PVS[j], faces, static_cast<int>(drawn_.size()), w.bShellOccluded};
+    }
     int tested_ = 0;
 };
 
@@ -115,10 +121,9 @@ TEST_F(CellTestTest, CellsBeyondTheShellAreObservedButUntouched) {
     for (const Cell& o : {Cell{4, 0, 0}, Cell{-4, 0, 0}, Cell{0, 4, 0}, Cell{0, -4, 0}, Cell{2, 1, 4}, Cell{0, 0, -4}})
         Test(300, o[0], o[1], o[2], true);
     EXPECT_EQ(tested_, 6);
-    EXPECT_EQ(w.PVSVF[300] + w.PVS[300] + MarkedFaces(), 0);
-    EXPECT_EQ(w.bShellOccluded, 1);
-    Test(300, 3, 0, 0, true);  // the same occluder on the shell is seen
-    EXPECT_EQ(w.PVSVF[300] + w.PVS[300] + w.bFaceMarked[2], 3);
+    EXPECT_EQ(StateOf(300), (State{0, 0, 0, 0, 1}));
+    Test(300, 3, 0, 0, true);  // the same occluder on the shell is seen, on face 2
+    EXPECT_EQ(StateOf(300), (State{1, 1, 1 << 2, 1, 1}));
     SetCellTestObserver(nullptr, nullptr);
     CellTest(w, 3, 0, 0);
     EXPECT_EQ(tested_, 7);
@@ -128,21 +133,14 @@ TEST_F(CellTestTest, HiddenVisibleOccluderAndOpenCells) {
     // Hidden occluder: its objects count for PVSVF only.
     w.H.Set(static_cast<unsigned>(CellIndex(38, 32, 38)));
     Test(301, 3, -3, 3, true);
-    EXPECT_EQ(w.PVSVF[301], 1);
-    EXPECT_EQ(w.PVS[301] + MarkedFaces() + static_cast<int>(drawn_.size()), 0);
-    EXPECT_EQ(w.bShellOccluded, 1);
+    EXPECT_EQ(StateOf(301), (State{1, 0, 0, 0, 1}));
     // Visible occluder: marked on faces 0, 2 and 5 and drawn; the shell stays occluded.
     w.H.ClearAll();
     CellTest(w, 3, -3, 3);
-    EXPECT_EQ(MarkedFaces(), 3);
-    EXPECT_EQ(w.FaceMap[0][6 * 9 + 0] + w.FaceMap[2][6 * 9 + 6] + w.FaceMap[5][0], 3);
-    EXPECT_EQ(drawn_, std::vector<int>{301});
-    EXPECT_EQ(w.bShellOccluded, 1);
+    EXPECT_EQ(StateOf(301), (State{1, 1, 1 | 1 << 2 | 1 << 5, 1, 1}));
     // An open cell, even inside the shell, keeps the walk going.
     Test(302, 1, 2, -3, false);
-    EXPECT_EQ(w.bShellOccluded, 0);
-    EXPECT_EQ(w.PVS[302] + w.PVSVF[302], 2);
-    EXPECT_EQ(MarkedFaces(), 3);
+    EXPECT_EQ(StateOf(302), (State{1, 1, 1 | 1 << 2 | 1 << 5, 2, 0}));
 }
 
 // Regression: an object refreshed into an open cell counts for PVSVF in the same call, though the cell's objects
@@ -155,8 +153,8 @@ TEST_F(CellTestTest, ObjectBroughtBackIntoTheCellCountsForPvsvfAtOnce) {
     o.fPosition[0] = 35.0f + a, o.fPosition[1] = 35.0f, o.fPosition[2] = 35.0f + c;
     w.iDist = std::max(std::abs(a), std::abs(c)), w.iFaceStride = 2 * w.iDist + 3;
     CellTest(w, a, 0, c);
-    EXPECT_EQ(o.bInTemporalVolume + w.PVS[7], 0);
-    EXPECT_EQ(w.PVSVF[7], 1);
+    EXPECT_EQ(o.bInTemporalVolume, 0);
+    EXPECT_EQ(StateOf(7), (State{1, 0, 0, 0, 0}));
     CellTest(w, a, 0, c);
     EXPECT_EQ(drawn_, std::vector<int>{7});
 }

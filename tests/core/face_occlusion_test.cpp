@@ -142,7 +142,9 @@ TEST_F(FaceOcclusionTest, ShadowsBehindTheCentreRoundDifferentlyOnFace1AndFace0)
         w().H.ClearAll();
         Shadow(f, 10, 10, 11, 10, 11);
         EXPECT_EQ(HiddenXyAtZ(z), want) << f;
-        if (f == 1) EXPECT_EQ(HiddenXyAtZ(z - 1), want);
+        if (f == 1) {
+            EXPECT_EQ(HiddenXyAtZ(z - 1), want);
+        }
         ExpectShadowInside(f, 10, 11, 10, 11);
     }
 }

@@ -12,6 +12,7 @@
 #include "TestWorld.h"
 #include "grid/Grid.h"
 #include "scan/Scan.h"
+#include "visibility/Frame.h"
 #include "visibility/Frustum.h"
 
 namespace gridcull {
@@ -168,6 +169,36 @@ TEST(Traversal, WalkPointsFollowTheBresenhamLine) {
                   for (const Cell& p : {Cell{0, 0, 0}, Cell{1, 0, 0}, Cell{2, 1, 0}, Cell{3, 1, 1}, Cell{4, 2, 1}})
                       TraverseShell(*w, p[0], p[1], p[2]);
               }));
+}
+
+// A view along (1, 1, 1): its frustum's section of a shell is wider away from
+// the line through the walk point, where literal culling finds its rows, so
+// literal leaves frustum cells untested; strict culling tests them all.
+TEST(Traversal, TurnedViewHasEveryFrustumCellTestedOnlyInStrictMode) {
+    test::WorldPtr world = test::MakeEmptyWorld();
+    World& w = *world;
+    for (const unsigned char strict : {0, 1}) {
+        w.bStrictCulling = strict;
+        test::AimCamera(w, 35, 35, 35, 1, 1, 1, 55);
+        std::set<int> tested;
+        SetCellTestObserver(
+            [](World& v, int a, int b, int c, void* out) {
+                static_cast<std::set<int>*>(out)->insert(CellIndex(v.iViewCellX + a, v.iViewCellY + b, v.iViewCellZ + c));
+            },
+            &tested);
+        RunVisibilityPass(w);
+        SetCellTestObserver(nullptr, nullptr);
+        int untested = 0;
+        for (int z = 0; z < kGridSize; ++z)
+            for (int y = 0; y < kGridSize; ++y)
+                for (int x = 0; x < kGridSize; ++x)
+                    untested += (x != 35 || y != 35 || z != 35) && CellInStrictFrustum(w, x - 35, y - 35, z - 35) &&
+                                !tested.count(CellIndex(x, y, z));
+        if (strict)
+            EXPECT_EQ(untested, 0);
+        else
+            EXPECT_GT(untested, 500);
+    }
 }
 
 }  // namespace

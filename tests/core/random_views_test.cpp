@@ -277,9 +277,11 @@ TEST_P(RandomViews, KeepEveryInvariant) {
         for (int n = 0; n < (sweep ? 1 : 4); ++n)
             ASSERT_TRUE(CellSetsAgree(*w, sweep ? -1 : rng.Below(kDynamicCount))) << where;
     }
-    // The draw must have reached the degenerate views it is meant to cover, and strict runs hidden cells.
+    // The draw must have reached the degenerate views it is meant to cover, and strict runs hidden cells. The
+    // shortened unoptimised runs replay only the first third of the same draw, which need not reach them.
+    if (frames < k.frames * 3) return;
     EXPECT_TRUE(!k.jump || (occluderViews > 0 && cornerViews > 0)) << occluderViews << ", " << cornerViews;
-    EXPECT_TRUE(!k.strict || covered > 100 * kFrameShare) << covered;
+    EXPECT_TRUE(!k.strict || covered > 300) << covered;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, RandomViews,

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev libgl1-mesa-dri
   libegl-dev libgl-dev libegl-mesa0 gnuplot-nox
   xvfb xdotool x11-utils imagemagick valgrind

@@ -69,7 +69,7 @@ void RefreshDynamicObject(World& world, int j) {
         RegisterObject(world, j, false, false);
         return;
     }
-    RegisterObject(world, j, false, true);
+    DeferCellRemoval(world, j);
     o.bInTemporalVolume = 1;
 }
 
@@ -91,11 +91,14 @@ void RunVisibilityPass(World& world) {
     if (!world.bStrictCulling && world.O.Test(static_cast<unsigned>(cell))) {
         // Inside a solid object: only the viewpoint cell's objects can be seen.
         HandleVisibleCell(world, 0, 0, 0);
-        return;
+    } else {
+        int end[3];
+        for (int k = 0; k < 3; ++k)
+            end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
+        WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
     }
-    int end[3];
-    for (int k = 0; k < 3; ++k) end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
-    WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
+    // After the pass, I holds exactly the objects registered in each cell.
+    FlushStaleCells(world);
 }
 
 FrameCounts ResetGridAndCount(World& world, double fps) {

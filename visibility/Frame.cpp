@@ -21,9 +21,9 @@ void RegisterExactly(World& world, int j) {
     world.disks[j].bInTemporalVolume = 0;
 }
 
-}  // namespace
-
-void RefreshDynamicObject(World& world, int j) {
+// deferRemoval: BeginFrame leaves the entries of an object traded for a
+// volume in I, stale, for its pass to move or erase (DeferCellRemoval).
+void Refresh(World& world, int j, bool deferRemoval) {
     SceneObject& o = world.disks[j];
     if (world.PVS[j]) {
         // First frame only: generation leaves every PVS flag set.
@@ -69,9 +69,16 @@ void RefreshDynamicObject(World& world, int j) {
         RegisterObject(world, j, false, false);
         return;
     }
-    DeferCellRemoval(world, j);
+    if (deferRemoval)
+        DeferCellRemoval(world, j);
+    else
+        RegisterObject(world, j, false, true);
     o.bInTemporalVolume = 1;
 }
+
+}  // namespace
+
+void RefreshDynamicObject(World& world, int j) { Refresh(world, j, false); }
 
 void BeginFrame(World& world) {
     world.iViewCellX = RoundHalfAway(static_cast<double>(world.fViewX));
@@ -81,7 +88,7 @@ void BeginFrame(World& world) {
     // Before the refresh, so every sphere is judged where it is this frame.
     if (world.bStrictCulling) FlagSeeThroughSpheres(world);
     std::memset(world.bFaceDone, 0, sizeof world.bFaceDone);
-    for (int j = 0; j < kDynamicCount; ++j) RefreshDynamicObject(world, j);
+    for (int j = 0; j < kDynamicCount; ++j) Refresh(world, j, true);
 }
 
 void RunVisibilityPass(World& world) {

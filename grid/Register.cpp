@@ -213,13 +213,25 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
+    // far[0] falls, then rises along x, and the sums grow with each term, so
+    // a row's occluder cells are one run around its nearest cell xm: found
+    // by growing from xm, set as one bit range.
+    const int n = hi[0] - lo[0];
+    int xm = 0;
+    for (int i = 1; i <= n; ++i)
+        if (far[0][i] < far[0][xm]) xm = i;
     for (int z = lo[2]; z <= hi[2]; ++z) {
         const double fz = far[2][z - lo[2]];
         if (fz > rr) continue;
         for (int y = lo[1]; y <= hi[1]; ++y) {
             const double fyz = far[1][y - lo[1]];
-            for (int x = lo[0]; x <= hi[0]; ++x)
-                if (far[0][x - lo[0]] + fyz + fz <= rr) occluders.Set(static_cast<unsigned>(CellIndex(x, y, z)));
+            auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
+            if (!inside(xm)) continue;
+            int first = xm, last = xm;
+            while (first > 0 && inside(first - 1)) --first;
+            while (last < n && inside(last + 1)) ++last;
+            occluders.SetRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                               static_cast<unsigned>(last - first + 1));
         }
     }
 }

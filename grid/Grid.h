@@ -54,6 +54,16 @@ inline bool RegistrationCube(const float centre[3], float radius, int lo[3], int
 // which no object of the generated scene comes near.
 void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly);
 
+// Removal for the frame's refresh: dynamic object j counts as removed at
+// once, but its entries stay in I (flagged bCellsStale, skipped by every
+// reader) so that a registration later in the pass only moves the entries
+// that changed. FlushStaleCells erases what no registration took back.
+void DeferCellRemoval(World& world, int j);
+void FlushStaleCells(World& world);
+
+// Entry k of a cell set stands for an object in that cell (not a stale entry).
+inline bool HeldEntry(const World& world, int k) { return k >= kDynamicCount || !world.disks[k].bCellsStale; }
+
 // Builds and records the temporal bounding volume of dynamic object j from
 // fTbvOrigin, iTbvStartFrame and iTbvEndFrame; may shorten iTbvEndFrame.
 void InsertTbv(World& world, int j);

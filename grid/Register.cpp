@@ -7,6 +7,124 @@ namespace gridcull {
 
 namespace {
 
+// The cells one registration enters: the cube lo..hi (empty when some
+// lo > hi) plus the rounded and the truncated centre cell (x = -1 when
+// outside the grid). The centres normally lie in the cube; they matter only
+// when the cube was clipped away.
+struct Region {
+    int lo[3], hi[3];
+    int centre[2][3];
+};
+
+constexpr Region kNoCells = {{0, 0, 0}, {-1, -1, -1}, {{-1, -1, -1}, {-1, -1, -1}}};
+
+bool InCube(const Region& r, const int c[3]) {
+    return r.lo[0] <= c[0] && c[0] <= r.hi[0] && r.lo[1] <= c[1] && c[1] <= r.hi[1] && r.lo[2] <= c[2] &&
+           c[2] <= r.hi[2];
+}
+bool IsCentre(const Region& r, const int c[3]) {
+    for (const int* e : r.centre)
+        if (e[0] >= 0 && e[0] == c[0] && e[1] == c[1] && e[2] == c[2]) return true;
+    return false;
+}
+bool SameRegion(const Region& a, const Region& b) {
+    for (int k = 0; k < 3; ++k)
+        if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k] || a.centre[0][k] != b.centre[0][k] ||
+            a.centre[1][k] != b.centre[1][k])
+            return false;
+    return true;
+}
+int CubeCellCount(const Region& r) {
+    int n = 1;
+    for (int k = 0; k < 3; ++k) n *= std::max(r.hi[k] - r.lo[k] + 1, 0);
+    return n;
+}
+
+Region RegionOf(const SceneObject& o) {
+    Region r = kNoCells;
+    const float* p = o.fPosition;
+    if (!RegistrationCube(p, o.fBoundRadius, r.lo, r.hi)) std::copy(kNoCells.hi, kNoCells.hi + 3, r.hi);
+    const int rounded[3] = {RoundHalfAway(p[0]), RoundHalfAway(p[1]), RoundHalfAway(p[2])};
+    const int truncated[3] = {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
+    if (InGrid(rounded[0], rounded[1], rounded[2])) std::copy(rounded, rounded + 3, r.centre[0]);
+    if (InGrid(truncated[0], truncated[1], truncated[2])) std::copy(truncated, truncated + 3, r.centre[1]);
+    return r;
+}
+
+Region RecordedRegion(const SceneObject& o) {
+    Region r;
+    std::copy(o.iCubeLo, o.iCubeLo + 3, r.lo);
+    std::copy(o.iCubeHi, o.iCubeHi + 3, r.hi);
+    std::copy(&o.iCentreCells[0][0], &o.iCentreCells[0][0] + 6, &r.centre[0][0]);
+    return r;
+}
+
+// Calls f(cell index, x, y, z) for the cells of a's cube outside b's cube,
+// row by row along x: per row at most two runs around the overlap.
+template <typename F>
+void ForCubeMinus(const Region& a, const Region& b, F f) {
+    for (int z = a.lo[2]; z <= a.hi[2]; ++z)
+        for (int y = a.lo[1]; y <= a.hi[1]; ++y) {
+            int skipLo = a.hi[0] + 1, skipHi = a.hi[0];
+            if (b.lo[2] <= z && z <= b.hi[2] && b.lo[1] <= y && y <= b.hi[1]) {
+                skipLo = std::max(a.lo[0], b.lo[0]);
+                skipHi = std::min(a.hi[0], b.hi[0]);
+                if (skipLo > skipHi) skipLo = a.hi[0] + 1, skipHi = a.hi[0];
+            }
+            const int row = CellIndex(0, y, z);
+            for (int x = a.lo[0]; x < skipLo; ++x) f(row + x, x, y, z);
+            for (int x = skipHi + 1; x <= a.hi[0]; ++x) f(row + x, x, y, z);
+        }
+}
+
+// Leaves j in the cells of `to` where it was in those of `from`, touching
+// only the cells in one and not the other. Cell sets are sets, so the
+// result is what erasing from every cell of `from` and entering every cell
+// of `to` leaves.
+void MoveCells(World& world, int j, const Region& from, const Region& to) {
+    ObjectSet* I = world.I;
+    const bool strayTo = (to.centre[0][0] >= 0 && !InCube(to, to.centre[0])) ||
+                         (to.centre[1][0] >= 0 && !InCube(to, to.centre[1]));
+    ForCubeMinus(from, to, [&](int g, int x, int y, int z) {
+        const int c[3] = {x, y, z};
+        if (!strayTo || !IsCentre(to, c)) I[g].erase(j);
+    });
+    for (const int* c : from.centre)
+        if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c) && !IsCentre(to, c))
+            I[CellIndex(c[0], c[1], c[2])].erase(j);
+    ForCubeMinus(to, from, [&](int g, int, int, int) { I[g].insert(j); });
+    for (const int* c : to.centre)
+        if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
+}
+
+// fCells as a full registration writes it: the cube z outermost, x
+// innermost, then the rounded centre and the truncated one, whose entry
+// holds the position itself.
+void RecordCells(SceneObject& o, const Region& r, bool sameCells) {
+    if (!sameCells) {
+        int n = 0;
+        for (int z = r.lo[2]; z <= r.hi[2]; ++z)
+            for (int y = r.lo[1]; y <= r.hi[1]; ++y)
+                for (int x = r.lo[0]; x <= r.hi[0]; ++x) {
+                    float* entry = o.fCells[n++];
+                    entry[0] = static_cast<float>(x);
+                    entry[1] = static_cast<float>(y);
+                    entry[2] = static_cast<float>(z);
+                }
+        if (r.centre[0][0] >= 0) {
+            float* entry = o.fCells[n++];
+            for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
+        }
+        if (r.centre[1][0] >= 0) ++n;
+        o.iCellCount = n;
+        o.iRegionCells = n;
+        std::copy(r.lo, r.lo + 3, o.iCubeLo);
+        std::copy(r.hi, r.hi + 3, o.iCubeHi);
+        std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
+    }
+    if (r.centre[1][0] >= 0) std::copy(o.fPosition, o.fPosition + 3, o.fCells[o.iCellCount - 1]);
+}
+
 inline void EraseRecordedCells(World& world, SceneObject& o, int j) {
     for (int k = 0; k < o.iCellCount; ++k) {
         int x = static_cast<int>(o.fCells[k][0]);
@@ -32,24 +150,15 @@ inline void EnterCell(World& world, SceneObject& o, int j, bool bStatic, int x, 
     world.I[CellIndex(x, y, z)].insert(j);
 }
 
-}  // namespace
-
-void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
-    SceneObject& o = world.disks[j];
-    if (!bStatic && !o.bCellsRemoved) EraseRecordedCells(world, o, j);
-    if (bRemoveOnly) {
-        o.bCellsRemoved = 1;
-        return;
-    }
-    o.bCellsRemoved = 0;
-    o.iCellCount = 0;
-
+// Every cell of the cube and the centres, one by one: static objects, and a
+// cube too large for fCells.
+void EnterEveryCell(World& world, SceneObject& o, int j, bool bStatic) {
     const float X = o.fPosition[0], Y = o.fPosition[1], Z = o.fPosition[2];
-    const float R = o.fBoundRadius, r = o.fRadius;
     int lo[3], hi[3];
-
+    o.iCellCount = 0;
+    o.iRegionCells = -1;
     // Bounding cube, z outermost, x innermost.
-    if (RegistrationCube(o.fPosition, R, lo, hi))
+    if (RegistrationCube(o.fPosition, o.fBoundRadius, lo, hi))
         for (int z = lo[2]; z <= hi[2]; ++z)
             for (int y = lo[1]; y <= hi[1]; ++y)
                 for (int x = lo[0]; x <= hi[0]; ++x)
@@ -64,11 +173,22 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
                   static_cast<float>(rz));
     int tx = static_cast<int>(X), ty = static_cast<int>(Y), tz = static_cast<int>(Z);
     if (InGrid(tx, ty, tz)) EnterCell(world, o, j, bStatic, tx, ty, tz, X, Y, Z);
+}
 
-    // Occluder cells: all eight corners within or on the sphere. The farthest
-    // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
-    // each term, so testing that one corner decides all eight.
-    BitSet& occluders = bStatic ? world.Os : world.O;
+// Takes j out of the cells it is entered in; returns the region it left
+// (none when fCells is the only record).
+Region LeaveCells(World& world, SceneObject& o, int j) {
+    if (o.iRegionCells == o.iCellCount) return RecordedRegion(o);
+    EraseRecordedCells(world, o, j);
+    return kNoCells;
+}
+
+// Occluder cells: all eight corners within or on the sphere. The farthest
+// corner along each axis is |d| + 0.5 away, and the rounded sums grow with
+// each term, so testing that one corner decides all eight.
+void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
+    const float r = o.fRadius;
+    int lo[3], hi[3];
     if (!RegistrationCube(o.fPosition, r, lo, hi)) return;
     const double rr = r * r;
     // A sphere of radius 7 spans at most 16 cells per axis.
@@ -80,15 +200,74 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
+    // far[0] falls, then rises along x, and the sums grow with each term, so
+    // a row's occluder cells are one run around its nearest cell xm: found
+    // by growing from xm, set as one bit range.
+    const int n = hi[0] - lo[0];
+    int xm = 0;
+    for (int i = 1; i <= n; ++i)
+        if (far[0][i] < far[0][xm]) xm = i;
     for (int z = lo[2]; z <= hi[2]; ++z) {
         const double fz = far[2][z - lo[2]];
         if (fz > rr) continue;
         for (int y = lo[1]; y <= hi[1]; ++y) {
             const double fyz = far[1][y - lo[1]];
-            for (int x = lo[0]; x <= hi[0]; ++x)
-                if (far[0][x - lo[0]] + fyz + fz <= rr) occluders.Set(static_cast<unsigned>(CellIndex(x, y, z)));
+            auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
+            if (!inside(xm)) continue;
+            int first = xm, last = xm;
+            while (first > 0 && inside(first - 1)) --first;
+            while (last < n && inside(last + 1)) ++last;
+            occluders.SetRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                               static_cast<unsigned>(last - first + 1));
         }
     }
+}
+
+}  // namespace
+
+void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
+    SceneObject& o = world.disks[j];
+    if (bStatic) {
+        o.bCellsRemoved = 0;
+        EnterEveryCell(world, o, j, true);
+        MarkOccluderCells(world.Os, o);
+        return;
+    }
+    const bool held = !o.bCellsRemoved || o.bCellsStale;
+    const Region from = held ? LeaveCells(world, o, j) : kNoCells;
+    o.bCellsStale = 0;
+    if (bRemoveOnly) {
+        MoveCells(world, j, from, kNoCells);
+        o.bCellsRemoved = 1;
+        return;
+    }
+    o.bCellsRemoved = 0;
+
+    const Region to = RegionOf(o);
+    if (CubeCellCount(to) + 2 <= kMaxObjectCells) {
+        MoveCells(world, j, from, to);
+        RecordCells(o, to, o.iRegionCells == o.iCellCount && SameRegion(RecordedRegion(o), to));
+    } else {
+        MoveCells(world, j, from, kNoCells);
+        EnterEveryCell(world, o, j, false);
+    }
+    MarkOccluderCells(world.O, o);
+}
+
+void DeferCellRemoval(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    if (o.bCellsRemoved) return;
+    if (o.iRegionCells != o.iCellCount) {
+        RegisterObject(world, j, false, true);
+        return;
+    }
+    o.bCellsRemoved = 1;
+    o.bCellsStale = 1;
+}
+
+void FlushStaleCells(World& world) {
+    for (int j = 0; j < kDynamicCount; ++j)
+        if (world.disks[j].bCellsStale) RegisterObject(world, j, false, true);
 }
 
 }  // namespace gridcull

@@ -40,7 +40,8 @@ void CellTest(World& world, int a, int b, int c) {
         HandleVisibleCell(world, a, b, c);
     }
     // Read after HandleVisibleCell: objects it has just registered here count.
-    for (int k : world.I[g]) world.PVSVF[k] = 1;
+    for (int k : world.I[g])
+        if (HeldEntry(world, k)) world.PVSVF[k] = 1;
 }
 
 }  // namespace gridcull

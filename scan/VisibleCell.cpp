@@ -79,7 +79,7 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 
     const bool draw = world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility;
     for (int k : world.I[CellIndex(x, y, z)]) {
-        if (world.PVS[k]) continue;
+        if (world.PVS[k] || !HeldEntry(world, k)) continue;
         if (draw) world.pfnDrawObject(world, world.disks[k], world.pDrawContext);
         world.PVS[k] = 1;
     }

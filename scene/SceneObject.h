@@ -29,6 +29,17 @@ struct SceneObject {
     // Set by a remove-only registration: the cells of fCells no longer hold
     // the object, so the next registration need not erase them again.
     unsigned char bCellsRemoved = 0;
+    // Removed by the frame's refresh, but its entries still sit in I: the
+    // pass's readers of I skip it, and a registration within the pass moves
+    // the entries by difference instead of erasing and entering them all.
+    // Whatever is left at the end of the pass is erased then.
+    unsigned char bCellsStale = 0;
+    // The cells of fCells as the clipped cube iCubeLo..iCubeHi plus the
+    // rounded and truncated centre cells (x = -1 outside the grid); valid
+    // while iRegionCells equals iCellCount.
+    int iCubeLo[3], iCubeHi[3];
+    int iCentreCells[2][3];
+    int iRegionCells = -1;
     // Strict culling, set each frame: the sphere holds the eye or reaches the
     // near plane's rectangle, so the image looks through it (back faces
     // culled) and it occludes nothing this frame.

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "grid/Grid.h"
+
 namespace gridcull {
 
 namespace {
@@ -94,7 +96,7 @@ bool CellHeldSolid(const World& world, int g, int x, int y, int z) {
     const int c[3] = {x, y, z};
     for (int k : world.I[g]) {
         const SceneObject& o = world.disks[k];
-        if (o.bSeeThrough) continue;
+        if (o.bSeeThrough || !HeldEntry(world, k)) continue;
         // The farthest corner along each axis is |d| + 0.5 away; it decides
         // all eight.
         double far = 0;

@@ -21,9 +21,9 @@ void RegisterExactly(World& world, int j) {
     world.disks[j].bInTemporalVolume = 0;
 }
 
-}  // namespace
-
-void RefreshDynamicObject(World& world, int j) {
+// deferRemoval: BeginFrame leaves the entries of an object traded for a
+// volume in I, stale, for its pass to move or erase (DeferCellRemoval).
+void Refresh(World& world, int j, bool deferRemoval) {
     SceneObject& o = world.disks[j];
     if (world.PVS[j]) {
         // First frame only: generation leaves every PVS flag set.
@@ -70,9 +70,16 @@ void RefreshDynamicObject(World& world, int j) {
         RegisterObject(world, j, false, false);
         return;
     }
-    RegisterObject(world, j, false, true);
+    if (deferRemoval)
+        DeferCellRemoval(world, j);
+    else
+        RegisterObject(world, j, false, true);
     o.bInTemporalVolume = 1;
 }
+
+}  // namespace
+
+void RefreshDynamicObject(World& world, int j) { Refresh(world, j, false); }
 
 void BeginFrame(World& world) {
     world.iViewCellX = RoundHalfAway(static_cast<double>(world.fViewX));
@@ -82,7 +89,7 @@ void BeginFrame(World& world) {
     // Before the refresh, so every sphere is judged where it is this frame.
     if (world.bStrictCulling) FlagSeeThroughSpheres(world);
     std::memset(world.bFaceDone, 0, sizeof world.bFaceDone);
-    for (int j = 0; j < kDynamicCount; ++j) RefreshDynamicObject(world, j);
+    for (int j = 0; j < kDynamicCount; ++j) Refresh(world, j, true);
 }
 
 void RunVisibilityPass(World& world) {
@@ -92,11 +99,14 @@ void RunVisibilityPass(World& world) {
     if (!world.bStrictCulling && world.O.Test(static_cast<unsigned>(cell))) {
         // Inside a solid object: only the viewpoint cell's objects can be seen.
         HandleVisibleCell(world, 0, 0, 0);
-        return;
+    } else {
+        int end[3];
+        for (int k = 0; k < 3; ++k)
+            end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
+        WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
     }
-    int end[3];
-    for (int k = 0; k < 3; ++k) end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
-    WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
+    // After the pass, I holds exactly the objects registered in each cell.
+    FlushStaleCells(world);
 }
 
 FrameCounts ResetGridAndCount(World& world, double fps) {

@@ -15,7 +15,8 @@ struct FrameCounts {
 // Frame start: viewpoint cell, frustum, bFaceDone cleared, moving objects
 // brought up to date (registered, or given a temporal bounding volume).
 void BeginFrame(World& world);
-// Refresh of dynamic object j alone (part of BeginFrame).
+// Refresh of dynamic object j alone, as BeginFrame does it, except that an
+// object traded for a volume leaves its cells at once, not at the pass end.
 void RefreshDynamicObject(World& world, int j);
 
 // The visibility pass: the viewpoint cell alone when it is an occluder cell,

@@ -243,7 +243,8 @@ void HandleViewpointCell(World& world) {
     ViewCell(world, cell);
     if (!InGrid(cell[0], cell[1], cell[2])) return;
     HandleVisibleCell(world, 0, 0, 0);
-    for (int k : world.I[CellIndex(cell[0], cell[1], cell[2])]) world.PVSVF[k] = 1;
+    for (int k : world.I[CellIndex(cell[0], cell[1], cell[2])])
+        if (HeldEntry(world, k)) world.PVSVF[k] = 1;
 }
 
 // Outlines and propagates every face marked on this shell, then clears the

@@ -17,6 +17,7 @@ const char* BenchUsage() {
            "  --fusion on|off      occluder fusion at the start (default on)\n"
            "  --motion on|off      object motion at the start (default on)\n"
            "  --strict on|off      strict culling: never cull what the image shows (default off)\n"
+           "  --fov DEGREES        field of view at the start, 2 to 179 (default 55)\n"
            "  --render MODE        none | pvs | vf | all | truth: what each frame draws offscreen (default none)\n"
            "  --exact              exactly visible part of the potentially visible set, by read-back\n"
            "  --truth              true visible set by read-back, and the objects the culling missed\n"
@@ -82,8 +83,8 @@ bool CheckCombinations(const BenchOptions& o, std::string& error) {
     }
     if (!o.missListsPath.empty() && !o.bTruth) return Fail(error, "--miss-lists needs --truth");
     if (o.iMaxMisses >= 0 && !o.bTruth) return Fail(error, "--max-misses needs --truth");
-    if (!o.plotPath.empty() && (o.plotPath == "-" || o.plotPath.size() < 5 ||
-                                o.plotPath.compare(o.plotPath.size() - 4, 4, ".png") != 0))
+    if (!o.plotPath.empty() &&
+        (o.plotPath == "-" || o.plotPath.size() < 5 || o.plotPath.compare(o.plotPath.size() - 4, 4, ".png") != 0))
         return Fail(error, "--plot needs a file name ending in .png, not '" + o.plotPath + "'");
     return true;
 }
@@ -101,10 +102,10 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
             (arg == "--exact" ? options.bExact : arg == "--truth" ? options.bTruth : options.bCompare) = true;
             continue;
         }
-        static const char* const kValued[] = {"--frames",    "--keys",       "--fusion",         "--motion",         "--strict",
-                                              "--csv",       "--pvs-lists",  "--dump-scene",     "--dump-occluders",
-                                              "--render",    "--path",       "--seed",           "--size",
-                                              "--plot",      "--miss-lists", "--max-misses"};
+        static const char* const kValued[] = {
+            "--frames",    "--keys",       "--fusion",         "--motion",     "--strict",    "--csv",
+            "--pvs-lists", "--dump-scene", "--dump-occluders", "--render",     "--path",      "--seed",
+            "--size",      "--fov",        "--plot",           "--miss-lists", "--max-misses"};
         bool valued = false;
         for (const char* name : kValued) valued |= arg == name;
         if (!valued) return Fail(error, "unknown option '" + arg + "'");
@@ -119,11 +120,14 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
         } else if (arg == "--keys") {
             for (const char* k = value; *k; ++k)
                 if (*k != '.' && (*k == 27 || !IsBoundKey(static_cast<unsigned char>(*k))))
-                    return Fail(error, std::string("--keys: '") + *k + "' is not a key (x X y Y z Z 0-9 t h e s or '.')");
+                    return Fail(error,
+                                std::string("--keys: '") + *k + "' is not a key (x X y Y z Z 0-9 t h e s or '.')");
             options.keys = value;
             options.bKeysGiven = true;
         } else if (arg == "--fusion" || arg == "--motion" || arg == "--strict") {
-            if (!ParseOnOff(value, arg == "--fusion" ? options.bFusion : arg == "--motion" ? options.bMotion : options.bStrict))
+            if (!ParseOnOff(value, arg == "--fusion"   ? options.bFusion
+                                   : arg == "--motion" ? options.bMotion
+                                                       : options.bStrict))
                 return Fail(error, arg + " takes on or off, not '" + value + "'");
         } else if (arg == "--render") {
             if (!ParseName<RenderMode, 5>(value, RenderModeName, options.render))
@@ -135,8 +139,13 @@ bool ParseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
             options.bPathGiven = true;
         } else if (arg == "--seed") {
             if (!ParseWhole(value, 0, 4294967295L, n))
-                return Fail(error, std::string("--seed needs a whole number from 0 to 4294967295, not '") + value + "'");
+                return Fail(error,
+                            std::string("--seed needs a whole number from 0 to 4294967295, not '") + value + "'");
             options.uSeed = static_cast<unsigned>(n);
+        } else if (arg == "--fov") {
+            if (!ParseWhole(value, 2, 179, n))
+                return Fail(error, std::string("--fov needs whole degrees from 2 to 179, not '") + value + "'");
+            options.iFov = static_cast<int>(n);
         } else if (arg == "--size") {
             // Below 1 there is no image; above 4096 the read-back alone is 64 MiB per frame.
             if (!ParseWhole(value, 1, 4096, n))

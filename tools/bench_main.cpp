@@ -125,6 +125,7 @@ WorldPtr MakeWorld(const BenchOptions& options) {
     world->bOccluderFusion = options.bFusion;
     world->bStrictCulling = options.bStrict;
     world->bObjectMotion = options.bMotion;
+    world->fFov = static_cast<float>(options.iFov);
     return world;
 }
 
@@ -153,9 +154,8 @@ struct RunOutputs {
 // the drawing of the mode's set up to a finished pipeline. The exact and
 // truth passes are not timed; render truth draws the true set as a perfect
 // culler would, its truth pass taken out of frame_ms.
-RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys,
-                                   int frames, SceneRenderer* renderer, const RunOutputs& out,
-                                   const std::string& label) {
+RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const std::string& keys, int frames,
+                   SceneRenderer* renderer, const RunOutputs& out, const std::string& label) {
     // Nothing per frame is kept: rows are written as they come and the
     // statistics take fixed memory, so long runs stay flat.
     RunStats stats;

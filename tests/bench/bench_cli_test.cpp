@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -19,30 +19,30 @@ namespace {
 using Row = std::vector<std::string>;
 constexpr auto npos = std::string::npos;
 
-struct BenchRun {
-    int status;
-    std::string out, err;
-};
-
 std::string TempPath(const std::string& name) {
     return testing::TempDir() + "gridcull-bench-" + std::to_string(getpid()) + "-" + name;
 }
 
 // Reads a file the run wrote and removes it.
 std::string Take(const std::string& path) {
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
+    const std::string text(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {});
     std::remove(path.c_str());
-    return s.str();
+    return text;
 }
 
-// A run that must end with the given status (-1: any). env: assignments put before the command, e.g.
-// "NAME=value ".
-BenchRun Bench(const std::string& args, int status = 0, const std::string& env = "") {
+struct BenchRun {
+    int status;
+    std::string out, err;
+};
+
+// cmd: the options, with environment assignments before a '|', e.g. "NAME=value | --frames 1".
+BenchRun Bench(std::string cmd, int status = 0) {
+    const size_t bar = cmd.find('|');
+    cmd = bar == npos ? GRIDCULL_BENCH " " + cmd : cmd.substr(0, bar) + GRIDCULL_BENCH " " + cmd.substr(bar + 1);
     const std::string out = TempPath("stdout"), err = TempPath("stderr");
-    const int raw = std::system((env + GRIDCULL_BENCH + " " + args + " >" + out + " 2>" + err).c_str());
+    const int raw = std::system((cmd + " >" + out + " 2>" + err).c_str());
     BenchRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Take(out), Take(err)};
-    EXPECT_TRUE(status < 0 || r.status == status) << args << ": status " << r.status << "\n" << r.err;
+    EXPECT_TRUE(status < 0 || r.status == status) << cmd << ": status " << r.status << "\n" << r.err;
     return r;
 }
 
@@ -68,27 +68,42 @@ std::vector<Row> Rows(const std::string& text, bool entries = false) {
 
 }  // namespace
 
-TEST(BenchCli, HelpAndBadOptions) {
-    EXPECT_NE(Bench("--help").out.find("--frames"), npos);
-    const char* bad[] = {"--bogus", "--frames", "--frames -3", "--frames 12x", "--fusion maybe", "--motion 1",
-                         "--keys xq", "--csv /nonexistent-dir/x.csv", "--render some", "--path spiral", "--seed -1",
-                         "--size 0", "--size 5000", "--keys X --path orbit", "--compare --render pvs",
-                         "--compare --truth", "--plot out.jpg", "--miss-lists -", "--max-misses 0",
-                         "--truth --max-misses x", "--strict", "--strict yes", "--strict ON", "--keys xm"};
-    for (const char* args : bad) {
-        BenchRun r = Bench(args, 2);
-        EXPECT_EQ(r.err.rfind("gridcull-bench: ", 0), 0u) << args << ": " << r.err;
-        EXPECT_NE(r.err.find("\nusage: gridcull-bench"), npos) << args;
+// Each run's status and a line its standard error must hold: bad options and
+// combinations, no offscreen display, and the culling mode the summary names.
+TEST(BenchCli, StatusAndMessageOfEachRun) {
+    const std::string usage = "\nusage: gridcull-bench", noEgl = "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json |";
+    const struct {
+        std::string args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"--bogus", 2, usage}, {"--frames", 2, usage}, {"--frames -3", 2, usage}, {"--frames 12x", 2, usage},
+        {"--fusion maybe", 2, usage}, {"--motion 1", 2, usage}, {"--keys xq", 2, usage}, {"--keys xm", 2, usage},
+        {"--csv /nonexistent-dir/x.csv", 2, usage}, {"--render some", 2, usage}, {"--path spiral", 2, usage},
+        {"--seed -1", 2, usage}, {"--size 0", 2, usage}, {"--size 5000", 2, usage}, {"--plot out.jpg", 2, usage},
+        {"--keys X --path orbit", 2, usage}, {"--compare --render pvs", 2, usage}, {"--compare --truth", 2, usage},
+        {"--miss-lists -", 2, usage}, {"--max-misses 0", 2, usage}, {"--truth --max-misses x", 2, usage},
+        {"--strict", 2, usage}, {"--strict yes", 2, usage}, {"--strict ON", 2, usage},
+        {noEgl + "--frames 1 --render all", 2, "gridcull-bench: cannot draw offscreen"},
+        {noEgl + "--frames 1", 0, "\nculling: literal\n"},  // counting alone needs no GL
+        {"--frames 2 --strict off", 0, "\nculling: literal\n"}, {"--frames 0 --strict on", 0, "\nculling: strict\n"},
+        {"--strict on --frames 3 --keys ..s", 0, "\nculling: literal and strict (2 of 3 frames strict)\n"},
+    };
+    for (const auto& c : cases) {
+        const BenchRun r = Bench(c.args, c.status);
+        EXPECT_NE(r.err.find(c.err), npos) << c.args << ": " << r.err;
+        EXPECT_TRUE(c.err != usage || r.err.rfind("gridcull-bench: ", 0) == 0) << c.args << ": " << r.err;
     }
+    EXPECT_NE(Bench("--help").out.find("--frames"), npos);
 }
 
 TEST(BenchCli, SceneAndOccluderDumps) {
     const std::string path = TempPath("occluders");
-    BenchRun r = Bench("--frames 0 --dump-scene - --dump-occluders " + path);
+    const BenchRun r = Bench("--frames 0 --dump-scene - --dump-occluders " + path);
     const std::vector<Row> rows = Rows(r.out);
-    ASSERT_EQ(rows.size(), 5000u);
     EXPECT_EQ(Split(r.out)[0],
               "index,px,py,pz,vx,vy,vz,ax,ay,az,wx,wy,wz,radius,bound_radius,grey,id_r,id_g,id_b,tbv_end");
+    ASSERT_EQ(rows.size(), 5000u);
     ASSERT_EQ(rows[0].size(), 20u);
     // Columns in header order: first object's fields pinned in the core suite.
     EXPECT_EQ(rows[0][0] + ":" + rows[0][1].substr(0, 7) + "," + rows[0][7] + "," + rows[0][19], "0:12.1875,131,36");
@@ -97,8 +112,7 @@ TEST(BenchCli, SceneAndOccluderDumps) {
     // Occluder cells ascending, "---", then ascending cells with their counts.
     const Row lines = Split(Take(path));
     const size_t split = std::find(lines.begin(), lines.end(), "---") - lines.begin();
-    ASSERT_LT(split, lines.size());
-    ASSERT_GT(split, 1000u);  // the static spheres fill many cells
+    ASSERT_TRUE(split > 1000 && split < lines.size());  // the static spheres fill many cells
     for (size_t k = 0; k < lines.size(); ++k) {
         if (k == split) continue;
         const Row f = Split(lines[k], ',');
@@ -108,97 +122,35 @@ TEST(BenchCli, SceneAndOccluderDumps) {
     }
 }
 
-TEST(BenchCli, FramesFollowTheKeysAndRepeatExactly) {
-    const std::string lists = TempPath("lists");
-    BenchRun r = Bench("--frames 6 --keys X.Xt9 --csv - --pvs-lists " + lists);
-    const std::vector<Row> rows = Rows(r.out), pvsLists = Rows(Take(lists), true);
-    ASSERT_EQ(rows.size(), 6u);
-    ASSERT_EQ(pvsLists.size(), 6u);
-    EXPECT_EQ(Split(r.out)[0],
-              "frame,pvs,pvsvf,dist,view_x,view_y,view_z,roll,yaw,pitch,fov,visibility_ms,cells_tested,"
-              "exact,truth,misses,misses_vf,draw_ms,frame_ms");
-    for (int k = 0; k < 6; ++k) {
-        const Row& f = rows[k];
-        ASSERT_EQ(f.size(), 19u);
-        EXPECT_EQ(f[0] + " x " + f[4] + " pitch " + f[9],
-                  std::to_string(k) + " x " + (k < 2 ? "36" : "37") + " pitch " + (k < 4 ? "0" : "1"));
-        // Nothing drawn or read back: only frame_ms is measured.
-        EXPECT_EQ(f[13] + f[14] + f[15] + f[16] + f[17], "");
-        EXPECT_TRUE(std::stoi(f[12]) > 0 && std::stoi(f[1]) <= std::stoi(f[2])) << "frame " << k;
-        // Line k lists the pvs, ascending.
-        EXPECT_EQ(static_cast<int>(pvsLists[k].size()), std::stoi(f[1])) << "frame " << k;
-        for (size_t i = 1; i < pvsLists[k].size(); ++i)
-            EXPECT_LT(std::stoi(pvsLists[k][i - 1]), std::stoi(pvsLists[k][i]));
-    }
-    // Same input, same counts: only the timing columns may differ.
-    auto counts = [](std::vector<Row> rows) {
-        for (Row& f : rows) f.erase(f.begin() + 18), f.erase(f.begin() + 11);
-        return rows;
-    };
-    EXPECT_EQ(counts(Rows(Bench("--frames 6 --keys X.Xt9 --csv -").out)), counts(rows));
-}
-
-TEST(BenchRender, MeasuredColumnsAgreeWithTheMissLists) {
+// Drawing runs fill the measured columns, consistent with the miss lists;
+// render truth fills the truth columns without --truth.
+TEST(BenchCli, DrawingRunsFillTheMeasuredColumns) {
     const std::string misses = TempPath("misses");
-    BenchRun r = Bench("--frames 4 --keys ..99 --render pvs --exact --truth --csv - --miss-lists " + misses);
-    const std::vector<Row> rows = Rows(r.out), missLists = Rows(Take(misses), true);
-    ASSERT_EQ(rows.size(), 4u);
-    ASSERT_EQ(missLists.size(), 4u);
-    for (size_t k = 0; k < rows.size(); ++k) {
-        const Row& f = rows[k];
-        ASSERT_EQ(f.size(), 19u);
-        const int pvs = std::stoi(f[1]), exact = std::stoi(f[13]), truth = std::stoi(f[14]);
-        EXPECT_TRUE(exact > 0 && exact <= pvs) << "frame " << k;  // read back from the pvs alone
-        EXPECT_EQ(std::stoi(f[15]), static_cast<int>(missLists[k].size())) << "frame " << k;
-        EXPECT_LE(std::stoi(f[15]), truth);
-        EXPECT_TRUE(std::stod(f[17]) >= 0 && std::stod(f[18]) >= std::stod(f[17]));  // frame_ms holds the drawing
-    }
-    EXPECT_NE(r.err.find("truth: mean pvs/truth"), npos);
-}
-
-TEST(BenchRender, NoDisplayIsAClearErrorWithStatus2) {
-    const std::string noEgl = "__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent.json ";
-    const BenchRun r = Bench("--frames 1 --render all", 2, noEgl);
-    EXPECT_NE(r.err.find("gridcull-bench: cannot draw offscreen"), npos) << r.err;
-    Bench("--frames 1", 0, noEgl);  // counting alone needs no GL
-}
-
-TEST(BenchModes, TheSummaryNamesTheCullingMode) {
-    const std::pair<const char*, const char*> cases[] = {{"--frames 2", "literal"},
-                                                         {"--frames 2 --strict off", "literal"},
-                                                         {"--frames 0 --strict on", "strict"},
-                                                         {"--strict on --frames 3 --keys ..s",
-                                                          "literal and strict (2 of 3 frames strict)"}};
-    for (const auto& [args, mode] : cases) {
-        const BenchRun r = Bench(args);
-        EXPECT_NE(r.err.find(std::string("\nculling: ") + mode + "\n"), npos) << args << ": " << r.err;
+    for (const std::string& args : {"--keys ..99 --render pvs --exact --truth --miss-lists " + misses,
+                                    std::string("--render truth")}) {
+        const std::vector<Row> rows = Rows(Bench("--frames 4 --csv - " + args).out), lists = Rows(Take(misses), true);
+        ASSERT_EQ(rows.size(), 4u) << args;
+        for (size_t k = 0; k < rows.size(); ++k) {
+            const Row& f = rows[k];
+            ASSERT_EQ(f.size(), 19u);
+            const int pvs = std::stoi(f[1]), truth = std::stoi(f[14]), missCount = std::stoi(f[15]);
+            EXPECT_TRUE(truth > 0 && truth <= std::stoi(f[2]) && missCount <= truth) << args << " frame " << k;
+            EXPECT_TRUE(f[13].empty() || (std::stoi(f[13]) > 0 && std::stoi(f[13]) <= pvs)) << args << " " << k;
+            EXPECT_EQ(missCount, lists.empty() ? 0 : static_cast<int>(lists[k].size())) << args;
+            EXPECT_TRUE(std::stod(f[17]) >= 0 && std::stod(f[18]) >= std::stod(f[17]));  // frame_ms holds the drawing
+        }
     }
 }
 
-// Render truth draws the true set: its frame is timed without the truth pass, and the truth columns are filled
-// without --truth.
-TEST(BenchRender, RenderTruthFillsTheTruthColumns) {
-    const BenchRun r = Bench("--frames 3 --render truth --csv -");
-    const std::vector<Row> rows = Rows(r.out);
-    ASSERT_EQ(rows.size(), 3u);
-    for (const Row& f : rows) {
-        ASSERT_EQ(f.size(), 19u);
-        EXPECT_TRUE(std::stoi(f[14]) > 0 && std::stoi(f[14]) <= std::stoi(f[2])) << f[14];  // within the frustum
-        EXPECT_EQ(f[15], "0");                                                              // no misses at the start
-        EXPECT_TRUE(std::stod(f[17]) >= 0 && std::stod(f[18]) >= std::stod(f[17]));
-    }
-}
-
-TEST(BenchRender, CompareTableAndPlot) {
-    BenchRun r = Bench("--path start --frames 3 --compare");
-    const Row lines = Split(r.out);
-    ASSERT_EQ(lines.size(), 7u) << r.out;
+TEST(BenchCli, CompareTableAndPlot) {
+    const Row lines = Split(Bench("--path start --frames 3 --compare").out);
+    ASSERT_EQ(lines.size(), 7u);
     for (int k = 0; k < 5; ++k)
         EXPECT_EQ(lines[k + 2].rfind(Row{"pvs ", "vf ", "all ", "truth ", "all/pvs "}[k], 0), 0u) << k;
-    EXPECT_NE(lines[6].find("  pvs/truth "), npos) << r.out;
+    EXPECT_NE(lines[6].find("  pvs/truth "), npos);
 
     const std::string png = TempPath("plot.png");
-    BenchRun p = Bench("--frames 3 --truth --plot " + png, -1);
+    const BenchRun p = Bench("--frames 3 --truth --plot " + png, -1);
     const std::string image = Take(png);
     if (p.err.find("gnuplot failed") != npos) GTEST_SKIP() << "gnuplot is not installed";
     ASSERT_EQ(p.status, 0) << p.err;
@@ -214,7 +166,7 @@ TEST(BenchRender, CompareTableAndPlot) {
 // ('p'), and moving objects left to a volume that falls short ('t').
 TEST(BenchVerify, YawTurnMissesAreTheKnownOnes) {
     const std::string misses = TempPath("orbit-misses");
-    BenchRun r = Bench("--path orbit --truth --miss-lists " + misses);
+    const BenchRun r = Bench("--path orbit --truth --miss-lists " + misses);
     std::map<std::string, int> causes;
     for (const Row& frame : Rows(Take(misses), true))
         for (const std::string& e : frame) ++causes[e.substr(e.find('/') + 1)];

@@ -11,11 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "scene/World.h"
@@ -138,19 +137,15 @@ const std::string kConsole =
     "2        decrease field of view\n3        toggle structure display mode\nt        toggle occluder fusion\n"
     "h        toggle scene rendering\ne        toggle exact visibility calculation\n\nPlease wait...";
 
-// One running demo shared by the session's checks, in order; each check
-// starts from the state the previous one left.
+// The demo's window, screenshots of it, and input sent to it.
 struct Session {
     Program app{"session"};
     std::string window;
-    Image image;    // the last screenshot
-    Match redAxis;  // the overview's x axis before any drag
+    Image image;  // the last screenshot
 
     Image Screenshot() const {
-        const std::string header = "P6\n600 350\n255\n";
-        const std::string ppm = Shell("import -window " + window + " -depth 8 ppm:- 2>/dev/null");
-        const bool whole = ppm.size() == header.size() + 3 * 600 * 350 && ppm.compare(0, header.size(), header) == 0;
-        return {whole ? ppm.substr(header.size()) : ""};
+        const std::string rgb = Shell("import -window " + window + " -depth 8 rgb:- 2>/dev/null");
+        return {rgb.size() == 3 * 600 * 350 ? rgb : ""};
     }
     // Takes screenshots until test holds (frames follow continuously).
     bool Until(const ImageTest& test) {
@@ -162,6 +157,7 @@ struct Session {
         return "windowfocus " + window + " key --window " + window + " --delay " + std::to_string(delayMs) + " ";
     }
     void Keys(const std::string& keys) { Xdo(KeyArgs(20) + keys); }
+    bool Press(const std::string& keys, const ImageTest& test) { return Keys(keys), Until(test); }
     // Presses the buttons at the first point, passes the others, releases.
     std::string DragArgs(const std::string& buttons, const std::vector<std::string>& points, const char* pause) const {
         std::string args = "mousemove --window " + window + " " + points[0];
@@ -173,119 +169,6 @@ struct Session {
     }
 };
 
-void FirstLitFrame(Session& s) {
-    for (int waited = 0; s.window.empty() && waited < kTimeoutMs; waited += 200, Sleep(200)) {
-        ASSERT_TRUE(s.app.Running()) << "the program ended before its window appeared, " << s.app.Ended();
-        const std::string id = Shell("xdotool search --name '^gridcull: ' 2>/dev/null");
-        s.window = id.substr(0, id.find('\n'));
-    }
-    ASSERT_FALSE(s.window.empty()) << "no window";
-    // Without a window manager the window sits at (-1, -1) with a one-pixel
-    // border: moved fully on screen, screenshots hold all of it.
-    Xdo("windowmove " + s.window + " 20 20");
-    ASSERT_TRUE(s.Until(ShowsLitSpheres)) << "no lit spheres in the 3D view";
-}
-
-void Layout(Session& s) {
-    const Image& im = s.image;
-    // Status panel: black with white text, white line along its lower edge.
-    const Region panelInside = {0, 0, 600, 49};
-    EXPECT_GT(im.Count(panelInside, IsWhite), 300);
-    EXPECT_GT(im.Count(panelInside, [](Pixel p) { return IsWhite(p) || IsBlack(p); }), panelInside.Area() - 50);
-    EXPECT_GE(im.Count({0, 49, 600, 50}, IsWhite), 595);
-    // Overview: white, with the three axes and the black viewpoint, and no
-    // other colour while the structure display is off.
-    EXPECT_GT(im.Count(kOverview, IsWhite), kOverview.Area() * 7 / 10);
-    for (const PixelTest& axis : {IsRed, IsGreen, IsBlue}) EXPECT_GT(im.Count(kOverview, axis), 200);
-    EXPECT_EQ(im.Count(kOverview, IsStructure), 0);
-    // With the untouched trackball the red x axis points left.
-    s.redAxis = im.Find(kOverview, IsRed);
-    EXPECT_LT(s.redAxis.x, im.Find(kOverview, IsGreen).x - 40);
-    // 3D view: grey materials under white lights, so every pixel is neutral,
-    // shaded over many levels.
-    std::vector<bool> levels(256);
-    EXPECT_EQ(im.Count(kView3D, [&](Pixel p) { return levels[p.r] = true, p.r != p.g || p.g != p.b; }), 0);
-    EXPECT_GT(std::count(levels.begin(), levels.end(), true), 60);
-}
-
-// h: the 3D view goes black apart from the word DISABLED; h again brings the
-// scene back.
-void RenderingToggle(Session& s) {
-    s.Keys("h");
-    ASSERT_TRUE(s.Until(ShowsDisabled)) << "rendering not disabled";
-    s.Keys("h");
-    ASSERT_TRUE(s.Until(ShowsLitSpheres)) << "rendering not enabled again";
-}
-
-// The miss overlay (m) on the yaw turn from the start camera: at 180 degrees
-// the view looks through the sphere around the viewpoint, whose solid cells
-// make literal culling drop what the image shows, drawn in red. Strict
-// culling (s) drops nothing, so the red goes. Leaves the start view, literal.
-void MissOverlay(Session& s) {
-    std::string turn = "m", back = "m s";
-    for (int i = 0; i < 180; ++i) turn += " 7", back += " 8";
-    s.Keys(turn);
-    EXPECT_TRUE(s.Until(Pixels(kView3D, IsRed, 1000))) << "no red misses in literal mode";
-    s.Keys("s");
-    EXPECT_TRUE(s.Until(Pixels(kView3D, IsRed, 0, 0))) << "misses in strict mode";
-    s.Keys(back);
-}
-
-// 3: hidden cells (violet) and occluder cells (grey) appear as shaded boxes in
-// the overview, and leave with the second press. Seen from the start side the
-// footprint squares on the z = 0 wall cover most cells, so the overview is
-// first turned half round by a left drag from the ball's centre to its rim.
-void StructureDisplayAndLeftDrag(Session& s) {
-    s.Keys("3");
-    ASSERT_TRUE(s.Until(Pixels(kOverview, IsStructure, 2000))) << "no structure display";
-    EXPECT_GT(s.image.Count(kOverview, IsMidGrey), 50);
-    Xdo(s.DragArgs("1", {"300 150", "400 150", "555 150"}, "0.2"));
-    ASSERT_TRUE(s.Until(Pixels(kOverview, IsViolet, 1000))) << "no hidden cells";
-    s.Keys("3");
-    ASSERT_TRUE(s.Until(Pixels(kOverview, IsStructure, 0, 0))) << "structure stays";
-    const Match turned = s.image.Find(kOverview, IsRed);
-    EXPECT_GT(std::hypot(turned.x - s.redAxis.x, turned.y - s.redAxis.y), 10) << "left drag did not turn the overview";
-    // Moving without a button turns nothing.
-    Xdo("mousemove --window " + s.window + " 60 60 sleep 0.5");
-    const Match still = s.Screenshot().Find(kOverview, IsRed);
-    EXPECT_LE(std::max(std::abs(still.x - turned.x), std::abs(still.y - turned.y)), 0.5) << still.x << " " << still.y;
-}
-
-// X: the viewpoint moves along +x, the way the red axis points in the overview
-// (right, now that the overview is turned half round).
-void ViewpointKeys(Session& s) {
-    const Match before = s.image.Find(kOverview, IsBlack);
-    ASSERT_GT(before.n, 0);
-    const double xSign = s.image.Find(kOverview, IsRed).x > s.image.Find(kOverview, IsGreen).x ? 1 : -1;
-    s.Keys("X X X X X");
-    ASSERT_TRUE(s.Until([&](const Image& im) { return (im.Find(kOverview, IsBlack).x - before.x) * xSign > 5; }))
-        << "viewpoint did not move";
-    EXPECT_NEAR(s.image.Find(kOverview, IsBlack).y, before.y, 2.0);
-}
-
-// At the far z wall looking out of the grid the backdrop shows: black in
-// normal drawing, and in the identifier pass a colour that decodes to no
-// object, so empty pixels do not count as object 0.
-void Backdrops(Session& s) {
-    std::string toFarWall;
-    for (int i = 0; i < 34; ++i) toFarWall += "Z ";
-    s.Keys(toFarWall);
-    ASSERT_TRUE(s.Until(Pixels(kView3D, IsBlack, kView3D.Area() / 2))) << "no black backdrop";
-    s.Keys("e");
-    ASSERT_TRUE(s.Until(Pixels(kView3D, IsIdBackdrop, kView3D.Area() / 2))) << "no identifier backdrop";
-    EXPECT_EQ(s.image.Count(kView3D,
-                            [](Pixel p) { return !IsIdBackdrop(p) && (p.r || p.g * 256 + p.b >= gridcull::kObjectCount); }),
-              0);
-}
-
-// Right drag downward: the overview moves away, and its axes shrink.
-void RightDrag(Session& s) {
-    auto axes = [](const Image& im) { return im.Count(kOverview, IsRed) + im.Count(kOverview, IsGreen); };
-    const int axesBefore = axes(s.image);
-    Xdo(s.DragArgs("3", {"150 100", "150 180", "150 250"}, "0.2"));
-    ASSERT_TRUE(s.Until([&](const Image& im) { return axes(im) < axesBefore * 3 / 4; })) << "right drag did not zoom";
-}
-
 // Random keys and drags (left, right or both buttons), then the program must
 // still draw and take keys. The keys: every bound one except Esc, and keys the
 // program ignores: ASCII ones that reach the keyboard callback unbound, and
@@ -294,15 +177,12 @@ void RightDrag(Session& s) {
 // timing of the events is not replayed). 20 s by default;
 // GRIDCULL_STORM_SECONDS=120 gives the long run.
 void Storm(Session& s) {
-    std::istringstream keyList("x X y Y z Z 0 1 2 3 4 5 6 7 8 9 t h e s m q a T H E space Return BackSpace Tab "
-                               "Delete Left Right Up Down Home End F1 Page_Up");
-    const std::vector<std::string> keys{std::istream_iterator<std::string>(keyList), {}};
-    auto number = [](const char* name, unsigned long long otherwise) {
-        const char* text = std::getenv(name);
-        return text && std::strtoull(text, nullptr, 0) ? std::strtoull(text, nullptr, 0) : otherwise;
-    };
-    const unsigned long long seed = number("GRIDCULL_STORM_SEED", std::random_device()());
-    const int seconds = static_cast<int>(number("GRIDCULL_STORM_SECONDS", 20));
+    const char* const keys[] = {"x", "X", "y", "Y", "z", "Z", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
+                                "t", "h", "e", "s", "m", "q", "a", "T", "H", "E", "space", "Return", "BackSpace",
+                                "Tab", "Delete", "Left", "Right", "Up", "Down", "Home", "End", "F1", "Page_Up"};
+    const char *seedText = std::getenv("GRIDCULL_STORM_SEED"), *secondsText = std::getenv("GRIDCULL_STORM_SECONDS");
+    const unsigned long long seed = seedText ? std::strtoull(seedText, nullptr, 0) : std::random_device()();
+    const int seconds = secondsText ? std::atoi(secondsText) : 20;
     SCOPED_TRACE("storm seed " + std::to_string(seed));
     std::mt19937_64 rng(seed);
     auto below = [&](std::size_t n) { return static_cast<int>(rng() % n); };
@@ -312,7 +192,7 @@ void Storm(Session& s) {
         std::string args = s.KeyArgs(5);
         std::vector<std::string> points(3 + below(6));
         if (below(3) != 0) {
-            for (int k = 5 + below(20); k > 0; --k) args += " " + keys[below(keys.size())];
+            for (int k = 5 + below(20); k > 0; --k) args += std::string(" ") + keys[below(std::size(keys))];
         } else {
             for (std::string& p : points) p = std::to_string(below(600)) + " " + std::to_string(below(350));
             args = s.DragArgs(std::vector<std::string>{"1", "3", "13"}[below(3)], points, "0.02");
@@ -325,50 +205,126 @@ void Storm(Session& s) {
     ASSERT_TRUE(s.Until([](const Image&) { return true; })) << "no screenshot";
     const bool disabled = ShowsDisabled(s.image);
     for (const bool want : {!disabled, disabled}) {
-        s.Keys("h");
-        ASSERT_TRUE(s.Until([&](const Image& im) { return ShowsDisabled(im) == want; }))
+        ASSERT_TRUE(s.Press("h", [&](const Image& im) { return ShowsDisabled(im) == want; }))
             << "key h not taken, drawing should be " << (want ? "off" : "on");
     }
 }
 
-// Esc ends the program, so xdotool may lose the window while it returns.
-void EscAndConsole(Session& s) {
+// One running demo through all the checks, in order; each starts from the
+// state the previous one left.
+TEST(App, OneSessionDrawsTheLayoutTakesKeysMouseAndAStormAndQuitsWithEsc) {
+    Session s;
+    for (int waited = 0; s.window.empty() && waited < kTimeoutMs; waited += 200, Sleep(200)) {
+        ASSERT_TRUE(s.app.Running()) << "the program ended before its window appeared, " << s.app.Ended();
+        const std::string id = Shell("xdotool search --name '^gridcull: ' 2>/dev/null");
+        s.window = id.substr(0, id.find('\n'));
+    }
+    ASSERT_FALSE(s.window.empty()) << "no window";
+    // Without a window manager the window sits at (-1, -1) with a one-pixel
+    // border: moved fully on screen, screenshots hold all of it.
+    Xdo("windowmove " + s.window + " 20 20");
+    ASSERT_TRUE(s.Until(ShowsLitSpheres)) << "no lit spheres in the 3D view";
+
+    // Layout. Status panel: black with white text, white line along its lower edge.
+    const Image im = s.image;
+    const Region panelInside = {0, 0, 600, 49};
+    EXPECT_GT(im.Count(panelInside, IsWhite), 300);
+    EXPECT_GT(im.Count(panelInside, [](Pixel p) { return IsWhite(p) || IsBlack(p); }), panelInside.Area() - 50);
+    EXPECT_GE(im.Count({0, 49, 600, 50}, IsWhite), 595);
+    // Overview: white, with the three axes and the black viewpoint, and no
+    // other colour while the structure display is off.
+    EXPECT_GT(im.Count(kOverview, IsWhite), kOverview.Area() * 7 / 10);
+    for (const PixelTest& axis : {IsRed, IsGreen, IsBlue}) EXPECT_GT(im.Count(kOverview, axis), 200);
+    EXPECT_EQ(im.Count(kOverview, IsStructure), 0);
+    // With the untouched trackball the red x axis points left.
+    const Match redAxis = im.Find(kOverview, IsRed);
+    EXPECT_LT(redAxis.x, im.Find(kOverview, IsGreen).x - 40);
+    // 3D view: grey materials under white lights, so every pixel is neutral,
+    // shaded over many levels.
+    std::vector<bool> levels(256);
+    EXPECT_EQ(im.Count(kView3D, [&](Pixel p) { return levels[p.r] = true, p.r != p.g || p.g != p.b; }), 0);
+    EXPECT_GT(std::count(levels.begin(), levels.end(), true), 60);
+
+    // h: the 3D view goes black apart from the word DISABLED; h again brings
+    // the scene back.
+    ASSERT_TRUE(s.Press("h", ShowsDisabled)) << "rendering not disabled";
+    ASSERT_TRUE(s.Press("h", ShowsLitSpheres)) << "rendering not enabled again";
+
+    // The miss overlay (m) on the yaw turn from the start camera: at 180
+    // degrees the view looks through the sphere around the viewpoint, whose
+    // solid cells make literal culling drop what the image shows, drawn in
+    // red. Strict culling (s) drops nothing, so the red goes. Then back to the
+    // start view, literal.
+    std::string turn = "m", back = "m s";
+    for (int i = 0; i < 180; ++i) turn += " 7", back += " 8";
+    EXPECT_TRUE(s.Press(turn, Pixels(kView3D, IsRed, 1000))) << "no red misses in literal mode";
+    EXPECT_TRUE(s.Press("s", Pixels(kView3D, IsRed, 0, 0))) << "misses in strict mode";
+    s.Keys(back);
+
+    // 3: hidden cells (violet) and occluder cells (grey) appear as shaded
+    // boxes in the overview, and leave with the second press. Seen from the
+    // start side the footprint squares on the z = 0 wall cover most cells, so
+    // the overview is first turned half round by a left drag from the ball's
+    // centre to its rim.
+    ASSERT_TRUE(s.Press("3", Pixels(kOverview, IsStructure, 2000))) << "no structure display";
+    EXPECT_GT(s.image.Count(kOverview, IsMidGrey), 50);
+    Xdo(s.DragArgs("1", {"300 150", "400 150", "555 150"}, "0.2"));
+    ASSERT_TRUE(s.Until(Pixels(kOverview, IsViolet, 1000))) << "no hidden cells";
+    ASSERT_TRUE(s.Press("3", Pixels(kOverview, IsStructure, 0, 0))) << "structure stays";
+    const Match turned = s.image.Find(kOverview, IsRed);
+    EXPECT_GT(std::hypot(turned.x - redAxis.x, turned.y - redAxis.y), 10) << "left drag did not turn the overview";
+    // Moving without a button turns nothing.
+    Xdo("mousemove --window " + s.window + " 60 60 sleep 0.5");
+    const Match still = s.Screenshot().Find(kOverview, IsRed);
+    EXPECT_LE(std::max(std::abs(still.x - turned.x), std::abs(still.y - turned.y)), 0.5) << still.x << " " << still.y;
+
+    // X: the viewpoint moves along +x, the way the red axis points in the
+    // overview (right, now that the overview is turned half round).
+    const Match before = s.image.Find(kOverview, IsBlack);
+    const double xSign = s.image.Find(kOverview, IsRed).x > s.image.Find(kOverview, IsGreen).x ? 1 : -1;
+    ASSERT_GT(before.n, 0);
+    ASSERT_TRUE(s.Press("X X X X X", [&](const Image& i) {
+        return (i.Find(kOverview, IsBlack).x - before.x) * xSign > 5;
+    })) << "viewpoint did not move";
+    EXPECT_NEAR(s.image.Find(kOverview, IsBlack).y, before.y, 2.0);
+
+    // At the far z wall looking out of the grid the backdrop shows: black in
+    // normal drawing, and in the identifier pass (e) a colour that decodes to
+    // no object, so empty pixels do not count as object 0.
+    std::string toFarWall;
+    for (int i = 0; i < 34; ++i) toFarWall += "Z ";
+    ASSERT_TRUE(s.Press(toFarWall, Pixels(kView3D, IsBlack, kView3D.Area() / 2))) << "no black backdrop";
+    ASSERT_TRUE(s.Press("e", Pixels(kView3D, IsIdBackdrop, kView3D.Area() / 2))) << "no identifier backdrop";
+    EXPECT_EQ(0, s.image.Count(kView3D, [](Pixel p) {
+        return !IsIdBackdrop(p) && (p.r || p.g * 256 + p.b >= gridcull::kObjectCount);
+    }));
+
+    // Right drag downward: the overview moves away, and its axes shrink.
+    auto axes = [](const Image& i) { return i.Count(kOverview, IsRed) + i.Count(kOverview, IsGreen); };
+    const int axesBefore = axes(s.image);
+    Xdo(s.DragArgs("3", {"150 100", "150 180", "150 250"}, "0.2"));
+    ASSERT_TRUE(s.Until([&](const Image& i) { return axes(i) < axesBefore * 3 / 4; })) << "right drag did not zoom";
+
+    ASSERT_NO_FATAL_FAILURE(Storm(s));
+
+    // Esc ends the program, so xdotool may lose the window while it returns.
     ExitStatus("xdotool " + s.KeyArgs(0) + "Escape 2>/dev/null");
     EXPECT_EQ(s.app.WaitForExit(), 0);
     EXPECT_EQ(ReadFile(s.app.out), kConsole + std::string(13, '.') + " done!\n\n");
     EXPECT_EQ(ReadFile(s.app.err), "");
 }
 
-TEST(App, OneSessionDrawsTheLayoutTakesKeysMouseAndAStormAndQuitsWithEsc) {
-    // A further check is one more function here, at the point of the session
-    // whose state it needs.
-    const std::pair<const char*, void (*)(Session&)> checks[] = {
-        {"first lit frame", FirstLitFrame}, {"layout", Layout}, {"key h", RenderingToggle},
-        {"keys m and s", MissOverlay}, {"key 3 and left drag", StructureDisplayAndLeftDrag},
-        {"key X", ViewpointKeys}, {"backdrops and key e", Backdrops}, {"right drag", RightDrag},
-        {"storm", Storm}, {"Esc and console text", EscAndConsole}};
-    Session s;
-    for (const auto& [name, check] : checks) {
-        SCOPED_TRACE(name);
-        check(s);
-        if (HasFatalFailure()) return;
-    }
-}
-
 TEST(App, AllocationFailuresEndWithAMessageAndStatusMinusOne) {
-    const struct {
-        std::size_t bytes;
-        int dots;
-        const char* message;
-    } cases[] = {{sizeof(gridcull::World), 0, "Not enough memory for World.\n"},
-                 {sizeof(int) * gridcull::kFaceMapEntries, 6, "Not enough memory for FaceMap[0].\n"},
-                 {sizeof(gridcull::SceneObject) * gridcull::kObjectCount, 13, "Not enough memory to disks.\n"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        Program failing("fail-" + std::to_string(c.dots), std::to_string(c.bytes) + " " + std::to_string(c.bytes));
+    const std::tuple<std::size_t, int, std::string> cases[] = {
+        {sizeof(gridcull::World), 0, "Not enough memory for World.\n"},
+        {sizeof(int) * gridcull::kFaceMapEntries, 6, "Not enough memory for FaceMap[0].\n"},
+        {sizeof(gridcull::SceneObject) * gridcull::kObjectCount, 13, "Not enough memory to disks.\n"}};
+    for (const auto& [bytes, dots, message] : cases) {
+        SCOPED_TRACE(message);
+        Program failing("fail-" + std::to_string(dots), std::to_string(bytes) + " " + std::to_string(bytes));
         EXPECT_EQ(failing.WaitForExit(), 255);
-        EXPECT_EQ(ReadFile(failing.out), kConsole + std::string(c.dots, '.'));
-        EXPECT_EQ(ReadFile(failing.err), c.message);
+        EXPECT_EQ(ReadFile(failing.out), kConsole + std::string(dots, '.'));
+        EXPECT_EQ(ReadFile(failing.err), message);
     }
 }
 
@@ -377,7 +333,8 @@ TEST(App, AllocationFailuresEndWithAMessageAndStatusMinusOne) {
 TEST(App, NoLeaksOfItsOwnUnderValgrind) {
     const std::string log = gOutputDir + "/leak-check.log";
     const int status = ExitStatus("GRIDCULL_LEAK_DISPLAY=\"$DISPLAY\" bash " GRIDCULL_LEAK_CHECK " " GRIDCULL_BENCH
-                           " " GRIDCULL_APP " > " + log + " 2>&1");
+                                  " " GRIDCULL_APP " > " +
+                                  log + " 2>&1");
     if (status == 77) GTEST_SKIP() << ReadFile(log);
     EXPECT_EQ(status, 0) << ReadFile(log);
 }

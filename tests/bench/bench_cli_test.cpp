@@ -35,7 +35,8 @@ struct BenchRun {
     std::string out, err;
 };
 
-// cmd: the options, with environment assignments before a '|', e.g. "NAME=value | --frames 1".
+// A run that must end with the given status (-1: any). cmd: the options,
+// after environment assignments and a '|' when it needs them ("NAME=value | --frames 1").
 BenchRun Bench(std::string cmd, int status = 0) {
     const size_t bar = cmd.find('|');
     cmd = bar == npos ? GRIDCULL_BENCH " " + cmd : cmd.substr(0, bar) + GRIDCULL_BENCH " " + cmd.substr(bar + 1);

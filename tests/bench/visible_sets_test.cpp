@@ -1,11 +1,13 @@
 // The runner's read-back passes and their GL-free pieces: which objects the
-// true set considers, the solid viewpoint, decoding, misses, and a tiny scene
-// whose truly visible set is known by construction.
+// true set considers, the solid viewpoint, decoding, misses, the frustum
+// skip, and a tiny scene whose truly visible set is known by construction.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "BenchReport.h"
@@ -13,10 +15,13 @@
 #include "Paths.h"
 #include "SceneRender.h"
 #include "TestWorld.h"
-#include "render/VisibleSets.h"
 #include "grid/Grid.h"
+#include "render/CameraView.h"
 #include "render/IdColor.h"
+#include "render/TruthPass.h"
+#include "render/VisibleSets.h"
 #include "scene/Camera.h"
+#include "visibility/Frame.h"
 #include "visibility/Frustum.h"
 
 namespace gridcull::bench {
@@ -51,63 +56,38 @@ TEST(VisibleSets, ViewCellSolidOnlyWhenASphereFillsIt) {
     EXPECT_TRUE(ViewCellIsSolid(*w));
 }
 
-// The byte order of the identifier colours: every index fits in green and blue.
-TEST(IdColor, EncodesIndicesInGreenAndBlue) {
-    for (auto [n, g, b] : {std::tuple{0, 0, 0}, {255, 0, 255}, {256, 1, 0}, {4999, 19, 135}}) {
-        unsigned char rgb[3];
-        EncodeIdColor(n, rgb);
-        EXPECT_TRUE(rgb[0] == 0 && rgb[1] == g && rgb[2] == b) << n;
-        EXPECT_EQ(DecodeIdColor(rgb[0], rgb[1], rgb[2]), n);
-    }
-    EXPECT_EQ(DecodeIdColor(1, 0, 0), 65536);
-}
-
-// Both read-back decoders, on planes and on RGBA: each object counts once
-// however many pixels it covers, the backdrop and values of 5000 and above
-// mark nothing, and stale marks are cleared. Then the misses among them.
+// Identifier colours keep every index in green and blue. Both read-back
+// decoders, on planes and on RGBA: each object counts once however many
+// pixels it covers, the backdrop and values of 5000 and above mark nothing,
+// and stale marks are cleared. Then the misses among them.
 TEST(IdColor, ReadBackDecodingIgnoresTheBackdropAndCountsMisses) {
     std::vector<unsigned char> rgba, r, g, b;
-    for (int n : {4999, 17, 17, -1, 5000, 65535, 0xFFFFFF, 0}) {  // -1: the backdrop
+    for (int n : {4999, 17, 17, -1, 5000, 65535, 0xFFFFFF, 256, 0}) {  // -1: the backdrop
         unsigned char c[3] = {kIdBackdrop[0], kIdBackdrop[1], kIdBackdrop[2]};
         if (n >= 0) EncodeIdColor(n, c);
+        EXPECT_TRUE(n < 0 || n >= 65536 || (c[0] == 0 && c[1] == n / 256 && c[2] == n % 256)) << n;
         rgba.insert(rgba.end(), {c[0], c[1], c[2], 0});
         r.push_back(c[0]), g.push_back(c[1]), b.push_back(c[2]);
     }
+    EXPECT_EQ(DecodeIdColor(1, 0, 0), 65536);
     std::vector<unsigned char> seen(kObjectCount, 7), planes(kObjectCount, 7);
-    EXPECT_EQ(MarkSeenRgba(rgba.data(), static_cast<int>(r.size()), seen.data()), 3);
-    EXPECT_EQ(MarkSeenObjects(r.data(), g.data(), b.data(), static_cast<int>(r.size()), planes.data()), 3);
-    EXPECT_TRUE(seen[0] && seen[4999] && seen[17]);
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0), kObjectCount - 3);
+    EXPECT_EQ(MarkSeenRgba(rgba.data(), static_cast<int>(r.size()), seen.data()), 4);
+    EXPECT_EQ(MarkSeenObjects(r.data(), g.data(), b.data(), static_cast<int>(r.size()), planes.data()), 4);
+    EXPECT_TRUE(seen[0] && seen[4999] && seen[17] && seen[256]);
     EXPECT_EQ(planes, seen);
 
     std::vector<unsigned char> found(kObjectCount, 0);
-    found[17] = found[18] = 1;  // 18 found but not truly visible: overestimation, not a miss
+    found[17] = found[18] = found[256] = 1;  // 18 found but not truly visible: overestimation, not a miss
     EXPECT_EQ(CountMisses(seen.data(), found.data()), 2);
     found[0] = found[4999] = 1;
     EXPECT_EQ(CountMisses(seen.data(), found.data()), 0);
 }
 
-TEST(Paths, KeysOfEachPath) {
-    EXPECT_EQ(PathKeys(PathKind::kStart, 5, 1), ".....");
-    EXPECT_EQ(PathKeys(PathKind::kOrbit, PathLength(PathKind::kOrbit), 1), "." + std::string(359, '7'));
-    EXPECT_EQ(PathKeys(PathKind::kOrbit, 362, 1).substr(360), "77");  // longer runs repeat the path
-
-    // The sweep reaches every face and returns to the start cell.
-    test::WorldPtr w = test::MakeEmptyWorld();
-    int faces = 0;  // bits 2a and 2a + 1: axis a reached 0 and 69
-    for (char k : PathKeys(PathKind::kSweep, PathLength(PathKind::kSweep), 1)) {
-        ApplyKey(*w, static_cast<unsigned char>(k));
-        const float v[3] = {w->fViewX, w->fViewY, w->fViewZ};
-        for (int a = 0; a < 3; ++a) faces |= (v[a] == 0) << 2 * a | (v[a] == 69) << (2 * a + 1);
-    }
-    EXPECT_EQ(faces, 63);
-    EXPECT_TRUE(w->fViewX == 35 && w->fViewY == 35 && w->fViewZ == 35);
-
-    // A seed repeats exactly; another seed gives other keys.
-    const std::string a = PathKeys(PathKind::kRandom, 300, 7);
-    EXPECT_EQ(a, PathKeys(PathKind::kRandom, 300, 7));
-    EXPECT_NE(a, PathKeys(PathKind::kRandom, 300, 8));
-    EXPECT_EQ(a.find_first_not_of(".xXyYzZ0123456789"), std::string::npos);
+// A run longer than its path repeats the path.
+TEST(Paths, LongerRunsRepeatThePath) {
+    const int n = PathLength(PathKind::kSweep);
+    const std::string keys = PathKeys(PathKind::kSweep, 2 * n - 1, 1);
+    EXPECT_EQ(keys.substr(n), keys.substr(1, n - 1));
 }
 
 TEST(BenchReport, PercentilesAndSummaryOfMisses) {
@@ -123,12 +103,12 @@ TEST(BenchReport, PercentilesAndSummaryOfMisses) {
     EXPECT_EQ(percentile({1, 2500, 1500}, 1), 2500);             // beyond the bins: exact
     EXPECT_EQ(percentile({1, 2500, 1500}, 0.6), 1500);
 
-    FrameRecord records[3];
-    records[0].iPvs = 40, records[0].iTruth = 10, records[0].iMisses = 0, records[0].iMissesVf = 1;
-    records[1].iPvs = 30, records[1].iTruth = 20, records[1].iMisses = 2, records[1].iMissesVf = 0;
-    records[2].iPvs = 10, records[2].iTruth = 0, records[2].iMisses = 0, records[2].iMissesVf = 0;
     RunStats stats, noTruth;
-    for (const FrameRecord& r : records) stats.Add(r);
+    for (auto [pvs, truth, misses, missesVf] : {std::array{40, 10, 0, 1}, {30, 20, 2, 0}, {10, 0, 0, 0}}) {
+        FrameRecord r;
+        r.iPvs = pvs, r.iTruth = truth, r.iMisses = misses, r.iMissesVf = missesVf;
+        stats.Add(r);
+    }
     const RunSummary s = stats.Summary();
     EXPECT_TRUE(s.iTruthFrames == 3 && s.iRatioFrames == 2);  // a frame that sees nothing has no ratio
     EXPECT_DOUBLE_EQ(s.fOverestimation, (4.0 + 1.5) / 2);
@@ -137,9 +117,62 @@ TEST(BenchReport, PercentilesAndSummaryOfMisses) {
     EXPECT_LT(noTruth.Summary().fOverestimation, 0);  // no truth measured
 }
 
+// Start camera, (35, 35, 35) looking along +z, up +y, 55 degrees. A sphere
+// of radius 2 just beyond each plane: by 2 slacks it is skipped, by half a
+// slack it is kept.
+TEST(TruthPass, SphereJustBeyondAPlaneSkippedOnlyPastTheSlack) {
+    test::WorldPtr w = test::MakeEmptyWorld();
+    test::AimCamera(*w, 35, 35, 35, 0, 0, 1, 55);
+    const ViewPlanes planes = DrawnFrustum(*w);
+    const double r = 2, half = 27.5 * kDegToRad, depth = 20;
+    // Axis 0: x, 1: y, 2: along the view; sign: side of the axis, or near (-1) / far (+1).
+    for (const auto& [axis, sign] : {std::pair{0, 1.0}, {0, -1.0}, {1, 1.0}, {1, -1.0}, {2, -1.0}, {2, 1.0}})
+        for (const double beyond : {2 * kViewSlack, 0.5 * kViewSlack}) {
+            float centre[3] = {35, 35, 35};
+            if (axis < 2) {
+                // Distance to the side plane of a point (x, depth): x cos - depth sin.
+                centre[axis] += static_cast<float>(sign * (depth * std::sin(half) + r + beyond) / std::cos(half));
+                centre[2] += static_cast<float>(depth);
+            } else {
+                centre[2] += static_cast<float>(sign < 0 ? kNearPlane - r - beyond : w->fFarDist + r + beyond);
+            }
+            // Floats carry about 4e-6 at 35: far below the slack.
+            EXPECT_EQ(SphereOutsideView(planes, centre, r), beyond > kViewSlack) << axis << sign << " by " << beyond;
+        }
+}
+
+// Seeded random views of the generated scene, the degenerate fields of view
+// 2 and 179 among them: the skip leaves the true set exactly as drawing
+// every object gives it, in both culling modes.
+TEST(TruthPass, SkipOutsideTheViewKeepsTheSetOfDrawingEverything) {
+    OffscreenGl gl;
+    std::string error;
+    ASSERT_TRUE(gl.Create(kReadBackSide, error)) << error;
+    test::WorldPtr w = test::MakeSceneWorld();
+    TruthPass pass;
+    std::mt19937 random(5);
+    std::vector<unsigned char> sets[2] = {std::vector<unsigned char>(kObjectCount), sets[0]};
+    int k = 0;
+    for (const float fov : {2, 179, 55, 55, 90, 20, 55, 130}) {
+        for (float* f : {&w->fViewX, &w->fViewY, &w->fViewZ}) *f = static_cast<float>(random() % kGridSize);
+        for (float* f : {&w->fRoll, &w->fYaw, &w->fPitch}) *f = static_cast<float>(random() % 360);
+        w->fFov = fov, w->bStrictCulling = k++ % 2;
+        RebuildViewMatrix(*w);
+        BeginFrame(*w);
+        int counts[2];
+        for (const bool skip : {true, false}) {
+            pass.bSkipOutsideView = skip;
+            counts[skip] = pass.Run(*w, 0, kReadBackSide, sets[skip].data());
+        }
+        EXPECT_TRUE(counts[0] == counts[1] && sets[0] == sets[1]) << "view " << k;
+        ResetGridAndCount(*w, 0);
+        AdvanceFrame(*w);
+    }
+}
+
 // A tiny scene drawn for real: start camera (35, 35, 35) looking along +z
 // with a 55 degree field of view.
-TEST(TruthScene, KnownVisibleSetByConstruction) {
+TEST(TruthPass, KnownVisibleSetByConstruction) {
     constexpr int kLargeSize = 1024;
     OffscreenGl gl;
     std::string error;

@@ -3,28 +3,25 @@
 // max bytes (inclusive). Without the variable nothing fails.
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 
 extern "C" void* __libc_malloc(std::size_t);
 extern "C" void* __libc_calloc(std::size_t, std::size_t);
 
 namespace {
 
-// getenv does not allocate, so it is safe inside malloc.
-bool ShouldFail(std::size_t bytes) {
-    static int parsed = 0;
-    static unsigned long long lo = 0, hi = 0;
-    if (!parsed) {
-        const char* range = std::getenv("GRIDCULL_TEST_FAIL_ALLOC");
-        if (range) {
-            char* end = nullptr;
-            lo = std::strtoull(range, &end, 10);
-            hi = std::strtoull(end, nullptr, 10);
-        }
-        parsed = range ? 1 : -1;
+// An empty range until the library's constructor has read the variable:
+// allocations of the loader and of static set-up never fail.
+unsigned long long gLo = 1, gHi = 0;
+
+__attribute__((constructor)) void ReadRange() {
+    if (const char* range = std::getenv("GRIDCULL_TEST_FAIL_ALLOC")) {
+        char* end = nullptr;
+        gLo = std::strtoull(range, &end, 10);
+        gHi = std::strtoull(end, nullptr, 10);
     }
-    return parsed > 0 && bytes >= lo && bytes <= hi;
 }
+
+bool ShouldFail(std::size_t bytes) { return bytes >= gLo && bytes <= gHi; }
 
 }  // namespace
 

@@ -70,7 +70,8 @@ TEST(BenchCli, StatusAndMessageOfEachRun) {
                                "--keys xq", "--keys xm", "--csv /nonexistent-dir/x.csv", "--render some",
                                "--path spiral", "--seed -1", "--size 0", "--size 5000", "--plot out.jpg",
                                "--keys X --path orbit", "--compare --render pvs", "--compare --truth", "--miss-lists -",
-                               "--max-misses 0", "--truth --max-misses x", "--strict", "--strict yes", "--strict ON"};
+                               "--max-misses 0", "--truth --max-misses x", "--strict", "--strict yes", "--strict ON",
+                               "--fov 1", "--fov 180"};
     for (const char* args : bad) {
         const BenchRun r = Bench(args, 2);
         EXPECT_TRUE(r.err.rfind("gridcull-bench: ", 0) == 0 && r.err.find("\nusage: gridcull-bench") != npos)
@@ -86,6 +87,7 @@ TEST(BenchCli, StatusAndMessageOfEachRun) {
     for (const auto& [args, err] : runs)
         EXPECT_NE(Bench(args, err.rfind("gridcull-bench: ", 0) == 0 ? 2 : 0).err.find(err), npos) << args;
     EXPECT_NE(Bench("--help").out.find("--frames"), npos);
+    EXPECT_NE(Bench("--frames 1 --fov 179 --csv -").out.find(",0,0,0,179,"), npos);  // roll, yaw, pitch, fov
 }
 
 TEST(BenchCli, SceneAndOccluderDumps) {

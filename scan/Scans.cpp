@@ -69,10 +69,8 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], in
         }
         q = delta < 0 ? kGridSize - 1 - v : -v;
     }
-    for (; (end - q) * delta >= 0; q += delta) {
-        cell[f] = q;
-        CellTest(world, cell[0], cell[1], cell[2]);
-    }
+    cell[f] = q;
+    CellTestRun(world, cell, f, delta, (end - q) * delta + 1);
 }
 
 }  // namespace
@@ -92,10 +90,8 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     // Both runs include the start cell, except that a low run cut at the
     // grid leaves it to the high run.
     if (!faceOutside) {
-        for (int i = low.iClamped ? s0 - 1 : s0; i >= low.iLimit; --i) {
-            cell[r] = i;
-            CellTest(world, cell[0], cell[1], cell[2]);
-        }
+        cell[r] = low.iClamped ? s0 - 1 : s0;
+        CellTestRun(world, cell, r, -1, cell[r] - low.iLimit + 1);
     }
     // A corner inside the frustum means the row goes on around the edge.
     if (low.iCorner && !low.iClamped) {
@@ -103,10 +99,8 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
         ScanAwayFromFront(world, axes, cell, faceOutside);
     }
     if (!faceOutside) {
-        for (int i = s0; i <= high.iLimit; ++i) {
-            cell[r] = i;
-            CellTest(world, cell[0], cell[1], cell[2]);
-        }
+        cell[r] = s0;
+        CellTestRun(world, cell, r, +1, high.iLimit - s0 + 1);
     }
     if (high.iCorner && !high.iClamped) {
         cell[r] = high.iLimit;

@@ -228,10 +228,8 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
             if (lo > hi) break;
         }
         at[row] = w;
-        for (int r = lo; r <= hi; ++r) {
-            at[run] = r;
-            CellTest(world, at[0], at[1], at[2]);
-        }
+        at[run] = lo;
+        CellTestRun(world, at, run, +1, hi - lo + 1);
     }
 }
 

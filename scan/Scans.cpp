@@ -52,11 +52,9 @@ constexpr ScanAxes kScanAxes[kScanMemberCount] = {
 void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
     const int f = axes.iFront, delta = axes.iDelta;
     const float origin[3] = {static_cast<float>(from[0]), static_cast<float>(from[1]), static_cast<float>(from[2])};
-    float direction[3] = {0, 0, 0};
-    direction[f] = static_cast<float>(delta);
     float result[3];
     FrustumClamp clamp;
-    FrustumRayHit(world, result, origin, direction, clamp);
+    AxisRayHit(world, result, origin, f, delta, clamp);
     const int end = static_cast<int>(clamp.iOutside[f] ? clamp.fClamp[f] : result[f]);
 
     int cell[3] = {from[0], from[1], from[2]};

@@ -34,7 +34,9 @@ constexpr int kCellStep[3] = {1, kGridSize, kColumnCount};
 inline void TestShellCell(World& world, int g, int a, int b, int c) {
     if (!world.H.Test(static_cast<unsigned>(g))) TestVisibleCell(world, g, a, b, c);
     // Read after HandleVisibleCell: objects it has just registered here count.
-    for (int k : world.I[g])
+    const ObjectSet& objects = world.I[g];
+    if (objects.empty()) return;
+    for (int k : objects)
         if (HeldEntry(world, k)) world.PVSVF[k] = 1;
 }
 

@@ -218,9 +218,13 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
     const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
     float point[3];
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
-    end.iCorner = PointInFrustum(world, point, end.clamp);
+    // The corner's clamp is wanted only when the corner ends the run; a ray
+    // overwrites it otherwise.
+    end.iCorner = InsideAllPlanes(world, point);
     float hit[3];
-    if (!end.iCorner) {
+    if (end.iCorner) {
+        ClampToGrid(world, point, end.clamp);
+    } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};
         AxisRayHit(world, hit, from, axis, direction, end.clamp);

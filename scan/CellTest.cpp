@@ -17,8 +17,7 @@ long long* g_testCounter = nullptr;
 // Cell index step for one cell along x, y, z.
 constexpr int kCellStep[3] = {1, kGridSize, kColumnCount};
 
-// Out of line: most tested cells are hidden and take only the PVSVF loop.
-[[gnu::noinline]] void TestVisibleCell(World& world, int g, int a, int b, int c) {
+inline void TestVisibleCell(World& world, int g, int a, int b, int c) {
     // Strict culling keeps O exact for the reset and asks, for the few
     // visible O cells only, whether the image really shows them solid.
     if (world.O.Test(static_cast<unsigned>(g)) &&

@@ -52,11 +52,9 @@ constexpr ScanAxes kScanAxes[kScanMemberCount] = {
 void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
     const int f = axes.iFront, delta = axes.iDelta;
     const float origin[3] = {static_cast<float>(from[0]), static_cast<float>(from[1]), static_cast<float>(from[2])};
-    float direction[3] = {0, 0, 0};
-    direction[f] = static_cast<float>(delta);
     float result[3];
     FrustumClamp clamp;
-    FrustumRayHit(world, result, origin, direction, clamp);
+    AxisRayHit(world, result, origin, f, delta, clamp);
     const int end = static_cast<int>(clamp.iOutside[f] ? clamp.fClamp[f] : result[f]);
 
     int cell[3] = {from[0], from[1], from[2]};
@@ -69,10 +67,8 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], in
         }
         q = delta < 0 ? kGridSize - 1 - v : -v;
     }
-    for (; (end - q) * delta >= 0; q += delta) {
-        cell[f] = q;
-        CellTest(world, cell[0], cell[1], cell[2]);
-    }
+    cell[f] = q;
+    CellTestRun(world, cell, f, delta, (end - q) * delta + 1);
 }
 
 }  // namespace
@@ -92,10 +88,8 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     // Both runs include the start cell, except that a low run cut at the
     // grid leaves it to the high run.
     if (!faceOutside) {
-        for (int i = low.iClamped ? s0 - 1 : s0; i >= low.iLimit; --i) {
-            cell[r] = i;
-            CellTest(world, cell[0], cell[1], cell[2]);
-        }
+        cell[r] = low.iClamped ? s0 - 1 : s0;
+        CellTestRun(world, cell, r, -1, cell[r] - low.iLimit + 1);
     }
     // A corner inside the frustum means the row goes on around the edge.
     if (low.iCorner && !low.iClamped) {
@@ -103,10 +97,8 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
         ScanAwayFromFront(world, axes, cell, faceOutside);
     }
     if (!faceOutside) {
-        for (int i = s0; i <= high.iLimit; ++i) {
-            cell[r] = i;
-            CellTest(world, cell[0], cell[1], cell[2]);
-        }
+        cell[r] = s0;
+        CellTestRun(world, cell, r, +1, high.iLimit - s0 + 1);
     }
     if (high.iCorner && !high.iClamped) {
         cell[r] = high.iLimit;

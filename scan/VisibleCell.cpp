@@ -9,15 +9,6 @@ namespace gridcull {
 
 namespace {
 
-// Number of the three outline bits of dynamic object j that a cell's
-// columns hit: two or three exactly when the cell lies on the surface of j's
-// temporal bounding volume.
-inline int OutlineHits(const World& world, int j, int xy, int yz, int xz) {
-    return static_cast<int>(world.Txy[j].Test(static_cast<unsigned>(xy))) +
-           static_cast<int>(world.Tyz[j].Test(static_cast<unsigned>(yz))) +
-           static_cast<int>(world.Txz[j].Test(static_cast<unsigned>(xz)));
-}
-
 // Strict culling, after j was just registered: the scans never come back to
 // a cell of this or an earlier shell, so if one of j's new cells there is
 // visible (in the strict frustum, not hidden) j is marked now. Cells of
@@ -84,15 +75,22 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
         world.PVS[k] = 1;
     }
 
-    const int xy = XyColumn(x, y), yz = YzColumn(y, z), xz = XzColumn(x, z);
-    const ObjectSet* sets[3] = {&world.TxyN[xy], &world.TyzN[yz], &world.TxzN[xz]};
+    // A cell lies on the surface of j's temporal bounding volume exactly when
+    // two or three of its columns hold j's outline; column set c of a plane
+    // holds j exactly when bit c of j's outline bitset on that plane is set.
+    const int column[3] = {XyColumn(x, y), YzColumn(y, z), XzColumn(x, z)};
+    const ObjectSet* sets[3] = {&world.TxyN[column[0]], &world.TyzN[column[1]], &world.TxzN[column[2]]};
     // Most cells meet no volume: two empty sets rule out every candidate.
     if (sets[0]->empty() + sets[1]->empty() + sets[2]->empty() >= 2) return;
-    // A surface cell lies in at least two of the sets, so one of any two of
-    // them holds every candidate; walk the two smallest.
+    // One of any two sets holds every surface object; walk the two smallest,
+    // so an object in both is one, and an object in one only is one if the
+    // third plane's outline passes the cell.
     int largest = sets[1]->size() > sets[0]->size() ? 1 : 0;
     if (sets[2]->size() > sets[largest]->size()) largest = 2;
     std::swap(sets[largest], sets[2]);
+    const BitSet* const planeBits[3] = {world.Txy, world.Tyz, world.Txz};
+    const BitSet* thirdBits = planeBits[largest];
+    const unsigned thirdColumn = static_cast<unsigned>(column[largest]);
 
     // Collect first: RemoveTbv erases the object from the very sets walked here.
     int refreshList[kDynamicCount];
@@ -102,14 +100,18 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
     while (p != pEnd || q != qEnd) {
         // Sorted merge: an object in both sets is looked at once.
         int j;
+        bool inBoth = false;
         if (q == qEnd || (p != pEnd && *p < *q)) {
             j = *p++;
         } else {
-            if (p != pEnd && *p == *q) ++p;
+            if (p != pEnd && *p == *q) {
+                ++p;
+                inBoth = true;
+            }
             j = *q++;
         }
         // Only dynamic objects have outlines; refreshList holds them all.
-        if (j < kDynamicCount && OutlineHits(world, j, xy, yz, xz) >= 2) refreshList[refreshCount++] = j;
+        if (j < kDynamicCount && (inBoth || thirdBits[j].Test(thirdColumn))) refreshList[refreshCount++] = j;
     }
 
     for (int i = 0; i < refreshCount; ++i) {

@@ -104,8 +104,6 @@ void WriteMissList(std::FILE* f, const World& w, int frame, const unsigned char*
     std::fputc('\n', f);
 }
 
-void CountCellTest(World&, int, int, int, void* context) { ++*static_cast<long long*>(context); }
-
 struct WorldDeleter {
     void operator()(World* w) const { DeleteWorld(w); }
 };
@@ -161,7 +159,7 @@ RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const
     RunStats stats;
     std::vector<unsigned char> truth(kObjectCount);
     long long cellsTested = 0;
-    SetCellTestObserver(CountCellTest, &cellsTested);
+    SetCellTestCounter(&cellsTested);
     TimedDraw timed{renderer, 0};
     if (mode == RenderMode::kPvs) {
         w.pfnDrawObject = TimedDrawHook;
@@ -227,7 +225,7 @@ RunStats RunFrames(World& w, const BenchOptions& options, RenderMode mode, const
         if (out.plot) out.plot->Add(r);
         progress.Update(k + 1);
     }
-    SetCellTestObserver(nullptr, nullptr);
+    SetCellTestCounter(nullptr);
     w.pfnDrawObject = nullptr;
     return stats;
 }

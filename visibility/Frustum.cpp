@@ -179,18 +179,55 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
     ClampToGrid(world, grid, clamp);
 }
 
+void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
+                FrustumClamp& clamp) {
+    // FrustumRayHit with the unit vector along axis, bit for bit: a product
+    // with a zero component is a signed zero, and adding a signed zero to a
+    // nonzero float is exact, so each dot product with the direction is the
+    // plane's axis component (or a zero either way), and the hit differs from
+    // the origin on the axis only.
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
+    const float dir = static_cast<float>(direction);
+
+    float crossing = kNoCrossing;
+    for (const float* plane : world.fFrustumPlane) {
+        const float along = plane[axis] * dir;
+        float t = along != 0 ? -(Dot(plane, o) + plane[3]) / along : kNoCrossing;
+        if (!(t >= 0)) t = kNoCrossing;
+        if (t < crossing) crossing = t;
+    }
+
+    float hitGrid[3] = {o[0], o[1], o[2]};
+    const float hit = origin[axis] + crossing * dir;
+    hitGrid[axis] = hit + view[axis];
+    bool inside = InsideAllPlanes(world, hitGrid);
+    if (!inside) {
+        hitGrid[axis] -= dir;
+        inside = InsideAllPlanes(world, hitGrid);
+    }
+    Copy(result, origin);
+    if (inside) result[axis] = hit;
+
+    float grid[3];
+    Add(grid, result, view);
+    ClampToGrid(world, grid, clamp);
+}
+
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
     const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
     float point[3];
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
-    end.iCorner = PointInFrustum(world, point, end.clamp);
+    // The corner's clamp is wanted only when the corner ends the run; a ray
+    // overwrites it otherwise.
+    end.iCorner = InsideAllPlanes(world, point);
     float hit[3];
-    if (!end.iCorner) {
+    if (end.iCorner) {
+        ClampToGrid(world, point, end.clamp);
+    } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};
-        float ray[3] = {0, 0, 0};
-        ray[axis] = static_cast<float>(direction);
-        FrustumRayHit(world, hit, from, ray, end.clamp);
+        AxisRayHit(world, hit, from, axis, direction, end.clamp);
     }
     end.iClamped = end.clamp.iOutside[axis];
     // A clamped end may lie anywhere beyond the grid, up to the largest float;

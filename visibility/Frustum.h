@@ -46,6 +46,10 @@ int PointInFrustum(const World& world, const float p[3], FrustumClamp& clamp);
 void FrustumRayHit(const World& world, float result[3], const float origin[3], const float direction[3],
                    FrustumClamp& clamp);
 
+// FrustumRayHit for direction +1 or -1 along axis, with the same result.
+void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
+                FrustumClamp& clamp);
+
 // Clamps offset s from viewpoint cell coordinate v into the grid on one axis.
 inline int ClampOffsetIntoGrid(int s, int v) {
     if (v + s > kGridSize - 1) s = kGridSize - 1 - v;

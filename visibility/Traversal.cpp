@@ -150,8 +150,9 @@ constexpr StrictFace kStrictFaces[6] = {
 };
 
 // A row is skipped only when some plane lies at least this far outside all of
-// its centres, far beyond the float evaluation's error of about 1e-5, so the
-// skip never drops a cell that the exact cut below would keep.
+// its centres, and a plane left out of the cuts only when it lies this far
+// inside all of them: far beyond the float evaluation's error of about 1e-5,
+// so neither changes a cell that the exact cut below would decide.
 constexpr double kRowSkipMargin = 1e-2;
 
 // Narrows [lo, hi] to the cells of the row whose centres pass plane, p being
@@ -216,6 +217,18 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
             rowLo = std::max(rowLo, static_cast<int>(std::ceil(bound)));
     }
 
+    // A plane that every centre of the remaining rows passes by the margin
+    // leaves every run whole; only the others cut. Taken at the rows' and
+    // runs' least favourable ends.
+    const float* cutting[5];
+    int cuttingCount = 0;
+    for (const float* plane : world.fStrictPlane) {
+        const double worst = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
+                             static_cast<double>(plane[row]) * (cell[row] + (plane[row] > 0 ? rowHi : rowLo)) +
+                             static_cast<double>(plane[run]) * (cell[run] + (plane[run] > 0 ? runHi : runLo));
+        if (!(worst <= -kRowSkipMargin)) cutting[cuttingCount++] = plane;
+    }
+
     float p[3];
     p[front] = static_cast<float>(cell[front] + f);
     int at[3];
@@ -223,15 +236,14 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
     for (int w = rowLo; w <= rowHi; ++w) {
         p[row] = static_cast<float>(cell[row] + w);
         int lo = runLo, hi = runHi;
-        for (const float* plane : world.fStrictPlane) {
+        for (int i = 0; i < cuttingCount; ++i) {
+            const float* plane = cutting[i];
             CutRunByPlane(plane, p, run, cell[run], lo, hi);
             if (lo > hi) break;
         }
         at[row] = w;
-        for (int r = lo; r <= hi; ++r) {
-            at[run] = r;
-            CellTest(world, at[0], at[1], at[2]);
-        }
+        at[run] = lo;
+        CellTestRun(world, at, run, +1, hi - lo + 1);
     }
 }
 

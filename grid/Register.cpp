@@ -207,6 +207,9 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
     int xm = 0;
     for (int i = 1; i <= n; ++i)
         if (far[0][i] < far[0][xm]) xm = i;
+    // Neighbouring rows' runs differ by a cell or two: each run starts from
+    // the last one (which always holds xm) and moves its ends until they fit.
+    int first = xm, last = xm;
     for (int z = lo[2]; z <= hi[2]; ++z) {
         const double fz = far[2][z - lo[2]];
         if (fz > rr) continue;
@@ -214,9 +217,14 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             const double fyz = far[1][y - lo[1]];
             auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
             if (!inside(xm)) continue;
-            int first = xm, last = xm;
-            while (first > 0 && inside(first - 1)) --first;
-            while (last < n && inside(last + 1)) ++last;
+            if (inside(first))
+                while (first > 0 && inside(first - 1)) --first;
+            else
+                while (!inside(first)) ++first;
+            if (inside(last))
+                while (last < n && inside(last + 1)) ++last;
+            else
+                while (!inside(last)) --last;
             occluders.SetRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
                                static_cast<unsigned>(last - first + 1));
         }

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "grid/Grid.h"
 
@@ -97,27 +98,46 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
 }
 
+// The entries of a non-empty cube, z outermost, x innermost. The first row
+// is written cell by cell; every other row of the first slice is a copy of
+// it with y changed, and every other slice a copy of the first with z
+// changed: one store per cell instead of three.
+void WriteCube(float (*cells)[3], const Region& r) {
+    const int nx = r.hi[0] - r.lo[0] + 1, ny = r.hi[1] - r.lo[1] + 1, nz = r.hi[2] - r.lo[2] + 1;
+    for (int i = 0; i < nx; ++i) {
+        cells[i][0] = static_cast<float>(r.lo[0] + i);
+        cells[i][1] = static_cast<float>(r.lo[1]);
+        cells[i][2] = static_cast<float>(r.lo[2]);
+    }
+    for (int k = 1; k < ny; ++k) {
+        float(*row)[3] = cells + k * nx;
+        std::memcpy(row, cells, sizeof(cells[0]) * nx);
+        const float fy = static_cast<float>(r.lo[1] + k);
+        for (int i = 0; i < nx; ++i) row[i][1] = fy;
+    }
+    const int sliceCells = nx * ny;
+    for (int k = 1; k < nz; ++k) {
+        float(*slice)[3] = cells + k * sliceCells;
+        std::memcpy(slice, cells, sizeof(cells[0]) * sliceCells);
+        const float fz = static_cast<float>(r.lo[2] + k);
+        for (int i = 0; i < sliceCells; ++i) slice[i][2] = fz;
+    }
+}
+
 // fCells as a full registration writes it: the cube z outermost, x
 // innermost, then the rounded centre and the truncated one, whose entry
 // holds the position itself.
 void RecordCells(SceneObject& o, const Region& r, bool sameCells) {
     if (!sameCells) {
-        int n = 0;
-        for (int z = r.lo[2]; z <= r.hi[2]; ++z)
-            for (int y = r.lo[1]; y <= r.hi[1]; ++y)
-                for (int x = r.lo[0]; x <= r.hi[0]; ++x) {
-                    float* entry = o.fCells[n++];
-                    entry[0] = static_cast<float>(x);
-                    entry[1] = static_cast<float>(y);
-                    entry[2] = static_cast<float>(z);
-                }
+        int count = CubeCellCount(r);
+        if (count > 0) WriteCube(o.fCells, r);
         if (r.centre[0][0] >= 0) {
-            float* entry = o.fCells[n++];
+            float* entry = o.fCells[count++];
             for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
         }
-        if (r.centre[1][0] >= 0) ++n;
-        o.iCellCount = n;
-        o.iRegionCells = n;
+        if (r.centre[1][0] >= 0) ++count;
+        o.iCellCount = count;
+        o.iRegionCells = count;
         std::copy(r.lo, r.lo + 3, o.iCubeLo);
         std::copy(r.hi, r.hi + 3, o.iCubeHi);
         std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);

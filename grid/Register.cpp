@@ -23,11 +23,6 @@ bool InCube(const Region& r, const int c[3]) {
     return r.lo[0] <= c[0] && c[0] <= r.hi[0] && r.lo[1] <= c[1] && c[1] <= r.hi[1] && r.lo[2] <= c[2] &&
            c[2] <= r.hi[2];
 }
-bool IsCentre(const Region& r, const int c[3]) {
-    for (const int* e : r.centre)
-        if (e[0] >= 0 && e[0] == c[0] && e[1] == c[1] && e[2] == c[2]) return true;
-    return false;
-}
 bool SameRegion(const Region& a, const Region& b) {
     for (int k = 0; k < 3; ++k)
         if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k] || a.centre[0][k] != b.centre[0][k] ||
@@ -60,40 +55,42 @@ Region RecordedRegion(const SceneObject& o) {
     return r;
 }
 
-// Calls f(cell index, x, y, z) for the cells of a's cube outside b's cube,
-// row by row along x: per row at most two runs around the overlap.
+// Calls f(first, last) for the runs of consecutive cell indices that make up
+// a's cube outside b's cube: per row along x, at most two runs around the
+// overlap.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
-    for (int z = a.lo[2]; z <= a.hi[2]; ++z)
+    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
+    const bool xOverlap = overlapLo <= overlapHi;
+    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
+        const bool zOverlap = xOverlap && b.lo[2] <= z && z <= b.hi[2];
         for (int y = a.lo[1]; y <= a.hi[1]; ++y) {
-            int skipLo = a.hi[0] + 1, skipHi = a.hi[0];
-            if (b.lo[2] <= z && z <= b.hi[2] && b.lo[1] <= y && y <= b.hi[1]) {
-                skipLo = std::max(a.lo[0], b.lo[0]);
-                skipHi = std::min(a.hi[0], b.hi[0]);
-                if (skipLo > skipHi) skipLo = a.hi[0] + 1, skipHi = a.hi[0];
-            }
             const int row = CellIndex(0, y, z);
-            for (int x = a.lo[0]; x < skipLo; ++x) f(row + x, x, y, z);
-            for (int x = skipHi + 1; x <= a.hi[0]; ++x) f(row + x, x, y, z);
+            if (zOverlap && b.lo[1] <= y && y <= b.hi[1]) {
+                if (a.lo[0] < overlapLo) f(row + a.lo[0], row + overlapLo - 1);
+                if (overlapHi < a.hi[0]) f(row + overlapHi + 1, row + a.hi[0]);
+            } else {
+                f(row + a.lo[0], row + a.hi[0]);
+            }
         }
+    }
 }
 
 // Leaves j in the cells of `to` where it was in those of `from`, touching
 // only the cells in one and not the other. Cell sets are sets, so the
 // result is what erasing from every cell of `from` and entering every cell
-// of `to` leaves.
+// of `to` leaves. A centre of `to` outside its cube may be erased on the way;
+// the last loop enters it again.
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
-    const bool strayTo = (to.centre[0][0] >= 0 && !InCube(to, to.centre[0])) ||
-                         (to.centre[1][0] >= 0 && !InCube(to, to.centre[1]));
-    ForCubeMinus(from, to, [&](int g, int x, int y, int z) {
-        const int c[3] = {x, y, z};
-        if (!strayTo || !IsCentre(to, c)) I[g].erase(j);
+    ForCubeMinus(from, to, [&](int first, int last) {
+        for (int g = first; g <= last; ++g) I[g].erase(j);
     });
     for (const int* c : from.centre)
-        if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c) && !IsCentre(to, c))
-            I[CellIndex(c[0], c[1], c[2])].erase(j);
-    ForCubeMinus(to, from, [&](int g, int, int, int) { I[g].insert(j); });
+        if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
+    ForCubeMinus(to, from, [&](int first, int last) {
+        for (int g = first; g <= last; ++g) I[g].insert(j);
+    });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
 }

@@ -218,8 +218,8 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
         }
     }
     // far[0] falls, then rises along x, and the sums grow with each term, so
-    // a row's occluder cells are one run around its nearest cell xm: found
-    // by growing from xm, set as one bit range.
+    // a row's occluder cells are one run around its nearest cell xm, set as
+    // one bit range.
     const int n = hi[0] - lo[0];
     int xm = 0;
     for (int i = 1; i <= n; ++i)

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "grid/Grid.h"
 
@@ -21,11 +22,6 @@ constexpr Region kNoCells = {{0, 0, 0}, {-1, -1, -1}, {{-1, -1, -1}, {-1, -1, -1
 bool InCube(const Region& r, const int c[3]) {
     return r.lo[0] <= c[0] && c[0] <= r.hi[0] && r.lo[1] <= c[1] && c[1] <= r.hi[1] && r.lo[2] <= c[2] &&
            c[2] <= r.hi[2];
-}
-bool IsCentre(const Region& r, const int c[3]) {
-    for (const int* e : r.centre)
-        if (e[0] >= 0 && e[0] == c[0] && e[1] == c[1] && e[2] == c[2]) return true;
-    return false;
 }
 bool SameRegion(const Region& a, const Region& b) {
     for (int k = 0; k < 3; ++k)
@@ -59,42 +55,70 @@ Region RecordedRegion(const SceneObject& o) {
     return r;
 }
 
-// Calls f(cell index, x, y, z) for the cells of a's cube outside b's cube,
-// row by row along x: per row at most two runs around the overlap.
+// Calls f(first, last) for the runs of consecutive cell indices that make up
+// a's cube outside b's cube: per row along x, at most two runs around the
+// overlap.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
-    for (int z = a.lo[2]; z <= a.hi[2]; ++z)
+    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
+    const bool xOverlap = overlapLo <= overlapHi;
+    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
+        const bool zOverlap = xOverlap && b.lo[2] <= z && z <= b.hi[2];
         for (int y = a.lo[1]; y <= a.hi[1]; ++y) {
-            int skipLo = a.hi[0] + 1, skipHi = a.hi[0];
-            if (b.lo[2] <= z && z <= b.hi[2] && b.lo[1] <= y && y <= b.hi[1]) {
-                skipLo = std::max(a.lo[0], b.lo[0]);
-                skipHi = std::min(a.hi[0], b.hi[0]);
-                if (skipLo > skipHi) skipLo = a.hi[0] + 1, skipHi = a.hi[0];
-            }
             const int row = CellIndex(0, y, z);
-            for (int x = a.lo[0]; x < skipLo; ++x) f(row + x, x, y, z);
-            for (int x = skipHi + 1; x <= a.hi[0]; ++x) f(row + x, x, y, z);
+            if (zOverlap && b.lo[1] <= y && y <= b.hi[1]) {
+                if (a.lo[0] < overlapLo) f(row + a.lo[0], row + overlapLo - 1);
+                if (overlapHi < a.hi[0]) f(row + overlapHi + 1, row + a.hi[0]);
+            } else {
+                f(row + a.lo[0], row + a.hi[0]);
+            }
         }
+    }
 }
 
 // Leaves j in the cells of `to` where it was in those of `from`, touching
 // only the cells in one and not the other. Cell sets are sets, so the
 // result is what erasing from every cell of `from` and entering every cell
-// of `to` leaves.
+// of `to` leaves. A centre of `to` outside its cube may be erased on the way;
+// the last loop enters it again.
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
-    const bool strayTo = (to.centre[0][0] >= 0 && !InCube(to, to.centre[0])) ||
-                         (to.centre[1][0] >= 0 && !InCube(to, to.centre[1]));
-    ForCubeMinus(from, to, [&](int g, int x, int y, int z) {
-        const int c[3] = {x, y, z};
-        if (!strayTo || !IsCentre(to, c)) I[g].erase(j);
+    ForCubeMinus(from, to, [&](int first, int last) {
+        for (int g = first; g <= last; ++g) I[g].erase(j);
     });
     for (const int* c : from.centre)
-        if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c) && !IsCentre(to, c))
-            I[CellIndex(c[0], c[1], c[2])].erase(j);
-    ForCubeMinus(to, from, [&](int g, int, int, int) { I[g].insert(j); });
+        if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
+    ForCubeMinus(to, from, [&](int first, int last) {
+        for (int g = first; g <= last; ++g) I[g].insert(j);
+    });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
+}
+
+// The entries of a non-empty cube, z outermost, x innermost. The first row
+// is written cell by cell; every other row of the first slice is a copy of
+// it with y changed, and every other slice a copy of the first with z
+// changed: one store per cell instead of three.
+void WriteCube(float (*cells)[3], const Region& r) {
+    const int nx = r.hi[0] - r.lo[0] + 1, ny = r.hi[1] - r.lo[1] + 1, nz = r.hi[2] - r.lo[2] + 1;
+    for (int i = 0; i < nx; ++i) {
+        cells[i][0] = static_cast<float>(r.lo[0] + i);
+        cells[i][1] = static_cast<float>(r.lo[1]);
+        cells[i][2] = static_cast<float>(r.lo[2]);
+    }
+    for (int k = 1; k < ny; ++k) {
+        float(*row)[3] = cells + k * nx;
+        std::memcpy(row, cells, sizeof(cells[0]) * nx);
+        const float fy = static_cast<float>(r.lo[1] + k);
+        for (int i = 0; i < nx; ++i) row[i][1] = fy;
+    }
+    const int sliceCells = nx * ny;
+    for (int k = 1; k < nz; ++k) {
+        float(*slice)[3] = cells + k * sliceCells;
+        std::memcpy(slice, cells, sizeof(cells[0]) * sliceCells);
+        const float fz = static_cast<float>(r.lo[2] + k);
+        for (int i = 0; i < sliceCells; ++i) slice[i][2] = fz;
+    }
 }
 
 // fCells as a full registration writes it: the cube z outermost, x
@@ -102,22 +126,15 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
 // holds the position itself.
 void RecordCells(SceneObject& o, const Region& r, bool sameCells) {
     if (!sameCells) {
-        int n = 0;
-        for (int z = r.lo[2]; z <= r.hi[2]; ++z)
-            for (int y = r.lo[1]; y <= r.hi[1]; ++y)
-                for (int x = r.lo[0]; x <= r.hi[0]; ++x) {
-                    float* entry = o.fCells[n++];
-                    entry[0] = static_cast<float>(x);
-                    entry[1] = static_cast<float>(y);
-                    entry[2] = static_cast<float>(z);
-                }
+        int count = CubeCellCount(r);
+        if (count > 0) WriteCube(o.fCells, r);
         if (r.centre[0][0] >= 0) {
-            float* entry = o.fCells[n++];
+            float* entry = o.fCells[count++];
             for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
         }
-        if (r.centre[1][0] >= 0) ++n;
-        o.iCellCount = n;
-        o.iRegionCells = n;
+        if (r.centre[1][0] >= 0) ++count;
+        o.iCellCount = count;
+        o.iRegionCells = count;
         std::copy(r.lo, r.lo + 3, o.iCubeLo);
         std::copy(r.hi, r.hi + 3, o.iCubeHi);
         std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
@@ -201,12 +218,15 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
         }
     }
     // far[0] falls, then rises along x, and the sums grow with each term, so
-    // a row's occluder cells are one run around its nearest cell xm: found
-    // by growing from xm, set as one bit range.
+    // a row's occluder cells are one run around its nearest cell xm, set as
+    // one bit range.
     const int n = hi[0] - lo[0];
     int xm = 0;
     for (int i = 1; i <= n; ++i)
         if (far[0][i] < far[0][xm]) xm = i;
+    // Neighbouring rows' runs differ by a cell or two: each run starts from
+    // the last one (which always holds xm) and moves its ends until they fit.
+    int first = xm, last = xm;
     for (int z = lo[2]; z <= hi[2]; ++z) {
         const double fz = far[2][z - lo[2]];
         if (fz > rr) continue;
@@ -214,9 +234,14 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             const double fyz = far[1][y - lo[1]];
             auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
             if (!inside(xm)) continue;
-            int first = xm, last = xm;
-            while (first > 0 && inside(first - 1)) --first;
-            while (last < n && inside(last + 1)) ++last;
+            if (inside(first))
+                while (first > 0 && inside(first - 1)) --first;
+            else
+                while (!inside(first)) ++first;
+            if (inside(last))
+                while (last < n && inside(last + 1)) ++last;
+            else
+                while (!inside(last)) --last;
             occluders.SetRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
                                static_cast<unsigned>(last - first + 1));
         }

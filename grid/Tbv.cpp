@@ -39,62 +39,52 @@ struct PlaneAxes {
 };
 constexpr PlaneAxes kPlaneAxes[3] = {{0, 1}, {2, 1}, {0, 2}};
 
-struct Footprint {
-    BitSet* bits;
-    ObjectSet* sets;
-};
-
 template <bool kInsert>
-void ApplyRow(Footprint p, int j, int slow, int lo, int hi) {
-    if (!InGrid(slow)) return;
-    if (lo < 0) lo = 0;
-    if (hi > kGridSize - 1) hi = kGridSize - 1;
-    if (lo > hi) return;
-    unsigned first = static_cast<unsigned>(lo + kGridSize * slow);
-    unsigned count = static_cast<unsigned>(hi - lo + 1);
+inline void ApplyToSet(ObjectSet& set, int j) {
     if (kInsert)
-        p.bits->SetRange(first, count);
+        set.insert(j);
     else
-        p.bits->ClearRange(first, count);
-    for (unsigned c = first; c < first + count; ++c) {
-        if (kInsert)
-            p.sets[c].insert(j);
-        else
-            p.sets[c].erase(j);
-    }
-}
-
-template <bool kInsert>
-void ApplyEdgeCell(Footprint p, int j, int fast, int slow) {
-    if (!InGrid(fast) || !InGrid(slow)) return;
-    unsigned c = static_cast<unsigned>(fast + kGridSize * slow);
-    if (kInsert) {
-        p.bits->Set(c);
-        p.sets[c].insert(j);
-    } else {
-        p.bits->Clear(c);
-        p.sets[c].erase(j);
-    }
+        set.erase(j);
 }
 
 // Records (or erases) the outline of the cube centre +- t on the three planes:
-// the border of the projected square, clipped to the grid. Corner cells are
-// visited twice; bits and sets make that harmless. A negative t records
-// nothing.
+// the border of the projected square, clipped to the grid. A row lies along
+// the fast axis, so it is one bit range and consecutive column sets; an edge
+// steps the slow axis, 70 columns at a time, and leaves the two corners to
+// the rows (a corner in the grid lies on an in-grid row). Every outline cell
+// is visited once. A negative t records nothing.
 template <bool kInsert>
 void ApplyOutline(World& world, int j, const int centre[3], int t) {
-    Footprint planes[3] = {{&world.Txy[j], world.TxyN}, {&world.Tyz[j], world.TyzN}, {&world.Txz[j], world.TxzN}};
-    for (int side = -1; side <= 1; side += 2)
-        for (int p = 0; p < 3; ++p) {
-            int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
-            ApplyRow<kInsert>(planes[p], j, cs + side * t, cf - t, cf + t);
+    if (t < 0) return;
+    BitSet* const bits[3] = {&world.Txy[j], &world.Tyz[j], &world.Txz[j]};
+    ObjectSet* const sets[3] = {world.TxyN, world.TyzN, world.TxzN};
+    for (int p = 0; p < 3; ++p) {
+        const int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
+        const int fLo = std::max(cf - t, 0), fHi = std::min(cf + t, kGridSize - 1);
+        if (fLo > fHi) continue;  // the square misses the grid, edges included
+        BitSet& plane = *bits[p];
+        ObjectSet* column = sets[p];
+        // t = 0: both rows are the one cell, and the edges are empty.
+        const int rowCount = t == 0 ? 1 : 2;
+        for (int r = 0; r < rowCount; ++r) {
+            const int s = r == 0 ? cs - t : cs + t;
+            if (!InGrid(s)) continue;
+            const int first = fLo + kGridSize * s, last = fHi + kGridSize * s;
+            ApplyRange<kInsert>(plane.pWords, static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            for (int c = first; c <= last; ++c) ApplyToSet<kInsert>(column[c], j);
         }
-    for (int k = -t; k <= t; ++k)
-        for (int side = -1; side <= 1; side += 2)
-            for (int p = 0; p < 3; ++p) {
-                int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
-                ApplyEdgeCell<kInsert>(planes[p], j, cf + side * t, cs + k);
+        const int sLo = std::max(cs - t + 1, 0), sHi = std::min(cs + t - 1, kGridSize - 1);
+        for (int f : {cf - t, cf + t}) {
+            if (!InGrid(f)) continue;
+            for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) {
+                if (kInsert)
+                    plane.Set(static_cast<unsigned>(c));
+                else
+                    plane.Clear(static_cast<unsigned>(c));
+                ApplyToSet<kInsert>(column[c], j);
             }
+        }
+    }
 }
 
 void TruncatedOrigin(const SceneObject& o, int centre[3]) {

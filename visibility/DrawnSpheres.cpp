@@ -35,6 +35,14 @@ Vec Normalized(const Vec& a) {
     return {{a.v[0] / n, a.v[1] / n, a.v[2] / n}};
 }
 
+// Every sphere of the generated scene is drawn with the same tessellation:
+// its factor is worked out once, not two cosines per solid candidate.
+double SolidRadiusFactor(int slices, int stacks) {
+    constexpr int kSceneSlices = 25, kSceneStacks = 25;
+    static const double kSceneFactor = TessellationInradius(kSceneSlices, kSceneStacks);
+    return slices == kSceneSlices && stacks == kSceneStacks ? kSceneFactor : TessellationInradius(slices, stacks);
+}
+
 }  // namespace
 
 // A face of the lat-long sphere spans polar angles phi..phi + dphi
@@ -106,7 +114,7 @@ bool CellHeldSolid(const World& world, int g, int x, int y, int z) {
         }
         const double r = o.fRadius;
         if (far > r * r) continue;  // not even inside the true sphere
-        const double solid = r * TessellationInradius(static_cast<int>(o.fSlices), static_cast<int>(o.fStacks));
+        const double solid = r * SolidRadiusFactor(static_cast<int>(o.fSlices), static_cast<int>(o.fStacks));
         if (far <= solid * solid) return true;
     }
     return false;

@@ -77,6 +77,13 @@ void Refresh(World& world, int j, bool deferRemoval) {
     o.bInTemporalVolume = 1;
 }
 
+// One flag array at a time, into a local count, so the loop vectorises.
+int CountFlagsSet(const unsigned char* flags) {
+    int n = 0;
+    for (int i = 0; i < kObjectCount; ++i) n += flags[i] != 0;
+    return n;
+}
+
 }  // namespace
 
 void RefreshDynamicObject(World& world, int j) { Refresh(world, j, false); }
@@ -111,13 +118,10 @@ void RunVisibilityPass(World& world) {
 
 FrameCounts ResetGridAndCount(World& world, double fps) {
     world.H.ClearAll();
-    world.O.ClearAll();
-    world.O.CopyFrom(world.Os);
+    world.O.CopyFrom(world.Os);  // overwrites every word: no clear first
     FrameCounts counts;
-    for (int i = 0; i < kObjectCount; ++i) {
-        counts.iPvs += world.PVS[i] != 0;
-        counts.iPvsVf += world.PVSVF[i] != 0;
-    }
+    counts.iPvs = CountFlagsSet(world.PVS);
+    counts.iPvsVf = CountFlagsSet(world.PVSVF);
     if (world.iFrame > 100) {
         world.fFpsSum = static_cast<float>(world.fFpsSum + fps);
         world.iFpsSamples = world.iFpsSamples + 1;

@@ -88,6 +88,18 @@ TEST_P(MovedRegistration, LeavesTheCellsOfAFreshRegistration) {
 }
 INSTANTIATE_TEST_SUITE_P(Steps, MovedRegistration, ::testing::Range(0, 28));
 
+// Under half a cell across, the truncated centre lies outside the cube, and
+// a move can put it in a cell that only the old cube held.
+TEST_F(MovedRegistration, StrayCentreStaysEntered) {
+    const float path[][3] = {{5.9f, 5.9f, 5.9f}, {6.9f, 6.9f, 6.9f}, {6.9f, 5.9f, 7.9f}, {5.9f, 6.9f, 6.9f}};
+    test::PlaceDynamic(w, 4, path[0][0], path[0][1], path[0][2], 0, 0, 0, 0.3f);
+    for (const auto& p : path) {
+        std::copy(p, p + 3, w.disks[4].fPosition);
+        RegisterObject(w, 4, false, false);
+        EXPECT_TRUE(HoldsExactly(w, 4)) << p[0] << "," << p[1] << "," << p[2];
+    }
+}
+
 TEST_F(MovedRegistration, DeferredRemovalIsCompletedByTheFlush) {
     test::PlaceDynamic(w, 3, 12.5f, 12.5f, 12.5f, 0, 0, 0, 3.0f);
     RegisterObject(w, 3, false, false);

@@ -52,16 +52,29 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
 void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int vMin, int vMax) {
     const int D = world.iDist;
     const FaceAxes& face = kFaces[world.iFace];
-    int view[3], cell[3];
+    int view[3];
     ViewCell(world, view);
-    cell[face.iFront] = view[face.iFront] + face.iFrontSign * D;
-    for (int v = vMin; v <= vMax; ++v) {
-        cell[face.iV] = view[face.iV] + face.iVSign * (v - D);
-        for (int u = uMin; u <= uMax; ++u) {
-            cell[face.iU] = view[face.iU] + face.iUSign * (u - D);
-            if (!InGrid(cell[0], cell[1], cell[2])) continue;
-            if (world.H.Test(static_cast<unsigned>(CellIndex(cell[0], cell[1], cell[2])))) map[v * stride + u] = 1;
-        }
+    const int gFront = view[face.iFront] + face.iFrontSign * D;
+    if (!InGrid(gFront)) return;
+    // Entries whose cell lies outside the grid are left as they are: clip the
+    // rectangle to the entries whose cells are inside, then step the index.
+    auto clip = [&](int axis, int sign, int& lo, int& hi) {
+        // The cell coordinate view + sign (e - D) must lie in 0 .. kGridSize - 1.
+        const int a = D - sign * view[axis], b = D + sign * (kGridSize - 1 - view[axis]);
+        lo = std::max(lo, std::min(a, b));
+        hi = std::min(hi, std::max(a, b));
+    };
+    clip(face.iU, face.iUSign, uMin, uMax);
+    clip(face.iV, face.iVSign, vMin, vMax);
+    if (uMin > uMax) return;
+    const int uStep = face.iUSign * kAxisStride[face.iU];
+    const int vStep = face.iVSign * kAxisStride[face.iV];
+    const int corner = gFront * kAxisStride[face.iFront] + (view[face.iU] + face.iUSign * (uMin - D)) * kAxisStride[face.iU] +
+                       (view[face.iV] + face.iVSign * (vMin - D)) * kAxisStride[face.iV];
+    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowCell += vStep) {
+        int* row = map + v * stride;
+        for (int u = uMin, cell = rowCell; u <= uMax; ++u, cell += uStep)
+            if (world.H.Test(static_cast<unsigned>(cell))) row[u] = 1;
     }
 }
 
@@ -196,6 +209,15 @@ struct StopRows {
         const unsigned k = static_cast<unsigned>(t + kTableOffset);
         if (k < kTableSize) bInTable[k] = 1;
     }
+    // Undoes only the rows added: a sweep adds a few, and clearing the whole
+    // table for each of a face's sweeps cost more than the sweep itself.
+    void Clear() {
+        for (int i = 0; i < iCount; ++i) {
+            const unsigned k = static_cast<unsigned>(iRow[i] + kTableOffset);
+            if (k < kTableSize) bInTable[k] = 0;
+        }
+        iCount = 0;
+    }
 };
 
 // One sweep of a face: rows (line coordinate v, spans along u) or columns
@@ -253,8 +275,9 @@ void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontInde
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex) {
-    StopRows stopRows;
+void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex,
+           StopRows& stopRows) {
+    stopRows.Clear();
     auto addStops = [&](int band) {
         const StopList& stops = s.pStops[band];
         for (int i = 0; i < stops.iCount; ++i)
@@ -307,6 +330,7 @@ void PropagateFaceOf(World& world, int f) {
     ViewCell(world, view);
     const SweepAxes rows = RowSweep(world, face);
     const SweepAxes columns = ColumnSweep(world, face);
+    StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -322,8 +346,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const int frontIndex = gFront * kAxisStride[face.iFront];
-        Sweep(world, face, rows, view, frontIndex);
-        Sweep(world, face, columns, view, frontIndex);
+        Sweep(world, face, rows, view, frontIndex, stopRows);
+        Sweep(world, face, columns, view, frontIndex, stopRows);
     }
 }
 

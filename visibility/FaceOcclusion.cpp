@@ -414,6 +414,33 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = last;
 }
 
+// Cells p of one row of a plane, offsets pFirst..pLast, that lie wholly
+// behind marked entries: those whose entries entryFirst[p]..entryLast[p] all
+// fall in one maximal run of columns marked on every one of the row's entry
+// rows. Both entry bounds grow with p, so one pass over the runs and cells
+// finds them as spans; a cell straddling a run's end meets an unmarked column.
+struct HiddenSpan {
+    int iFirst, iLast;
+};
+
+int FindHiddenSpans(const int* columnRun, int rows, const int* entryFirst, const int* entryLast, int pFirst,
+                    int pLast, HiddenSpan* spans) {
+    int count = 0;
+    int p = pFirst;
+    const int eLast = entryLast[pLast];
+    for (int a = entryFirst[pFirst]; a <= eLast && p <= pLast; ++a) {
+        if (columnRun[a] < rows) continue;
+        int b = a;
+        while (b < eLast && columnRun[b + 1] >= rows) ++b;
+        while (p <= pLast && entryFirst[p] < a) ++p;
+        const int first = p;
+        while (p <= pLast && entryLast[p] <= b) ++p;
+        if (p > first) spans[count++] = {first, p - 1};
+        a = b + 1;  // column b + 1 is unmarked or past the cells
+    }
+    return count;
+}
+
 template <int kFace>
 void PropagateFace(World& world) {
     PropagateFaceOf(world, kFace);
@@ -470,30 +497,27 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
-    // Summed-area table of the marked entries of the rectangle, with a zero
-    // first row and column: entry (u, v) counts the marks above and left of it.
+    // Marked run down each column of the rectangle, over a zero row past its
+    // last: entries v0..v1 of column u are all marked when the run at v0 is at
+    // least v1 - v0 + 1 long.
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
-    const int satStride = width + 1;
-    int* sat = world.FaceSat;
-    std::fill_n(sat, satStride, 0);
-    for (int v = 0; v < height; ++v) {
+    int* runs = world.FaceSat;
+    std::fill_n(runs + height * width, width, 0);
+    for (int v = height - 1; v >= 0; --v) {
         const int* row = map + (vMin + v) * stride + uMin;
-        int* out = sat + (v + 1) * satStride;
-        out[0] = 0;
-        int run = 0;
-        for (int u = 0; u < width; ++u) {
-            run += row[u] != 0;
-            out[u + 1] = out[u + 1 - satStride] + run;
-        }
+        int* out = runs + v * width;
+        for (int u = 0; u < width; ++u) out[u] = row[u] != 0 ? out[u + width] + 1 : 0;
     }
     world.bFaceFull = uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D &&
-                      sat[height * satStride + width] == width * height;
+                      std::all_of(runs, runs + width, [height](int n) { return n == height; });
 
     int view[3];
     ViewCell(world, view);
+    const int uStep = kAxisStride[face.iU];
     AxisCover us, vs;
     const int* entryUFirst = us.iEntryFirst + AxisCover::kOffsetBias;
     const int* entryULast = us.iEntryLast + AxisCover::kOffsetBias;
+    HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
@@ -501,21 +525,28 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         if (us.iFirst > us.iLast) continue;
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, vs);
         const int frontIndex = gFront * kAxisStride[face.iFront];
+        // Neighbouring rows of a far plane often meet the same entry rows:
+        // their spans are found once.
+        int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
         for (int q = vs.iFirst; q <= vs.iLast; ++q) {
             const int v0 = vs.iEntryFirst[q + AxisCover::kOffsetBias];
             const int v1 = vs.iEntryLast[q + AxisCover::kOffsetBias];
-            // Marks of rows v0..v1 in the columns before a column: top and bottom SAT rows.
-            const int* top = sat + (v0 - vMin) * satStride - uMin;
-            const int* bottom = sat + (v1 - vMin + 1) * satStride - uMin;
-            const int rows = v1 - v0 + 1;
+            if (v0 != v0Prev || v1 != v1Prev) {
+                spanCount = FindHiddenSpans(runs + (v0 - vMin) * width - uMin, v1 - v0 + 1, entryUFirst,
+                                            entryULast, us.iFirst, us.iLast, spans);
+                v0Prev = v0;
+                v1Prev = v1;
+            }
             const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
-            for (int p = us.iFirst; p <= us.iLast; ++p) {
-                const unsigned cell =
-                    static_cast<unsigned>(rowIndex + (view[face.iU] + face.iUSign * p) * kAxisStride[face.iU]);
-                if (world.H.Test(cell)) continue;
-                const int u0 = entryUFirst[p], u1 = entryULast[p] + 1;
-                const int marks = bottom[u1] - top[u1] - bottom[u0] + top[u0];
-                if (marks == rows * (u1 - u0)) world.H.Set(cell);
+            for (int i = 0; i < spanCount; ++i) {
+                const int g0 = view[face.iU] + face.iUSign * spans[i].iFirst;
+                const int g1 = view[face.iU] + face.iUSign * spans[i].iLast;
+                const int gMin = std::min(g0, g1), gMax = std::max(g0, g1);
+                if (uStep == 1) {
+                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                } else {
+                    for (int g = gMin; g <= gMax; ++g) world.H.Set(static_cast<unsigned>(rowIndex + g * uStep));
+                }
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "grid/Grid.h"
 
@@ -414,29 +415,65 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = last;
 }
 
-// Cells p of one row of a plane, offsets pFirst..pLast, that lie wholly
-// behind marked entries: those whose entries entryFirst[p]..entryLast[p] all
-// fall in one maximal run of columns marked on every one of the row's entry
-// rows. Both entry bounds grow with p, so one pass over the runs and cells
-// finds them as spans; a cell straddling a run's end meets an unmarked column.
+// Marked entries of one map row as bits, entry uMin + i at bit i.
+constexpr int kRowWords = (2 * kGridSize + 63) / 64;
+struct RowBits {
+    std::uint64_t iWord[kRowWords];
+};
+
+// First entry i in from..end - 1 whose bit is set (bSet) or clear, else end.
+inline int NextBit(const RowBits& bits, int from, int end, bool bSet) {
+    for (int i = from; i < end; i = (i | 63) + 1) {
+        const std::uint64_t word = (bSet ? bits.iWord[i >> 6] : ~bits.iWord[i >> 6]) & (~0ull << (i & 63));
+        if (word != 0) return std::min(end, (i & ~63) + __builtin_ctzll(word));
+    }
+    return end;
+}
+
+// The cells of one plane along the face's u axis, offsets iFirst..iLast, and
+// which of them fit in a run of entries: entry bounds grow with the offset,
+// so the cells whose entries lie within a..b are iFromEntry[a]..iToEntry[b].
+struct CellsOfEntries {
+    int iFirst, iLast;
+    int iEntryLo, iEntryHi;  // entries the cells meet, relative to the map's uMin
+    int iFromEntry[2 * kGridSize + 1];  // first cell whose entries all lie at or past the entry
+    int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
+};
+
+void MapCellsToEntries(const AxisCover& c, int uMin, CellsOfEntries& m) {
+    const int* entryFirst = c.iEntryFirst + AxisCover::kOffsetBias;
+    const int* entryLast = c.iEntryLast + AxisCover::kOffsetBias;
+    m.iFirst = c.iFirst;
+    m.iLast = c.iLast;
+    m.iEntryLo = entryFirst[c.iFirst] - uMin;
+    m.iEntryHi = entryLast[c.iLast] - uMin;
+    int p = c.iFirst;
+    for (int e = m.iEntryLo; e <= m.iEntryHi; ++e) {
+        while (p <= c.iLast && entryFirst[p] - uMin < e) ++p;
+        m.iFromEntry[e] = p;
+    }
+    p = c.iLast;
+    for (int e = m.iEntryHi; e >= m.iEntryLo; --e) {
+        while (p >= c.iFirst && entryLast[p] - uMin > e) --p;
+        m.iToEntry[e] = p;
+    }
+}
+
+// Cells of one row wholly behind the marked entries: those whose entries
+// all lie in one run of entries marked on every entry row of the row. A cell
+// straddling a run's end meets an unmarked entry and stays.
 struct HiddenSpan {
     int iFirst, iLast;
 };
 
-int FindHiddenSpans(const int* columnRun, int rows, const int* entryFirst, const int* entryLast, int pFirst,
-                    int pLast, HiddenSpan* spans) {
+int FindHiddenSpans(const RowBits& full, const CellsOfEntries& m, HiddenSpan* spans) {
     int count = 0;
-    int p = pFirst;
-    const int eLast = entryLast[pLast];
-    for (int a = entryFirst[pFirst]; a <= eLast && p <= pLast; ++a) {
-        if (columnRun[a] < rows) continue;
-        int b = a;
-        while (b < eLast && columnRun[b + 1] >= rows) ++b;
-        while (p <= pLast && entryFirst[p] < a) ++p;
-        const int first = p;
-        while (p <= pLast && entryLast[p] <= b) ++p;
-        if (p > first) spans[count++] = {first, p - 1};
-        a = b + 1;  // column b + 1 is unmarked or past the cells
+    const int end = m.iEntryHi + 1;
+    for (int a = NextBit(full, m.iEntryLo, end, true); a < end; a = NextBit(full, a, end, true)) {
+        const int b = NextBit(full, a, end, false) - 1;
+        const int first = m.iFromEntry[a], last = m.iToEntry[b];
+        if (first <= last) spans[count++] = {first, last};
+        a = b + 1;
     }
     return count;
 }
@@ -497,26 +534,24 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
-    // Marked run down each column of the rectangle, over a zero row past its
-    // last: entries v0..v1 of column u are all marked when the run at v0 is at
-    // least v1 - v0 + 1 long.
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
-    int* runs = world.FaceSat;
-    std::fill_n(runs + height * width, width, 0);
-    for (int v = height - 1; v >= 0; --v) {
+    RowBits rowBits[kFaceSatSide];
+    bool bAllMarked = true;
+    for (int v = 0; v < height; ++v) {
         const int* row = map + (vMin + v) * stride + uMin;
-        int* out = runs + v * width;
-        for (int u = 0; u < width; ++u) out[u] = row[u] != 0 ? out[u + width] + 1 : 0;
+        RowBits& bits = rowBits[v];
+        std::fill_n(bits.iWord, kRowWords, 0);
+        for (int u = 0; u < width; ++u)
+            if (row[u] != 0) bits.iWord[u >> 6] |= 1ull << (u & 63);
+            else bAllMarked = false;
     }
-    world.bFaceFull = uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D &&
-                      std::all_of(runs, runs + width, [height](int n) { return n == height; });
+    world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
     int view[3];
     ViewCell(world, view);
     const int uStep = kAxisStride[face.iU];
     AxisCover us, vs;
-    const int* entryUFirst = us.iEntryFirst + AxisCover::kOffsetBias;
-    const int* entryULast = us.iEntryLast + AxisCover::kOffsetBias;
+    CellsOfEntries cells;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -524,6 +559,8 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, us);
         if (us.iFirst > us.iLast) continue;
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, vs);
+        if (vs.iFirst > vs.iLast) continue;
+        MapCellsToEntries(us, uMin, cells);
         const int frontIndex = gFront * kAxisStride[face.iFront];
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
@@ -532,8 +569,10 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             const int v0 = vs.iEntryFirst[q + AxisCover::kOffsetBias];
             const int v1 = vs.iEntryLast[q + AxisCover::kOffsetBias];
             if (v0 != v0Prev || v1 != v1Prev) {
-                spanCount = FindHiddenSpans(runs + (v0 - vMin) * width - uMin, v1 - v0 + 1, entryUFirst,
-                                            entryULast, us.iFirst, us.iLast, spans);
+                RowBits full = rowBits[v0 - vMin];
+                for (int v = v0 + 1; v <= v1; ++v)
+                    for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
+                spanCount = FindHiddenSpans(full, cells, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }

@@ -375,42 +375,71 @@ inline int CeilToInt(double x) {
     return i + (x > i ? 1 : 0);
 }
 
-// Cells of one face axis at distance d whose projection, widened by the
-// slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
-// from the face centre, and the entries each one meets. Both entry bounds
-// grow with the offset, so the cells that fit form one interval.
-struct AxisCover {
+// Entries met by the cells of plane d, by offset from the face centre. Both
+// bounds depend only on the offset and the two distances, so the table of a
+// plane serves both face axes; iFilledLo..iFilledHi are the offsets known.
+struct PlaneEntries {
     static constexpr int kOffsetBias = kGridSize;  // offsets lie in -69..69
-    int iFirst, iLast;
+    int iFilledLo, iFilledHi;
     int iEntryFirst[2 * kGridSize], iEntryLast[2 * kGridSize];  // by offset + kOffsetBias
+
+    void Reset() {
+        iFilledLo = 0;
+        iFilledHi = -1;
+    }
+    int First(int o) const { return iEntryFirst[o + kOffsetBias]; }
+    int Last(int o) const { return iEntryLast[o + kOffsetBias]; }
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, AxisCover& c) {
-    const int D = world.iDist;
+// Fills offsets first..last of the table for plane d of shell D.
+void FillPlaneEntries(int D, int d, int first, int last, PlaneEntries& t) {
     const double plane = D - 0.5;
     // A cube edge projects farthest out from its near depth when it lies
     // outward of the face centre and from its far depth otherwise: take both.
     const double nearScale = plane / (d - 0.5), farScale = plane / (d + 0.5);
-    // Candidates: cells whose centre projects inside the entries' span (a
-    // cube's projection contains its centre's), on the face and in the grid.
-    const double toCell = d / plane;
-    const int view = ViewCell(world, axis);
-    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
-    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
-    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
-    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
-    int* entryFirst = c.iEntryFirst + AxisCover::kOffsetBias;
-    int* entryLast = c.iEntryLast + AxisCover::kOffsetBias;
     for (int o = first; o <= last; ++o) {
         const double lo = o - 0.5, hi = o + 0.5;
         const double pLo = D + std::min(lo * nearScale, lo * farScale) - kCoverSlack;
         const double pHi = D + std::max(hi * nearScale, hi * farScale) + kCoverSlack;
         // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi].
-        entryFirst[o] = CeilToInt(pLo - 0.5);
-        entryLast[o] = FloorToInt(pHi + 0.5);
+        t.iEntryFirst[o + PlaneEntries::kOffsetBias] = CeilToInt(pLo - 0.5);
+        t.iEntryLast[o + PlaneEntries::kOffsetBias] = FloorToInt(pHi + 0.5);
     }
-    while (first <= last && entryFirst[first] < iEntryMin) ++first;
-    while (last >= first && entryLast[last] > iEntryMax) --last;
+}
+
+// Cells of one face axis at distance d whose projection, widened by the
+// slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
+// from the face centre. Both entry bounds grow with the offset, so the cells
+// that fit form one interval.
+struct AxisCover {
+    int iFirst, iLast;
+};
+
+void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, PlaneEntries& t,
+               AxisCover& c) {
+    const int D = world.iDist;
+    // Candidates: cells whose centre projects inside the entries' span (a
+    // cube's projection contains its centre's), on the face and in the grid.
+    const double toCell = d / (D - 0.5);
+    const int view = ViewCell(world, axis);
+    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
+    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
+    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
+    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
+    if (first <= last) {
+        if (last < t.iFilledLo - 1 || first > t.iFilledHi + 1) {
+            FillPlaneEntries(D, d, first, last, t);
+            t.iFilledLo = first;
+            t.iFilledHi = last;
+        } else {
+            FillPlaneEntries(D, d, first, t.iFilledLo - 1, t);
+            FillPlaneEntries(D, d, t.iFilledHi + 1, last, t);
+            t.iFilledLo = std::min(t.iFilledLo, first);
+            t.iFilledHi = std::max(t.iFilledHi, last);
+        }
+    }
+    while (first <= last && t.First(first) < iEntryMin) ++first;
+    while (last >= first && t.Last(last) > iEntryMax) --last;
     c.iFirst = first;
     c.iLast = last;
 }
@@ -440,9 +469,9 @@ struct CellsOfEntries {
     int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
 };
 
-void MapCellsToEntries(const AxisCover& c, int uMin, CellsOfEntries& m) {
-    const int* entryFirst = c.iEntryFirst + AxisCover::kOffsetBias;
-    const int* entryLast = c.iEntryLast + AxisCover::kOffsetBias;
+void MapCellsToEntries(const AxisCover& c, const PlaneEntries& t, int uMin, CellsOfEntries& m) {
+    const int* entryFirst = t.iEntryFirst + PlaneEntries::kOffsetBias;
+    const int* entryLast = t.iEntryLast + PlaneEntries::kOffsetBias;
     m.iFirst = c.iFirst;
     m.iLast = c.iLast;
     m.iEntryLo = entryFirst[c.iFirst] - uMin;
@@ -550,24 +579,25 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     int view[3];
     ViewCell(world, view);
     const int uStep = kAxisStride[face.iU];
+    PlaneEntries entries;
     AxisCover us, vs;
     CellsOfEntries cells;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
-        CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, us);
+        entries.Reset();
+        CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, entries, us);
         if (us.iFirst > us.iLast) continue;
-        CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, vs);
+        CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
-        MapCellsToEntries(us, uMin, cells);
+        MapCellsToEntries(us, entries, uMin, cells);
         const int frontIndex = gFront * kAxisStride[face.iFront];
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
         for (int q = vs.iFirst; q <= vs.iLast; ++q) {
-            const int v0 = vs.iEntryFirst[q + AxisCover::kOffsetBias];
-            const int v1 = vs.iEntryLast[q + AxisCover::kOffsetBias];
+            const int v0 = entries.First(q), v1 = entries.Last(q);
             if (v0 != v0Prev || v1 != v1Prev) {
                 RowBits full = rowBits[v0 - vMin];
                 for (int v = v0 + 1; v <= v1; ++v)

@@ -79,15 +79,40 @@ void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int
     }
 }
 
+// Marked entries of one line of a map rectangle as bits, its i-th entry at bit i.
+constexpr int kRowWords = (2 * kGridSize + 63) / 64;
+struct RowBits {
+    std::uint64_t iWord[kRowWords];
+};
+
+// First entry i in from..end - 1 whose bit is set (bSet) or clear, else end.
+inline int NextBit(const std::uint64_t* words, int from, int end, bool bSet) {
+    for (int i = from; i < end; i = (i | 63) + 1) {
+        const std::uint64_t word = (bSet ? words[i >> 6] : ~words[i >> 6]) & (~0ull << (i & 63));
+        if (word != 0) return std::min(end, (i & ~63) + __builtin_ctzll(word));
+    }
+    return end;
+}
+
+inline bool TestBit(const std::uint64_t* words, int i) { return (words[i >> 6] >> (i & 63) & 1) != 0; }
+
+// A face map holds a square of at most this many entries a side; a larger
+// rectangle is over capacity, like an outline that overflows its lists.
+constexpr int kMaxFaceSide = 512;
+static_assert(kMaxFaceSide * kMaxFaceSide == kFaceMapEntries, "the face map's square");
+constexpr int kMaxLineWords = kMaxFaceSide / 64;
+
 // ---- Outline extraction ----
 
 // One pass of the extraction: lines of the map (rows in the row pass,
-// columns in the column pass) walked position by position.
+// columns in the column pass) walked a word of positions at a time.
 struct BandPass {
     int iLineMin, iLineMax;
     int iPosMin, iPosMax;
     int iLineStep, iPosStep;  // map index steps
     bool bLineIsV;            // row pass: the line coordinate is v
+    const std::uint64_t* pLines;  // marked entries of each line as bits, from iLineMin
+    int iLineWords;
     SpanList* pSpans;
     StopList* pStops;
     int* pBandCount;
@@ -122,56 +147,47 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
     };
     auto lineOf = [&](int k) { return static_cast<int>(p.bLineIsV ? world.FaceVertex[k].fV : world.FaceVertex[k].fU); };
 
+    const int positions = p.iPosMax - p.iPosMin + 1;
+    const std::uint64_t none[kMaxLineWords] = {};
     for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
         const int band = *p.pBandCount;
-        bool prev = false;
-        bool open = false;
+        auto bitsOf = [&](int l) { return p.pLines + (l - p.iLineMin) * p.iLineWords; };
+        const std::uint64_t* marked = bitsOf(line);
+        const std::uint64_t* above = line == p.iLineMin ? none : bitsOf(line - 1);
+        // Marked entries whose neighbour on the line before is not: each starts
+        // a run across the lines, whose far end stops the band.
+        std::uint64_t runStarts[kMaxLineWords];
+        for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
+        if (p.bTrackFull && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        int start = 0;
-        auto closeRun = [&](int last) {
+        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
+            const int runEnd = NextBit(marked, i, positions, false);
+            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
+                int end = line;
+                while (end < p.iLineMax && TestBit(bitsOf(end + 1), s)) ++end;
+                if (band == kMaxBands) return false;
+                const int k = vertex(end, p.iPosMin + s);
+                if (k < 0) return false;
+                StopList& stops = p.pStops[band];
+                bool seen = false;
+                for (int j = 0; j < stops.iCount && !seen; ++j) seen = lineOf(stops.iVertex[j]) == end;
+                if (!seen) {
+                    if (stops.iCount == kMaxBandEntries) return false;
+                    stops.iVertex[stops.iCount++] = k;
+                }
+            }
             if (band == kMaxBands) return false;
             SpanList& spans = p.pSpans[band];
             if (spans.iCount == kMaxBandEntries) return false;
-            const int first = vertex(line, start);
-            const int second = vertex(line, last);
+            const int first = vertex(line, p.iPosMin + i);
+            const int second = vertex(line, p.iPosMin + runEnd - 1);
             if (first < 0 || second < 0) return false;
             spans.iFirst[spans.iCount] = first;
             spans.iSecond[spans.iCount] = second;
             ++spans.iCount;
-            open = false;
             hasSpan = true;
-            return true;
-        };
-        const int* row = map + line * p.iLineStep;
-        for (int pos = p.iPosMin; pos <= p.iPosMax; ++pos) {
-            const bool marked = row[pos * p.iPosStep] != 0;
-            if (marked) {
-                if (!prev) {
-                    open = true;
-                    start = pos;
-                }
-                // First cell of a run across the lines: its far end stops the band.
-                if (line == p.iLineMin || row[pos * p.iPosStep - p.iLineStep] == 0) {
-                    int end = line;
-                    while (end < p.iLineMax && map[(end + 1) * p.iLineStep + pos * p.iPosStep] != 0) ++end;
-                    if (band == kMaxBands) return false;
-                    const int k = vertex(end, pos);
-                    if (k < 0) return false;
-                    StopList& stops = p.pStops[band];
-                    bool seen = false;
-                    for (int i = 0; i < stops.iCount && !seen; ++i) seen = lineOf(stops.iVertex[i]) == end;
-                    if (!seen) {
-                        if (stops.iCount == kMaxBandEntries) return false;
-                        stops.iVertex[stops.iCount++] = k;
-                    }
-                }
-            } else {
-                if (p.bTrackFull) world.bFaceFull = 0;
-                if (prev && open && !closeRun(pos - 1)) return false;
-            }
-            prev = marked;
+            i = runEnd;
         }
-        if (prev && open && !closeRun(p.iPosMax)) return false;
         if (!hasSpan) continue;  // lines without marks are no band
         const int next = ++*p.pBandCount;
         if (next < kMaxBands) {
@@ -444,21 +460,6 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = last;
 }
 
-// Marked entries of one map row as bits, entry uMin + i at bit i.
-constexpr int kRowWords = (2 * kGridSize + 63) / 64;
-struct RowBits {
-    std::uint64_t iWord[kRowWords];
-};
-
-// First entry i in from..end - 1 whose bit is set (bSet) or clear, else end.
-inline int NextBit(const RowBits& bits, int from, int end, bool bSet) {
-    for (int i = from; i < end; i = (i | 63) + 1) {
-        const std::uint64_t word = (bSet ? bits.iWord[i >> 6] : ~bits.iWord[i >> 6]) & (~0ull << (i & 63));
-        if (word != 0) return std::min(end, (i & ~63) + __builtin_ctzll(word));
-    }
-    return end;
-}
-
 // The cells of one plane along the face's u axis, offsets iFirst..iLast, and
 // which of them fit in a run of entries: entry bounds grow with the offset,
 // so the cells whose entries lie within a..b are iFromEntry[a]..iToEntry[b].
@@ -498,8 +499,8 @@ struct HiddenSpan {
 int FindHiddenSpans(const RowBits& full, const CellsOfEntries& m, HiddenSpan* spans) {
     int count = 0;
     const int end = m.iEntryHi + 1;
-    for (int a = NextBit(full, m.iEntryLo, end, true); a < end; a = NextBit(full, a, end, true)) {
-        const int b = NextBit(full, a, end, false) - 1;
+    for (int a = NextBit(full.iWord, m.iEntryLo, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
+        const int b = NextBit(full.iWord, a, end, false) - 1;
         const int first = m.iFromEntry[a], last = m.iToEntry[b];
         if (first <= last) spans[count++] = {first, last};
         a = b + 1;
@@ -537,15 +538,33 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
 
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
+    const int width = uMax - uMin + 1, height = vMax - vMin + 1;
     world.bFaceFull = 1;
     world.iFaceVertexCount = 0;
-    const BandPass rows = {
-        vMin, vMax, uMin, uMax, stride, 1, true, world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
-    bool fits = ExtractBands(world, map, rows);
-    if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
-    const BandPass columns = {
-        uMin, uMax, vMin, vMax, 1, stride, false, world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-    fits = fits && ExtractBands(world, map, columns);
+    bool fits = width <= kMaxFaceSide && height <= kMaxFaceSide;
+    if (fits) {
+        // Marked entries as bits by row and by column; vertex ids written into
+        // the map by the row pass leave its entries marked.
+        const int rowWords = (width + 63) / 64, columnWords = (height + 63) / 64;
+        std::uint64_t rowBits[kMaxFaceSide * kMaxLineWords], columnBits[kMaxFaceSide * kMaxLineWords];
+        std::fill_n(rowBits, height * rowWords, 0);
+        std::fill_n(columnBits, width * columnWords, 0);
+        for (int v = 0; v < height; ++v) {
+            const int* row = map + (vMin + v) * stride + uMin;
+            for (int u = 0; u < width; ++u)
+                if (row[u] != 0) {
+                    rowBits[v * rowWords + (u >> 6)] |= 1ull << (u & 63);
+                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+                }
+        }
+        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, world.RowSpanList,
+                               world.RowStopList, &world.iRowListCount, true};
+        fits = ExtractBands(world, map, rows);
+        if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
+        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, world.ColSpanList,
+                                  world.ColStopList, &world.iColListCount, false};
+        fits = fits && ExtractBands(world, map, columns);
+    }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells
         // behind it stay visible, which is conservative.

@@ -94,8 +94,6 @@ inline int NextBit(const std::uint64_t* words, int from, int end, bool bSet) {
     return end;
 }
 
-inline bool TestBit(const std::uint64_t* words, int i) { return (words[i >> 6] >> (i & 63) & 1) != 0; }
-
 // A face map holds a square of at most this many entries a side; a larger
 // rectangle is over capacity, like an outline that overflows its lists.
 constexpr int kMaxFaceSide = 512;
@@ -113,6 +111,8 @@ struct BandPass {
     bool bLineIsV;            // row pass: the line coordinate is v
     const std::uint64_t* pLines;  // marked entries of each line as bits, from iLineMin
     int iLineWords;
+    const std::uint64_t* pCross;  // the same entries by position, bit per line from iLineMin
+    int iCrossWords;
     SpanList* pSpans;
     StopList* pStops;
     int* pBandCount;
@@ -147,7 +147,7 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
     };
     auto lineOf = [&](int k) { return static_cast<int>(p.bLineIsV ? world.FaceVertex[k].fV : world.FaceVertex[k].fU); };
 
-    const int positions = p.iPosMax - p.iPosMin + 1;
+    const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
     const std::uint64_t none[kMaxLineWords] = {};
     for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
         const int band = *p.pBandCount;
@@ -163,8 +163,8 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
             const int runEnd = NextBit(marked, i, positions, false);
             for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
-                int end = line;
-                while (end < p.iLineMax && TestBit(bitsOf(end + 1), s)) ++end;
+                const std::uint64_t* across = p.pCross + s * p.iCrossWords;
+                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
                 if (band == kMaxBands) return false;
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
@@ -557,12 +557,12 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
                     columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
                 }
         }
-        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, world.RowSpanList,
-                               world.RowStopList, &world.iRowListCount, true};
+        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
+                               world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         fits = ExtractBands(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
-        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, world.ColSpanList,
-                                  world.ColStopList, &world.iColListCount, false};
+        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
+                                  world.ColSpanList, world.ColStopList, &world.iColListCount, false};
         fits = fits && ExtractBands(world, map, columns);
     }
     if (!fits) {

@@ -79,8 +79,9 @@ void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int
     }
 }
 
-// Marked entries of one line of a map rectangle as bits, its i-th entry at bit i.
-constexpr int kRowWords = (2 * kGridSize + 63) / 64;
+// Marked entries of one row of a strict face rectangle as bits, its i-th
+// entry at bit i.
+constexpr int kRowWords = (kFaceSatSide + 63) / 64;
 struct RowBits {
     std::uint64_t iWord[kRowWords];
 };
@@ -149,9 +150,9 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
 
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
     const std::uint64_t none[kMaxLineWords] = {};
+    auto bitsOf = [&](int line) { return p.pLines + (line - p.iLineMin) * p.iLineWords; };
     for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
         const int band = *p.pBandCount;
-        auto bitsOf = [&](int l) { return p.pLines + (l - p.iLineMin) * p.iLineWords; };
         const std::uint64_t* marked = bitsOf(line);
         const std::uint64_t* above = line == p.iLineMin ? none : bitsOf(line - 1);
         // Marked entries whose neighbour on the line before is not: each starts
@@ -460,11 +461,10 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = last;
 }
 
-// The cells of one plane along the face's u axis, offsets iFirst..iLast, and
-// which of them fit in a run of entries: entry bounds grow with the offset,
-// so the cells whose entries lie within a..b are iFromEntry[a]..iToEntry[b].
+// Which cells of one plane along the face's u axis fit in a run of entries:
+// entry bounds grow with the offset, so the cells whose entries lie within
+// a..b are iFromEntry[a]..iToEntry[b] (none when the first exceeds the last).
 struct CellsOfEntries {
-    int iFirst, iLast;
     int iEntryLo, iEntryHi;  // entries the cells meet, relative to the map's uMin
     int iFromEntry[2 * kGridSize + 1];  // first cell whose entries all lie at or past the entry
     int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
@@ -473,8 +473,6 @@ struct CellsOfEntries {
 void MapCellsToEntries(const AxisCover& c, const PlaneEntries& t, int uMin, CellsOfEntries& m) {
     const int* entryFirst = t.iEntryFirst + PlaneEntries::kOffsetBias;
     const int* entryLast = t.iEntryLast + PlaneEntries::kOffsetBias;
-    m.iFirst = c.iFirst;
-    m.iLast = c.iLast;
     m.iEntryLo = entryFirst[c.iFirst] - uMin;
     m.iEntryHi = entryLast[c.iLast] - uMin;
     int p = c.iFirst;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 #include "grid/Grid.h"
 
@@ -52,28 +53,67 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
 void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int vMin, int vMax) {
     const int D = world.iDist;
     const FaceAxes& face = kFaces[world.iFace];
-    int view[3], cell[3];
+    int view[3];
     ViewCell(world, view);
-    cell[face.iFront] = view[face.iFront] + face.iFrontSign * D;
-    for (int v = vMin; v <= vMax; ++v) {
-        cell[face.iV] = view[face.iV] + face.iVSign * (v - D);
-        for (int u = uMin; u <= uMax; ++u) {
-            cell[face.iU] = view[face.iU] + face.iUSign * (u - D);
-            if (!InGrid(cell[0], cell[1], cell[2])) continue;
-            if (world.H.Test(static_cast<unsigned>(CellIndex(cell[0], cell[1], cell[2])))) map[v * stride + u] = 1;
-        }
+    const int gFront = view[face.iFront] + face.iFrontSign * D;
+    if (!InGrid(gFront)) return;
+    // Entries whose cell lies outside the grid are left as they are: clip the
+    // rectangle to the entries whose cells are inside, then step the index.
+    auto clip = [&](int axis, int sign, int& lo, int& hi) {
+        // The cell coordinate view + sign (e - D) must lie in 0 .. kGridSize - 1.
+        const int a = D - sign * view[axis], b = D + sign * (kGridSize - 1 - view[axis]);
+        lo = std::max(lo, std::min(a, b));
+        hi = std::min(hi, std::max(a, b));
+    };
+    clip(face.iU, face.iUSign, uMin, uMax);
+    clip(face.iV, face.iVSign, vMin, vMax);
+    if (uMin > uMax) return;
+    const int uStep = face.iUSign * kAxisStride[face.iU];
+    const int vStep = face.iVSign * kAxisStride[face.iV];
+    const int corner = gFront * kAxisStride[face.iFront] + (view[face.iU] + face.iUSign * (uMin - D)) * kAxisStride[face.iU] +
+                       (view[face.iV] + face.iVSign * (vMin - D)) * kAxisStride[face.iV];
+    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowCell += vStep) {
+        int* row = map + v * stride;
+        for (int u = uMin, cell = rowCell; u <= uMax; ++u, cell += uStep)
+            if (world.H.Test(static_cast<unsigned>(cell))) row[u] = 1;
     }
 }
+
+// Marked entries of one row of a strict face rectangle as bits, its i-th
+// entry at bit i.
+constexpr int kRowWords = (kFaceSatSide + 63) / 64;
+struct RowBits {
+    std::uint64_t iWord[kRowWords];
+};
+
+// First entry i in from..end - 1 whose bit is set (bSet) or clear, else end.
+inline int NextBit(const std::uint64_t* words, int from, int end, bool bSet) {
+    for (int i = from; i < end; i = (i | 63) + 1) {
+        const std::uint64_t word = (bSet ? words[i >> 6] : ~words[i >> 6]) & (~0ull << (i & 63));
+        if (word != 0) return std::min(end, (i & ~63) + __builtin_ctzll(word));
+    }
+    return end;
+}
+
+// A face map holds a square of at most this many entries a side; a larger
+// rectangle is over capacity, like an outline that overflows its lists.
+constexpr int kMaxFaceSide = 512;
+static_assert(kMaxFaceSide * kMaxFaceSide == kFaceMapEntries, "the face map's square");
+constexpr int kMaxLineWords = kMaxFaceSide / 64;
 
 // ---- Outline extraction ----
 
 // One pass of the extraction: lines of the map (rows in the row pass,
-// columns in the column pass) walked position by position.
+// columns in the column pass) walked a word of positions at a time.
 struct BandPass {
     int iLineMin, iLineMax;
     int iPosMin, iPosMax;
     int iLineStep, iPosStep;  // map index steps
     bool bLineIsV;            // row pass: the line coordinate is v
+    const std::uint64_t* pLines;  // marked entries of each line as bits, from iLineMin
+    int iLineWords;
+    const std::uint64_t* pCross;  // the same entries by position, bit per line from iLineMin
+    int iCrossWords;
     SpanList* pSpans;
     StopList* pStops;
     int* pBandCount;
@@ -108,56 +148,47 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
     };
     auto lineOf = [&](int k) { return static_cast<int>(p.bLineIsV ? world.FaceVertex[k].fV : world.FaceVertex[k].fU); };
 
+    const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
+    const std::uint64_t none[kMaxLineWords] = {};
+    auto bitsOf = [&](int line) { return p.pLines + (line - p.iLineMin) * p.iLineWords; };
     for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
         const int band = *p.pBandCount;
-        bool prev = false;
-        bool open = false;
+        const std::uint64_t* marked = bitsOf(line);
+        const std::uint64_t* above = line == p.iLineMin ? none : bitsOf(line - 1);
+        // Marked entries whose neighbour on the line before is not: each starts
+        // a run across the lines, whose far end stops the band.
+        std::uint64_t runStarts[kMaxLineWords];
+        for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
+        if (p.bTrackFull && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        int start = 0;
-        auto closeRun = [&](int last) {
+        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
+            const int runEnd = NextBit(marked, i, positions, false);
+            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
+                const std::uint64_t* across = p.pCross + s * p.iCrossWords;
+                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
+                if (band == kMaxBands) return false;
+                const int k = vertex(end, p.iPosMin + s);
+                if (k < 0) return false;
+                StopList& stops = p.pStops[band];
+                bool seen = false;
+                for (int j = 0; j < stops.iCount && !seen; ++j) seen = lineOf(stops.iVertex[j]) == end;
+                if (!seen) {
+                    if (stops.iCount == kMaxBandEntries) return false;
+                    stops.iVertex[stops.iCount++] = k;
+                }
+            }
             if (band == kMaxBands) return false;
             SpanList& spans = p.pSpans[band];
             if (spans.iCount == kMaxBandEntries) return false;
-            const int first = vertex(line, start);
-            const int second = vertex(line, last);
+            const int first = vertex(line, p.iPosMin + i);
+            const int second = vertex(line, p.iPosMin + runEnd - 1);
             if (first < 0 || second < 0) return false;
             spans.iFirst[spans.iCount] = first;
             spans.iSecond[spans.iCount] = second;
             ++spans.iCount;
-            open = false;
             hasSpan = true;
-            return true;
-        };
-        const int* row = map + line * p.iLineStep;
-        for (int pos = p.iPosMin; pos <= p.iPosMax; ++pos) {
-            const bool marked = row[pos * p.iPosStep] != 0;
-            if (marked) {
-                if (!prev) {
-                    open = true;
-                    start = pos;
-                }
-                // First cell of a run across the lines: its far end stops the band.
-                if (line == p.iLineMin || row[pos * p.iPosStep - p.iLineStep] == 0) {
-                    int end = line;
-                    while (end < p.iLineMax && map[(end + 1) * p.iLineStep + pos * p.iPosStep] != 0) ++end;
-                    if (band == kMaxBands) return false;
-                    const int k = vertex(end, pos);
-                    if (k < 0) return false;
-                    StopList& stops = p.pStops[band];
-                    bool seen = false;
-                    for (int i = 0; i < stops.iCount && !seen; ++i) seen = lineOf(stops.iVertex[i]) == end;
-                    if (!seen) {
-                        if (stops.iCount == kMaxBandEntries) return false;
-                        stops.iVertex[stops.iCount++] = k;
-                    }
-                }
-            } else {
-                if (p.bTrackFull) world.bFaceFull = 0;
-                if (prev && open && !closeRun(pos - 1)) return false;
-            }
-            prev = marked;
+            i = runEnd;
         }
-        if (prev && open && !closeRun(p.iPosMax)) return false;
         if (!hasSpan) continue;  // lines without marks are no band
         const int next = ++*p.pBandCount;
         if (next < kMaxBands) {
@@ -195,6 +226,15 @@ struct StopRows {
         iRow[iCount++] = t;
         const unsigned k = static_cast<unsigned>(t + kTableOffset);
         if (k < kTableSize) bInTable[k] = 1;
+    }
+    // Undoes only the rows added: a sweep adds a few, and clearing the whole
+    // table for each of a face's sweeps cost more than the sweep itself.
+    void Clear() {
+        for (int i = 0; i < iCount; ++i) {
+            const unsigned k = static_cast<unsigned>(iRow[i] + kTableOffset);
+            if (k < kTableSize) bInTable[k] = 0;
+        }
+        iCount = 0;
     }
 };
 
@@ -253,8 +293,9 @@ void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontInde
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex) {
-    StopRows stopRows;
+void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex,
+           StopRows& stopRows) {
+    stopRows.Clear();
     auto addStops = [&](int band) {
         const StopList& stops = s.pStops[band];
         for (int i = 0; i < stops.iCount; ++i)
@@ -307,6 +348,7 @@ void PropagateFaceOf(World& world, int f) {
     ViewCell(world, view);
     const SweepAxes rows = RowSweep(world, face);
     const SweepAxes columns = ColumnSweep(world, face);
+    StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -322,8 +364,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const int frontIndex = gFront * kAxisStride[face.iFront];
-        Sweep(world, face, rows, view, frontIndex);
-        Sweep(world, face, columns, view, frontIndex);
+        Sweep(world, face, rows, view, frontIndex, stopRows);
+        Sweep(world, face, columns, view, frontIndex, stopRows);
     }
 }
 
@@ -350,44 +392,118 @@ inline int CeilToInt(double x) {
     return i + (x > i ? 1 : 0);
 }
 
-// Cells of one face axis at distance d whose projection, widened by the
-// slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
-// from the face centre, and the entries each one meets. Both entry bounds
-// grow with the offset, so the cells that fit form one interval.
-struct AxisCover {
+// Entries met by the cells of plane d, by offset from the face centre. Both
+// bounds depend only on the offset and the two distances, so the table of a
+// plane serves both face axes; iFilledLo..iFilledHi are the offsets known.
+struct PlaneEntries {
     static constexpr int kOffsetBias = kGridSize;  // offsets lie in -69..69
-    int iFirst, iLast;
+    int iFilledLo, iFilledHi;
     int iEntryFirst[2 * kGridSize], iEntryLast[2 * kGridSize];  // by offset + kOffsetBias
+
+    void Reset() {
+        iFilledLo = 0;
+        iFilledHi = -1;
+    }
+    int First(int o) const { return iEntryFirst[o + kOffsetBias]; }
+    int Last(int o) const { return iEntryLast[o + kOffsetBias]; }
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, AxisCover& c) {
-    const int D = world.iDist;
+// Fills offsets first..last of the table for plane d of shell D.
+void FillPlaneEntries(int D, int d, int first, int last, PlaneEntries& t) {
     const double plane = D - 0.5;
     // A cube edge projects farthest out from its near depth when it lies
     // outward of the face centre and from its far depth otherwise: take both.
     const double nearScale = plane / (d - 0.5), farScale = plane / (d + 0.5);
-    // Candidates: cells whose centre projects inside the entries' span (a
-    // cube's projection contains its centre's), on the face and in the grid.
-    const double toCell = d / plane;
-    const int view = ViewCell(world, axis);
-    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
-    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
-    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
-    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
-    int* entryFirst = c.iEntryFirst + AxisCover::kOffsetBias;
-    int* entryLast = c.iEntryLast + AxisCover::kOffsetBias;
     for (int o = first; o <= last; ++o) {
         const double lo = o - 0.5, hi = o + 0.5;
         const double pLo = D + std::min(lo * nearScale, lo * farScale) - kCoverSlack;
         const double pHi = D + std::max(hi * nearScale, hi * farScale) + kCoverSlack;
         // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi].
-        entryFirst[o] = CeilToInt(pLo - 0.5);
-        entryLast[o] = FloorToInt(pHi + 0.5);
+        t.iEntryFirst[o + PlaneEntries::kOffsetBias] = CeilToInt(pLo - 0.5);
+        t.iEntryLast[o + PlaneEntries::kOffsetBias] = FloorToInt(pHi + 0.5);
     }
-    while (first <= last && entryFirst[first] < iEntryMin) ++first;
-    while (last >= first && entryLast[last] > iEntryMax) --last;
+}
+
+// Cells of one face axis at distance d whose projection, widened by the
+// slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
+// from the face centre. Both entry bounds grow with the offset, so the cells
+// that fit form one interval.
+struct AxisCover {
+    int iFirst, iLast;
+};
+
+void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, PlaneEntries& t,
+               AxisCover& c) {
+    const int D = world.iDist;
+    // Candidates: cells whose centre projects inside the entries' span (a
+    // cube's projection contains its centre's), on the face and in the grid.
+    const double toCell = d / (D - 0.5);
+    const int view = ViewCell(world, axis);
+    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
+    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
+    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
+    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
+    if (first <= last) {
+        if (last < t.iFilledLo - 1 || first > t.iFilledHi + 1) {
+            FillPlaneEntries(D, d, first, last, t);
+            t.iFilledLo = first;
+            t.iFilledHi = last;
+        } else {
+            FillPlaneEntries(D, d, first, t.iFilledLo - 1, t);
+            FillPlaneEntries(D, d, t.iFilledHi + 1, last, t);
+            t.iFilledLo = std::min(t.iFilledLo, first);
+            t.iFilledHi = std::max(t.iFilledHi, last);
+        }
+    }
+    while (first <= last && t.First(first) < iEntryMin) ++first;
+    while (last >= first && t.Last(last) > iEntryMax) --last;
     c.iFirst = first;
     c.iLast = last;
+}
+
+// Which cells of one plane along the face's u axis fit in a run of entries:
+// entry bounds grow with the offset, so the cells whose entries lie within
+// a..b are iFromEntry[a]..iToEntry[b] (none when the first exceeds the last).
+struct CellsOfEntries {
+    int iEntryLo, iEntryHi;  // entries the cells meet, relative to the map's uMin
+    int iFromEntry[2 * kGridSize + 1];  // first cell whose entries all lie at or past the entry
+    int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
+};
+
+void MapCellsToEntries(const AxisCover& c, const PlaneEntries& t, int uMin, CellsOfEntries& m) {
+    const int* entryFirst = t.iEntryFirst + PlaneEntries::kOffsetBias;
+    const int* entryLast = t.iEntryLast + PlaneEntries::kOffsetBias;
+    m.iEntryLo = entryFirst[c.iFirst] - uMin;
+    m.iEntryHi = entryLast[c.iLast] - uMin;
+    int p = c.iFirst;
+    for (int e = m.iEntryLo; e <= m.iEntryHi; ++e) {
+        while (p <= c.iLast && entryFirst[p] - uMin < e) ++p;
+        m.iFromEntry[e] = p;
+    }
+    p = c.iLast;
+    for (int e = m.iEntryHi; e >= m.iEntryLo; --e) {
+        while (p >= c.iFirst && entryLast[p] - uMin > e) --p;
+        m.iToEntry[e] = p;
+    }
+}
+
+// Cells of one row wholly behind the marked entries: those whose entries
+// all lie in one run of entries marked on every entry row of the row. A cell
+// straddling a run's end meets an unmarked entry and stays.
+struct HiddenSpan {
+    int iFirst, iLast;
+};
+
+int FindHiddenSpans(const RowBits& full, const CellsOfEntries& m, HiddenSpan* spans) {
+    int count = 0;
+    const int end = m.iEntryHi + 1;
+    for (int a = NextBit(full.iWord, m.iEntryLo, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
+        const int b = NextBit(full.iWord, a, end, false) - 1;
+        const int first = m.iFromEntry[a], last = m.iToEntry[b];
+        if (first <= last) spans[count++] = {first, last};
+        a = b + 1;
+    }
+    return count;
 }
 
 template <int kFace>
@@ -420,15 +536,33 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
 
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
+    const int width = uMax - uMin + 1, height = vMax - vMin + 1;
     world.bFaceFull = 1;
     world.iFaceVertexCount = 0;
-    const BandPass rows = {
-        vMin, vMax, uMin, uMax, stride, 1, true, world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
-    bool fits = ExtractBands(world, map, rows);
-    if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
-    const BandPass columns = {
-        uMin, uMax, vMin, vMax, 1, stride, false, world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-    fits = fits && ExtractBands(world, map, columns);
+    bool fits = width <= kMaxFaceSide && height <= kMaxFaceSide;
+    if (fits) {
+        // Marked entries as bits by row and by column; vertex ids written into
+        // the map by the row pass leave its entries marked.
+        const int rowWords = (width + 63) / 64, columnWords = (height + 63) / 64;
+        std::uint64_t rowBits[kMaxFaceSide * kMaxLineWords], columnBits[kMaxFaceSide * kMaxLineWords];
+        std::fill_n(rowBits, height * rowWords, 0);
+        std::fill_n(columnBits, width * columnWords, 0);
+        for (int v = 0; v < height; ++v) {
+            const int* row = map + (vMin + v) * stride + uMin;
+            for (int u = 0; u < width; ++u)
+                if (row[u] != 0) {
+                    rowBits[v * rowWords + (u >> 6)] |= 1ull << (u & 63);
+                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+                }
+        }
+        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
+                               world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
+        fits = ExtractBands(world, map, rows);
+        if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
+        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
+                                  world.ColSpanList, world.ColStopList, &world.iColListCount, false};
+        fits = fits && ExtractBands(world, map, columns);
+    }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells
         // behind it stay visible, which is conservative.
@@ -446,52 +580,59 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
-    // Summed-area table of the marked entries of the rectangle, with a zero
-    // first row and column: entry (u, v) counts the marks above and left of it.
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
-    const int satStride = width + 1;
-    int* sat = world.FaceSat;
-    std::fill_n(sat, satStride, 0);
+    RowBits rowBits[kFaceSatSide];
+    bool bAllMarked = true;
     for (int v = 0; v < height; ++v) {
         const int* row = map + (vMin + v) * stride + uMin;
-        int* out = sat + (v + 1) * satStride;
-        out[0] = 0;
-        int run = 0;
-        for (int u = 0; u < width; ++u) {
-            run += row[u] != 0;
-            out[u + 1] = out[u + 1 - satStride] + run;
-        }
+        RowBits& bits = rowBits[v];
+        std::fill_n(bits.iWord, kRowWords, 0);
+        for (int u = 0; u < width; ++u)
+            if (row[u] != 0) bits.iWord[u >> 6] |= 1ull << (u & 63);
+            else bAllMarked = false;
     }
-    world.bFaceFull = uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D &&
-                      sat[height * satStride + width] == width * height;
+    world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
     int view[3];
     ViewCell(world, view);
+    const int uStep = kAxisStride[face.iU];
+    PlaneEntries entries;
     AxisCover us, vs;
-    const int* entryUFirst = us.iEntryFirst + AxisCover::kOffsetBias;
-    const int* entryULast = us.iEntryLast + AxisCover::kOffsetBias;
+    CellsOfEntries cells;
+    HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
-        CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, us);
+        entries.Reset();
+        CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, entries, us);
         if (us.iFirst > us.iLast) continue;
-        CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, vs);
+        CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
+        if (vs.iFirst > vs.iLast) continue;
+        MapCellsToEntries(us, entries, uMin, cells);
         const int frontIndex = gFront * kAxisStride[face.iFront];
+        // Neighbouring rows of a far plane often meet the same entry rows:
+        // their spans are found once.
+        int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
         for (int q = vs.iFirst; q <= vs.iLast; ++q) {
-            const int v0 = vs.iEntryFirst[q + AxisCover::kOffsetBias];
-            const int v1 = vs.iEntryLast[q + AxisCover::kOffsetBias];
-            // Marks of rows v0..v1 in the columns before a column: top and bottom SAT rows.
-            const int* top = sat + (v0 - vMin) * satStride - uMin;
-            const int* bottom = sat + (v1 - vMin + 1) * satStride - uMin;
-            const int rows = v1 - v0 + 1;
+            const int v0 = entries.First(q), v1 = entries.Last(q);
+            if (v0 != v0Prev || v1 != v1Prev) {
+                RowBits full = rowBits[v0 - vMin];
+                for (int v = v0 + 1; v <= v1; ++v)
+                    for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
+                spanCount = FindHiddenSpans(full, cells, spans);
+                v0Prev = v0;
+                v1Prev = v1;
+            }
             const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
-            for (int p = us.iFirst; p <= us.iLast; ++p) {
-                const unsigned cell =
-                    static_cast<unsigned>(rowIndex + (view[face.iU] + face.iUSign * p) * kAxisStride[face.iU]);
-                if (world.H.Test(cell)) continue;
-                const int u0 = entryUFirst[p], u1 = entryULast[p] + 1;
-                const int marks = bottom[u1] - top[u1] - bottom[u0] + top[u0];
-                if (marks == rows * (u1 - u0)) world.H.Set(cell);
+            for (int i = 0; i < spanCount; ++i) {
+                const int g0 = view[face.iU] + face.iUSign * spans[i].iFirst;
+                const int g1 = view[face.iU] + face.iUSign * spans[i].iLast;
+                const int gMin = std::min(g0, g1), gMax = std::max(g0, g1);
+                if (uStep == 1) {
+                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                } else {
+                    for (int g = gMin; g <= gMax; ++g) world.H.Set(static_cast<unsigned>(rowIndex + g * uStep));
+                }
             }
         }
     }

@@ -27,9 +27,8 @@ constexpr int kMaxFaceVertices = 16384;
 constexpr int kMaxBands = 512;
 constexpr int kMaxBandEntries = 256;
 constexpr int kMaxStopRows = 512;
-// A marked face has at most 2 * 69 + 1 entries a side; its summed-area table
-// adds a zero row and column.
-constexpr int kFaceSatSide = 2 * kGridSize;
+// A marked face has at most 2 * 69 + 1 entries a side.
+constexpr int kMarkedFaceSide = 2 * kGridSize;
 // Distance of the far rectangle: the grid's space diagonal, 70 sqrt(3).
 constexpr float kFarDist = 121.24355652982141f;  // sqrt(14700)
 constexpr double kDegToRad = 0.0174532925199;
@@ -130,7 +129,6 @@ struct World {
     int iRowListCount;
     int iColListCount;
     gridcull::FaceVertex FaceVertex[kMaxFaceVertices];
-    int FaceSat[kFaceSatSide * kFaceSatSide];  // strict propagation's marked-entry counts
 
     // Shell traversal state
     unsigned char bFaceFull;

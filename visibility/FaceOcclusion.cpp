@@ -81,7 +81,7 @@ void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int
 
 // Marked entries of one row of a strict face rectangle as bits, its i-th
 // entry at bit i.
-constexpr int kRowWords = (kFaceSatSide + 63) / 64;
+constexpr int kRowWords = (kMarkedFaceSide + 63) / 64;
 struct RowBits {
     std::uint64_t iWord[kRowWords];
 };
@@ -581,7 +581,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
 
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
-    RowBits rowBits[kFaceSatSide];
+    RowBits rowBits[kMarkedFaceSide];
     bool bAllMarked = true;
     for (int v = 0; v < height; ++v) {
         const int* row = map + (vMin + v) * stride + uMin;

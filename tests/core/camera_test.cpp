@@ -57,39 +57,6 @@ TEST(CameraKeys, LimitsWrapAroundsAndToggles) {
     }
 }
 
-TEST(CameraKeys, EscOnlyReportsQuitAndAnUnboundKeyRebuildsTheMatrix) {
-    test::WorldPtr w = test::MakeEmptyWorld();
-    w->fYaw = 90;  // not yet folded into the matrix
-    EXPECT_EQ(ApplyKey(*w, 27), KeyResult::kQuit);
-    EXPECT_EQ(w->fViewMatrix[2], 0.0f);
-    EXPECT_TRUE(IsBoundKey(27) && !IsBoundKey('q'));
-    EXPECT_EQ(ApplyKey(*w, 'q'), KeyResult::kHandled);
-    EXPECT_NEAR(w->fViewMatrix[2], -1.0f, 1e-6f);
-    EXPECT_TRUE(w->fViewX == 35 && w->fViewY == 35 && w->fViewZ == 35 && w->fFov == 55 && w->fYaw == 90);
-}
-
-// Roll, then pitch about the view axis, then yaw. Rows 1 and 2 of the matrix
-// are the camera's up and its view direction.
-TEST(CameraMatrix, IdentityAtStartAndViewDirectionsOfTheAngles) {
-    test::WorldPtr w = test::MakeEmptyWorld();
-    ExpectIdentity(w->fViewMatrix, 0);
-    const struct {
-        float roll, yaw, pitch;
-        std::initializer_list<float> dir, up;
-    } cases[] = {{0, 90, 0, {-1, 0, 0}, {0, 1, 0}},
-                 {90, 0, 0, {0, 1, 0}, {0, 0, -1}},
-                 {90, 90, 0, {0, 1, 0}, {}},  // yaw cannot turn a straight-up view
-                 {0, 0, 90, {0, 0, 1}, {1, 0, 0}},
-                 {0, 90, 90, {-1, 0, 0}, {0, 0, 1}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "roll " << c.roll << " yaw " << c.yaw << " pitch " << c.pitch);
-        w->fRoll = c.roll, w->fYaw = c.yaw, w->fPitch = c.pitch;
-        RebuildViewMatrix(*w);
-        ExpectVec3(w->fViewMatrix + 2, c.dir, 4);
-        if (c.up.size()) ExpectVec3(w->fViewMatrix + 1, c.up, 4);
-    }
-}
-
 TEST(Trackball, CentreRimAndADragBackToThePressPoint) {
     Trackball ball;
     ball.iBallWidth = 600, ball.iBallHeight = 300, ball.fBallScale = 0.85f;  // the overview's area below the panel

@@ -43,7 +43,7 @@ bool ShouldHold(const float p[3], float R, int x, int y, int z) {
 
 // Steps 0..25: the 26 neighbouring cell steps; 26: a jump far beyond the
 // cube; 27: onto the grid's border, where the cube is clipped and the
-// truncated centre falls outside.
+// truncated centre falls outside; 28: wholly outside the grid.
 struct Move {
     float from[3], to[3];
 };
@@ -55,6 +55,8 @@ Move MoveOf(int step) {
         m.to[2] -= 12.0f;
     } else if (step == 27) {
         m.to[0] = -0.4f, m.to[1] = 69.4f, m.to[2] = 1.0f;
+    } else if (step == 28) {
+        m.to[0] = m.to[1] = m.to[2] = 100;
     } else {
         const int code = step < 13 ? step : step + 1;  // skip the null step 13
         for (int a = 0; a < 3; ++a) m.to[a] += static_cast<float>(code / (a == 0 ? 1 : a == 1 ? 3 : 9) % 3 - 1);
@@ -86,16 +88,7 @@ TEST_P(MovedRegistration, LeavesTheCellsOfAFreshRegistration) {
         EXPECT_EQ(test::CellsHolding(w, 7), 0);
     }
 }
-INSTANTIATE_TEST_SUITE_P(Steps, MovedRegistration, ::testing::Range(0, 28));
-
-TEST_F(MovedRegistration, DeferredRemovalIsCompletedByTheFlush) {
-    test::PlaceDynamic(w, 3, 12.5f, 12.5f, 12.5f, 0, 0, 0, 3.0f);
-    RegisterObject(w, 3, false, false);
-    DeferCellRemoval(w, 3);
-    EXPECT_GT(test::CellsHolding(w, 3), 0);  // still there, flagged stale
-    FlushStaleCells(w);
-    EXPECT_EQ(test::CellsHolding(w, 3), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Steps, MovedRegistration, ::testing::Range(0, 29));
 
 }  // namespace
 }  // namespace gridcull

@@ -29,17 +29,6 @@ protected:
     World& w = *world_;
 };
 
-// One generated scene for the whole suite; its tests only read it.
-class GeneratedScene : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { scene_ = MakeSceneWorld().release(); }
-    static void TearDownTestSuite() { DeleteWorld(scene_); }
-    static const World& scene() { return *scene_; }
-
-private:
-    static inline World* scene_ = nullptr;
-};
-
 // Places dynamic object j (0..199) at p with velocity v and bounding radius R
 // (also its drawn radius), unregistered.
 void PlaceDynamic(World& w, int j, float px, float py, float pz, float vx, float vy, float vz, float R);

@@ -1,5 +1,5 @@
-// The camera: keys, view matrix, trackball, the image's orientation, and the
-// view frustum built from it.
+// The camera: keys, trackball, the image's orientation, and the view
+// frustum built from it.
 #include "scene/Camera.h"
 
 #include <gtest/gtest.h>

@@ -24,22 +24,10 @@ struct Bits {
     explicit Bits(int n) : words(n, 0) { set.pWords = words.data(), set.iWordCount = n; }
 };
 
-TEST(BitSet, NumbersBitsMostSignificantFirstAndCopiesWholeWords) {
-    Bits b(4), c(4);
-    b.set.Set(0);
-    b.set.Set(17);
-    EXPECT_TRUE(b.words[0] == 0x8000 && b.words[1] == 0x4000 && !b.set.Test(16));
-    b.set.Clear(0);
-    EXPECT_EQ(b.words[0], 0);
-    c.set.CopyFrom(b.set);
-    EXPECT_TRUE(c.set.Equals(b.set));
-    b.set.ClearAll();
-    EXPECT_TRUE(b.set.IsEmpty() && !c.set.Equals(b.set));
-}
-
 // Every range of a small set against a bit-by-bit reference, for both
 // directions and on a background of the opposite value: partial first
-// words, whole words and the most significant bits of the last word.
+// words, whole words and the most significant bits of the last word; copies,
+// counts and comparisons of the result.
 TEST(BitSet, RangeOperationsMatchBitwiseReference) {
     for (unsigned first = 0; first < 48; ++first)
         for (unsigned count = 0; first + count <= 64; ++count) {
@@ -52,6 +40,12 @@ TEST(BitSet, RangeOperationsMatchBitwiseReference) {
                 ASSERT_TRUE(s.set.Test(bit) == inside && c.set.Test(bit) != inside)
                     << first << "+" << count << " bit " << bit;
             }
+            Bits copy(4);
+            copy.set.CopyFrom(s.set);
+            ASSERT_TRUE(copy.set.Equals(s.set) && !copy.set.Equals(c.set) && s.set.IsEmpty() == (count == 0) &&
+                        s.set.Count() == int(count));
+            copy.set.ClearAll();
+            ASSERT_TRUE(copy.set.IsEmpty());
         }
 }
 

@@ -28,53 +28,28 @@ bool TestsAsOccluder(World& w, int a, int b, int c) {
     return w.bShellOccluded == 1;
 }
 
-// Largest |corner - centre|^2 of cell (x, y, z) for object o.
-double FarCorner2(const SceneObject& o, int x, int y, int z) {
-    const int c[3] = {x, y, z};
-    double far = 0;
-    for (int a = 0; a < 3; ++a) far += std::pow(std::fabs(c[a] - o.fPosition[a]) + 0.5, 2);
-    return far;
-}
-
 }  // namespace
 
-TEST(StrictObjects, SphereHoldingTheStartEyeOccludesOnlyInLiteralMode) {
-    auto w = test::MakeSceneWorld();
-    const SceneObject& s = w->disks[3563];
-    // A cell of 3563 that its drawn solid holds and no other sphere fills.
-    int cell[3] = {-1, -1, -1};
-    for (int g = 0; g < kCellCount && cell[0] < 0; ++g) {
-        const int x = g % kGridSize, y = g / kGridSize % kGridSize, z = g / kColumnCount;
-        if (!w->Os.Test(static_cast<unsigned>(g)) || (x == 35 && y == 35 && z == 35)) continue;
-        bool other = false;
-        for (int k : w->I[g])
-            other = other || (k != 3563 && FarCorner2(w->disks[k], x, y, z) <= std::pow(w->disks[k].fRadius, 2));
-        if (!other && FarCorner2(s, x, y, z) <= std::pow(0.98 * s.fRadius, 2)) cell[0] = x, cell[1] = y, cell[2] = z;
-    }
-    ASSERT_GE(cell[0], 0);
-    const int a = cell[0] - 35, b = cell[1] - 35, c = cell[2] - 35;
-    for (unsigned char strict : {0, 1}) {
-        w->bStrictCulling = strict;
-        BeginFrame(*w);
-        EXPECT_EQ(TestsAsOccluder(*w, a, b, c), strict == 0) << "strict " << int(strict);
-    }
-    EXPECT_EQ(s.bSeeThrough, 1);
-}
-
-TEST(StrictObjects, NearPlaneCutsASphereOpenOnlyAtWideFields) {
-    for (float fov : {179.0f, 90.0f}) {
-        auto w = test::MakeEmptyWorld();
-        w->bStrictCulling = 1;
-        test::AimCamera(*w, 35, 35, 35, 0, 0, 1, fov);
-        // 6 cells to the side, reaching 0.5 behind to 3.5 ahead of the eye:
-        // through the near plane 0.1 ahead, inside its half side 11.5 at
-        // 179 degrees, far beside its half side 0.1 at 90.
-        test::PlaceDynamic(*w, 0, 41, 35, 36.5f, 0, 0, 0, 2.01f);
-        RegisterObject(*w, 0, false, false);
-        FlagSeeThroughSpheres(*w);
-        EXPECT_EQ(w->disks[0].bSeeThrough, fov > 100) << fov;
-        EXPECT_EQ(TestsAsOccluder(*w, 6, 0, 1), fov < 100) << fov;
-    }
+// A sphere holding the eye, or cut open by the near plane (6 cells to the side, reaching 0.5 behind to 3.5 ahead
+// of the eye: through the near plane 0.1 ahead, inside its half side 11.5 at 179 degrees, far beside its half side
+// 0.1 at 90), shows its inside: its cells occlude in literal mode only.
+TEST(StrictObjects, SpheresTheImageSeesThroughOccludeOnlyInLiteralMode) {
+    const struct {
+        float fov, x, z, R;
+        int a, c;
+        bool seeThrough;
+    } cases[] = {{55, 35, 35, 3, 1, 0, true}, {179, 41, 36.5f, 2.01f, 6, 1, true}, {90, 41, 36.5f, 2.01f, 6, 1, false}};
+    for (const auto& k : cases)
+        for (unsigned char strict : {0, 1}) {
+            auto w = test::MakeEmptyWorld();
+            w->bStrictCulling = strict;
+            test::AimCamera(*w, 35, 35, 35, 0, 0, 1, k.fov);
+            test::PlaceDynamic(*w, 0, k.x, 35, k.z, 0, 0, 0, k.R);
+            RegisterObject(*w, 0, false, false);
+            FlagSeeThroughSpheres(*w);
+            EXPECT_EQ(w->disks[0].bSeeThrough, k.seeThrough) << k.fov;
+            EXPECT_EQ(TestsAsOccluder(*w, k.a, 0, k.c), !strict || !k.seeThrough) << k.fov << " strict " << +strict;
+        }
 }
 
 TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {

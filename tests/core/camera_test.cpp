@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 #include <utility>
 
 #include "TestWorld.h"
@@ -15,10 +14,6 @@
 
 namespace gridcull {
 namespace {
-
-void ExpectVec3(const float* v, std::initializer_list<float> want) {
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k], want.begin()[k], 1e-6f) << "element " << k;
-}
 
 void ExpectIdentity(const float* m, float tolerance) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], i % 5 == 0 ? 1.0f : 0.0f, tolerance) << i;
@@ -58,17 +53,17 @@ TEST(CameraKeys, LimitsWrapAroundsAndToggles) {
 TEST(Trackball, CentreRimAndADragBackToThePressPoint) {
     Trackball ball;
     ball.iBallWidth = 600, ball.iBallHeight = 300, ball.fBallScale = 0.85f;  // the overview's area below the panel
-    float p[3];
-    ProjectToBall(ball, 300, 150, p);
-    ExpectVec3(p, {0, 0, 1});
-    // Half-axes of 255 and 127.5 pixels; screen y points down.
-    ProjectToBall(ball, 300 + 153, 150, p);
-    ExpectVec3(p, {0.6f, 0, 0.8f});
-    ProjectToBall(ball, 300, 150 + 51, p);
-    ExpectVec3(p, {0, -0.4f, std::sqrt(0.84f)});
-    ProjectToBall(ball, 599, 150, p);  // outside: onto the rim
-    EXPECT_TRUE(p[0] == 1 && p[1] == 0 && p[2] == 0) << p[0] << " " << p[1] << " " << p[2];
-
+    // Half-axes of 255 and 127.5 pixels; screen y points down; outside, onto the rim.
+    const struct {
+        int x, y;
+        float want[3];
+    } points[] = {{300, 150, {0, 0, 1}}, {453, 150, {0.6f, 0, 0.8f}}, {300, 201, {0, -0.4f, std::sqrt(0.84f)}},
+                  {599, 150, {1, 0, 0}}};
+    for (const auto& k : points) {
+        float p[3];
+        ProjectToBall(ball, k.x, k.y, p);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], k.want[i], 1e-6f) << k.x << "," << k.y << " element " << i;
+    }
     TrackballPress(ball, 350, 100);
     TrackballDrag(ball, 350, 100);
     ExpectIdentity(ball.fBallRotation, 1e-6f);

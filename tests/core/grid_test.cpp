@@ -10,12 +10,10 @@
 #include "grid/BitSet.h"
 #include "grid/Grid.h"
 #include "grid/ObjectSet.h"
-#include "visibility/Frame.h"
 
 namespace gridcull {
 namespace {
 
-using test::CellsHolding;
 using test::FootprintsAgree;
 
 struct Bits {
@@ -134,28 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
         // volume is the object itself and runs out at the next frame.
         VolumeCase{"zero speed, far", 30, 0, 0, 4.9f, 20, 40, {1000, 1000, 1000}, 5, 40},
         VolumeCase{"zero speed, near", 30, 0, 0, 4.9f, 20, 40, {33, 30, 30}, 4, 20}));
-
-// The viewpoint rule can end an interval long before it starts. Renewals
-// must treat that as an empty interval: the volume never shrinks below the
-// object and its outline stays on the grid.
-TEST_F(Registration, SlowObjectNextToTheViewerKeepsAValidVolume) {
-    w.fViewX = 30, w.fViewY = 30, w.fViewZ = 33;
-    test::PlaceDynamic(w, 12, 30, 30, 30, 0.005f, 0, 0, 4.9f);
-    w.PVS[12] = 1;  // first frame: registered exactly
-    SceneObject& o = w.disks[12];
-    o.iTbvStartFrame = 0, o.iTbvEndFrame = 40;
-    for (int frame = 0; frame < 400; ++frame, o.fPosition[0] += o.fVelocity[0]) {
-        w.iFrame = frame;
-        RefreshDynamicObject(w, 12);
-        w.PVS[12] = 0;
-        if (frame == 0) continue;
-        ASSERT_TRUE(o.bInTemporalVolume && o.fTbvHalfSize >= 4 && o.iTbvEndFrame > frame - 1000) << frame;
-        const int cx = static_cast<int>(o.fTbvOrigin[0]), cy = static_cast<int>(o.fTbvOrigin[1]);
-        ASSERT_TRUE(w.Txy[12].Test(XyColumn(cx - static_cast<int>(o.fTbvHalfSize), cy))) << "frame " << frame;
-    }
-    EXPECT_EQ(CellsHolding(w, 12), 0);
-    EXPECT_TRUE(FootprintsAgree(w, 12));
-}
 
 }  // namespace
 }  // namespace gridcull

@@ -59,17 +59,13 @@ TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
     // The cell (35, 35, 40) has its far corners sqrt(0.75) from the centre
     // (35, 35, 40): inside a sphere of radius 0.8661, outside its drawn
     // solid (0.99 of that); inside both at radius 0.88.
-    struct Case {
-        float fRadius;
-        bool bSolid;
-    } cases[] = {{0.8661f, false}, {0.88f, true}};
-    for (const Case& k : cases) {
+    for (float R : {0.8661f, 0.88f}) {
         w->O.ClearAll();
-        test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, k.fRadius);
+        test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, R);
         RegisterObject(*w, 1, false, false);
         FlagSeeThroughSpheres(*w);
         ASSERT_TRUE(w->O.Test(static_cast<unsigned>(CellIndex(35, 35, 40))));
-        EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), k.bSolid) << k.fRadius;
+        EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), R > 0.87f) << R;
     }
     // A see-through sphere over the same cell, met first in I, does not take
     // the cell from the solid one; alone, it leaves the cell open.
@@ -102,7 +98,7 @@ TEST_P(InradiusTest, NeverExceedsTheNearestFacePlaneAndMeetsItForOddStacks) {
             // Three distinct corners span the plane (the pole ones coincide).
             const double* q0 = i == 0 ? p[0] : p[1];
             const double* q1 = p[2];
-            const double* q2 = i == 0 ? p[3] : (i == stacks - 1 ? p[0] : p[3]);
+            const double* q2 = i > 0 && i == stacks - 1 ? p[0] : p[3];
             const double* q3 = i == 0 || i == stacks - 1 ? nullptr : p[0];
             const double e1[3] = {q1[0] - q0[0], q1[1] - q0[1], q1[2] - q0[2]};
             const double e2[3] = {q2[0] - q0[0], q2[1] - q0[1], q2[2] - q0[2]};
@@ -134,12 +130,9 @@ TEST(StrictObjects, ObjectBroughtBackIntoAPassedCellIsMarkedAtOnce) {
         test::PlaceDynamic(*w, 0, 35, 35, 38, 0.1f, 0, 0, 0.4f);
         SceneObject& o = w->disks[0];
         std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
-        o.iTbvStartFrame = 0;
-        o.iTbvEndFrame = 20;
-        ASSERT_TRUE(InsertStrictTbv(*w, 0));
-        ASSERT_EQ(o.fTbvHalfSize, 2);
+        o.iTbvStartFrame = 0, o.iTbvEndFrame = 20, w->iDist = 5;
+        ASSERT_TRUE(InsertStrictTbv(*w, 0) && o.fTbvHalfSize == 2);
         o.bInTemporalVolume = 1;
-        w->iDist = 5;
         HandleVisibleCell(*w, 0, 0, 5);
         EXPECT_EQ(o.bInTemporalVolume, 0);
         EXPECT_EQ(w->PVS[0], strict) << "strict " << +strict;

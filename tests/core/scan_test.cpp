@@ -31,19 +31,16 @@ struct ScanCase {
 };
 class RowScan : public ::testing::TestWithParam<ScanCase> {};
 
-void Record(World&, int a, int b, int c, void* log) { static_cast<Cells*>(log)->push_back({a, b, c}); }
-
 TEST_P(RowScan, HandsOverTheCellsInOrder) {
     // One grid serves the suite: the scans only read it, and the cell test of
     // an empty cell changes nothing but flags.
     static test::WorldPtr grid = test::MakeEmptyWorld();
     const ScanCase& k = GetParam();
-    float f[3] = {0, 0, 0};
-    f[k.axis] = 1;
-    test::AimCamera(*grid, k.x, k.y, k.z, f[0], f[1], f[2], k.fov);
+    test::AimCamera(*grid, k.x, k.y, k.z, k.axis == 0, k.axis == 1, k.axis == 2, k.fov);
     grid->iDist = k.d;
     Cells calls;
-    SetCellTestObserver(&Record, &calls);
+    SetCellTestObserver([](World&, int a, int b, int c, void* log) { static_cast<Cells*>(log)->push_back({a, b, c}); },
+                        &calls);
     ScanRow(*grid, k.member, k.start[0], k.start[1], k.start[2], k.faceOutside);
     SetCellTestObserver(nullptr, nullptr);
     EXPECT_EQ(calls, k.expected) << k.what;

@@ -1,6 +1,6 @@
 // Worlds for the test suites: an empty grid (arrays allocated, no scene) or
-// the generated scene, both freed by the owner, and the fixtures that hold
-// them.
+// the generated scene, both freed by the owner, and a fixture holding an
+// empty grid.
 #pragma once
 
 #include <gtest/gtest.h>

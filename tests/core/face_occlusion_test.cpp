@@ -21,7 +21,7 @@ Cell FaceOffset(int f, int d, int u, int v) {
     return o[f];
 }
 
-// An empty grid seen from (35, 35, z0): shells with hand-marked face maps.
+// An empty grid seen from cell (35, 35, 35): shells with hand-marked face maps.
 class FaceOcclusionTest : public test::EmptyGrid {
 protected:
     void SetUp() override { w.iViewCellX = w.iViewCellY = w.iViewCellZ = 35; }

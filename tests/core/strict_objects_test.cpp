@@ -1,7 +1,7 @@
 // Strict culling's object rules: spheres the image sees through occlude
 // nothing, occluder cells are those of the drawn polyhedron, and an object
 // brought back inside a shell is not lost to cells already passed. Volumes
-// and whole frames are checked in random_views_test.cpp.
+// and whole frames are checked by the random views.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +10,7 @@
 #include "TestWorld.h"
 #include "grid/Grid.h"
 #include "scan/Scan.h"
-#include "scene/Scene.h"
 #include "visibility/DrawnSpheres.h"
-#include "visibility/Frame.h"
 
 using namespace gridcull;
 

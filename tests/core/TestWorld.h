@@ -1,6 +1,6 @@
 // Worlds for the test suites: an empty grid (arrays allocated, no scene) or
-// the generated scene, both freed by the owner, and the fixtures that hold
-// them.
+// the generated scene, both freed by the owner, and a fixture holding an
+// empty grid.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,17 +27,6 @@ class EmptyGrid : public ::testing::Test {
 protected:
     WorldPtr world_ = MakeEmptyWorld();
     World& w = *world_;
-};
-
-// One generated scene for the whole suite; its tests only read it.
-class GeneratedScene : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { scene_ = MakeSceneWorld().release(); }
-    static void TearDownTestSuite() { DeleteWorld(scene_); }
-    static const World& scene() { return *scene_; }
-
-private:
-    static inline World* scene_ = nullptr;
 };
 
 // Places dynamic object j (0..199) at p with velocity v and bounding radius R

@@ -1,13 +1,11 @@
-// The camera: keys, view matrix, trackball, the image's orientation, and the
-// view frustum built from it.
+// The camera: keys, trackball, the image's orientation, and the view
+// frustum built from it.
 #include "scene/Camera.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <initializer_list>
 #include <utility>
 
 #include "TestWorld.h"
@@ -16,11 +14,6 @@
 
 namespace gridcull {
 namespace {
-
-// v[0], v[step], v[2 step]: step 4 reads a row of a column-major matrix.
-void ExpectVec3(const float* v, std::initializer_list<float> want, int step = 1) {
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k * step], want.begin()[k], 1e-6f) << "element " << k;
-}
 
 void ExpectIdentity(const float* m, float tolerance) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], i % 5 == 0 ? 1.0f : 0.0f, tolerance) << i;
@@ -57,53 +50,20 @@ TEST(CameraKeys, LimitsWrapAroundsAndToggles) {
     }
 }
 
-TEST(CameraKeys, EscOnlyReportsQuitAndAnUnboundKeyRebuildsTheMatrix) {
-    test::WorldPtr w = test::MakeEmptyWorld();
-    w->fYaw = 90;  // not yet folded into the matrix
-    EXPECT_EQ(ApplyKey(*w, 27), KeyResult::kQuit);
-    EXPECT_EQ(w->fViewMatrix[2], 0.0f);
-    EXPECT_TRUE(IsBoundKey(27) && !IsBoundKey('q'));
-    EXPECT_EQ(ApplyKey(*w, 'q'), KeyResult::kHandled);
-    EXPECT_NEAR(w->fViewMatrix[2], -1.0f, 1e-6f);
-    EXPECT_TRUE(w->fViewX == 35 && w->fViewY == 35 && w->fViewZ == 35 && w->fFov == 55 && w->fYaw == 90);
-}
-
-// Roll, then pitch about the view axis, then yaw. Rows 1 and 2 of the matrix
-// are the camera's up and its view direction.
-TEST(CameraMatrix, IdentityAtStartAndViewDirectionsOfTheAngles) {
-    test::WorldPtr w = test::MakeEmptyWorld();
-    ExpectIdentity(w->fViewMatrix, 0);
-    const struct {
-        float roll, yaw, pitch;
-        std::initializer_list<float> dir, up;
-    } cases[] = {{0, 90, 0, {-1, 0, 0}, {0, 1, 0}},
-                 {90, 0, 0, {0, 1, 0}, {0, 0, -1}},
-                 {90, 90, 0, {0, 1, 0}, {}},  // yaw cannot turn a straight-up view
-                 {0, 0, 90, {0, 0, 1}, {1, 0, 0}},
-                 {0, 90, 90, {-1, 0, 0}, {0, 0, 1}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "roll " << c.roll << " yaw " << c.yaw << " pitch " << c.pitch);
-        w->fRoll = c.roll, w->fYaw = c.yaw, w->fPitch = c.pitch;
-        RebuildViewMatrix(*w);
-        ExpectVec3(w->fViewMatrix + 2, c.dir, 4);
-        if (c.up.size()) ExpectVec3(w->fViewMatrix + 1, c.up, 4);
-    }
-}
-
 TEST(Trackball, CentreRimAndADragBackToThePressPoint) {
     Trackball ball;
     ball.iBallWidth = 600, ball.iBallHeight = 300, ball.fBallScale = 0.85f;  // the overview's area below the panel
-    float p[3];
-    ProjectToBall(ball, 300, 150, p);
-    ExpectVec3(p, {0, 0, 1});
-    // Half-axes of 255 and 127.5 pixels; screen y points down.
-    ProjectToBall(ball, 300 + 153, 150, p);
-    ExpectVec3(p, {0.6f, 0, 0.8f});
-    ProjectToBall(ball, 300, 150 + 51, p);
-    ExpectVec3(p, {0, -0.4f, std::sqrt(0.84f)});
-    ProjectToBall(ball, 599, 150, p);  // outside: onto the rim
-    EXPECT_TRUE(p[0] == 1 && p[1] == 0 && p[2] == 0) << p[0] << " " << p[1] << " " << p[2];
-
+    // Half-axes of 255 and 127.5 pixels; screen y points down; outside, onto the rim.
+    const struct {
+        int x, y;
+        float want[3];
+    } points[] = {{300, 150, {0, 0, 1}}, {453, 150, {0.6f, 0, 0.8f}}, {300, 201, {0, -0.4f, std::sqrt(0.84f)}},
+                  {599, 150, {1, 0, 0}}};
+    for (const auto& k : points) {
+        float p[3];
+        ProjectToBall(ball, k.x, k.y, p);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], k.want[i], 1e-6f) << k.x << "," << k.y << " element " << i;
+    }
     TrackballPress(ball, 350, 100);
     TrackballDrag(ball, 350, 100);
     ExpectIdentity(ball.fBallRotation, 1e-6f);
@@ -150,13 +110,6 @@ TEST(CameraView, ImageUpFollowsTheFrustumForEveryAngle) {
     }
 }
 
-// A record without arrays: the frustum needs only the camera fields.
-test::WorldPtr MakeFrustum(float fov, int x = 35, int y = 35, int z = 35, float fx = 0, float fz = 1) {
-    test::WorldPtr w(NewWorld());
-    test::AimCamera(*w, x, y, z, fx, 0, fz, fov);
-    return w;
-}
-
 // Hit and miss pairs of the point test, as offsets from the viewpoint.
 TEST(Frustum, PointTestAtExtremeFieldsOnPlanesAndWithPadding) {
     const float kDiag = std::sqrt(0.5f);
@@ -179,47 +132,15 @@ TEST(Frustum, PointTestAtExtremeFieldsOnPlanesAndWithPadding) {
         {90, -1, 1, {0.4f, 0, 10}, {0.6f, 0, 10}},
         {90, 0, 1, {10 + 0.69f * kDiag, 0, 10 - 0.69f * kDiag}, {10 + 0.72f * kDiag, 0, 10 - 0.72f * kDiag}},
     };
+    test::WorldPtr w(NewWorld());  // the frustum needs only the camera fields
     for (const auto& c : cases) {
-        test::WorldPtr w = MakeFrustum(c.fov, 35, 35, 35, c.fx, c.fz);
+        test::AimCamera(*w, 35, 35, 35, c.fx, 0, c.fz, c.fov);
         const float in[3] = {35 + c.in[0], 35 + c.in[1], 35 + c.in[2]};
         const float out[3] = {35 + c.out[0], 35 + c.out[1], 35 + c.out[2]};
         FrustumClamp clamp;
         EXPECT_EQ(PointInFrustum(*w, in, clamp), 1) << "fov " << c.fov << " at " << c.in[0] << "," << c.in[2];
         EXPECT_EQ(PointInFrustum(*w, out, clamp), 0) << "fov " << c.fov << " at " << c.out[0] << "," << c.out[2];
     }
-}
-
-TEST(Frustum, PointClampingNamesTheGridBoundary) {
-    test::WorldPtr w = MakeFrustum(90, 10, 20, 30);
-    FrustumClamp clamp;
-    // Flags: any axis, then x, y and z.
-    auto outside = [&](std::array<float, 3> p) {
-        PointInFrustum(*w, p.data(), clamp);
-        return std::array<int, 4>{clamp.iAnyOutside, clamp.iOutside[0], clamp.iOutside[1], clamp.iOutside[2]};
-    };
-    EXPECT_EQ(outside({0.0f, 69.0f, 35.0f}), (std::array<int, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(outside({-0.5f, 69.5f, 35.0f}), (std::array<int, 4>{1, 1, 1, 0}));
-    EXPECT_EQ(clamp.fClamp[0], -10.0f);  // grid 0, as an offset from the viewpoint cell
-    EXPECT_EQ(clamp.fClamp[1], 49.0f);   // grid 69
-}
-
-TEST(Frustum, RayStopsAtTheFirstPlaneItCrosses) {
-    test::WorldPtr w = MakeFrustum(90);
-    float result[3];
-    FrustumClamp clamp;
-    // Along +y the ray is parallel to both x side planes; it leaves through
-    // the +y plane, padded to y = z + 1.
-    const float origin[3] = {0, 0, 10}, up[3] = {0, 1, 0};
-    FrustumRayHit(*w, result, origin, up, clamp);
-    EXPECT_TRUE(result[0] == 0 && result[2] == 10 && clamp.iAnyOutside == 0);
-    EXPECT_NEAR(result[1], 11.0f, 1e-3f);
-    // From a point outside the frustum the crossing and the point one unit
-    // before it are outside too: the result is the origin, and the clamping
-    // describes the origin (grid x = 75).
-    const float outside[3] = {40, 0, 10};
-    FrustumRayHit(*w, result, outside, up, clamp);
-    EXPECT_EQ((std::array<float, 3>{result[0], result[1], result[2]}), (std::array<float, 3>{40, 0, 10}));
-    EXPECT_TRUE(clamp.iOutside[0] == 1 && clamp.fClamp[0] == 34.0f);
 }
 
 }  // namespace

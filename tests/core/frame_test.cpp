@@ -1,5 +1,4 @@
-// Whole frames of the generated scene. Random views against the traversal's
-// invariants are in random_views_test.cpp.
+// Frame counts and the frame-rate meter.
 #include "visibility/Frame.h"
 
 #include <gtest/gtest.h>
@@ -12,59 +11,6 @@
 
 namespace gridcull {
 namespace {
-
-TEST(Frame, FirstFrameRegistersEveryMovingObjectThenTradesThemForVolumes) {
-    auto w = test::MakeSceneWorld();
-    BeginFrame(*w);
-    for (int j = 0; j < kDynamicCount; ++j) {
-        const SceneObject& o = w->disks[j];
-        ASSERT_EQ(o.bInTemporalVolume, 0);
-        // Generation can place an object wholly beyond z = 69.5.
-        if (o.fPosition[2] - o.fBoundRadius < 69.5f) {
-            ASSERT_GT(o.iCellCount, 0) << j;
-        }
-    }
-    RunVisibilityPass(*w);
-    ResetGridAndCount(*w, 0);
-    AdvanceFrame(*w);
-    EXPECT_EQ(w->iFrame, 1);
-
-    // Second frame: every object still exact gets a volume half as long.
-    int expectedEnd[kDynamicCount];
-    for (int j = 0; j < kDynamicCount; ++j) {
-        const SceneObject& o = w->disks[j];
-        expectedEnd[j] = o.bInTemporalVolume ? -1 : static_cast<int>((o.iTbvEndFrame - o.iTbvStartFrame) * 0.5 + 1);
-    }
-    BeginFrame(*w);
-    for (int j = 0; j < kDynamicCount; ++j) {
-        const SceneObject& o = w->disks[j];
-        EXPECT_EQ(o.bInTemporalVolume, 1) << j;
-        EXPECT_EQ(o.iTbvStartFrame, 1);
-        // The volume rules may shorten the interval, never lengthen it.
-        if (expectedEnd[j] >= 0) {
-            EXPECT_LE(o.iTbvEndFrame, expectedEnd[j]) << j;
-        }
-    }
-}
-
-TEST(Frame, WithoutOccludersNothingIsHiddenAndTheWalkCrossesTheGrid) {
-    auto w = test::MakeSceneWorld();
-    w->Os.ClearAll();
-    w->O.ClearAll();
-    // Static objects no longer occlude; moving ones would, so stop them
-    // registering occluders by shrinking their spheres.
-    for (int j = 0; j < kDynamicCount; ++j) w->disks[j].fRadius = 0.1f;
-    for (int frame = 0; frame < 3; ++frame) {
-        BeginFrame(*w);
-        RunVisibilityPass(*w);
-        EXPECT_TRUE(w->H.IsEmpty()) << "frame " << frame;
-        EXPECT_GE(w->iDist, 34) << "frame " << frame;  // reaches the far face z = 69
-        EXPECT_EQ(std::count(w->PVS, w->PVS + kObjectCount, 1), std::count(w->PVSVF, w->PVSVF + kObjectCount, 1))
-            << "frame " << frame;
-        ResetGridAndCount(*w, 0);
-        AdvanceFrame(*w);
-    }
-}
 
 TEST(FrameCounts, AverageStartsAfterFrameHundred) {
     auto w = test::MakeEmptyWorld();

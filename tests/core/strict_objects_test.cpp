@@ -1,7 +1,7 @@
 // Strict culling's object rules: spheres the image sees through occlude
 // nothing, occluder cells are those of the drawn polyhedron, and an object
 // brought back inside a shell is not lost to cells already passed. Volumes
-// and whole frames are checked in random_views_test.cpp.
+// and whole frames are checked by the random views.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +10,7 @@
 #include "TestWorld.h"
 #include "grid/Grid.h"
 #include "scan/Scan.h"
-#include "scene/Scene.h"
 #include "visibility/DrawnSpheres.h"
-#include "visibility/Frame.h"
 
 using namespace gridcull;
 
@@ -28,53 +26,28 @@ bool TestsAsOccluder(World& w, int a, int b, int c) {
     return w.bShellOccluded == 1;
 }
 
-// Largest |corner - centre|^2 of cell (x, y, z) for object o.
-double FarCorner2(const SceneObject& o, int x, int y, int z) {
-    const int c[3] = {x, y, z};
-    double far = 0;
-    for (int a = 0; a < 3; ++a) far += std::pow(std::fabs(c[a] - o.fPosition[a]) + 0.5, 2);
-    return far;
-}
-
 }  // namespace
 
-TEST(StrictObjects, SphereHoldingTheStartEyeOccludesOnlyInLiteralMode) {
-    auto w = test::MakeSceneWorld();
-    const SceneObject& s = w->disks[3563];
-    // A cell of 3563 that its drawn solid holds and no other sphere fills.
-    int cell[3] = {-1, -1, -1};
-    for (int g = 0; g < kCellCount && cell[0] < 0; ++g) {
-        const int x = g % kGridSize, y = g / kGridSize % kGridSize, z = g / kColumnCount;
-        if (!w->Os.Test(static_cast<unsigned>(g)) || (x == 35 && y == 35 && z == 35)) continue;
-        bool other = false;
-        for (int k : w->I[g])
-            other = other || (k != 3563 && FarCorner2(w->disks[k], x, y, z) <= std::pow(w->disks[k].fRadius, 2));
-        if (!other && FarCorner2(s, x, y, z) <= std::pow(0.98 * s.fRadius, 2)) cell[0] = x, cell[1] = y, cell[2] = z;
-    }
-    ASSERT_GE(cell[0], 0);
-    const int a = cell[0] - 35, b = cell[1] - 35, c = cell[2] - 35;
-    for (unsigned char strict : {0, 1}) {
-        w->bStrictCulling = strict;
-        BeginFrame(*w);
-        EXPECT_EQ(TestsAsOccluder(*w, a, b, c), strict == 0) << "strict " << int(strict);
-    }
-    EXPECT_EQ(s.bSeeThrough, 1);
-}
-
-TEST(StrictObjects, NearPlaneCutsASphereOpenOnlyAtWideFields) {
-    for (float fov : {179.0f, 90.0f}) {
-        auto w = test::MakeEmptyWorld();
-        w->bStrictCulling = 1;
-        test::AimCamera(*w, 35, 35, 35, 0, 0, 1, fov);
-        // 6 cells to the side, reaching 0.5 behind to 3.5 ahead of the eye:
-        // through the near plane 0.1 ahead, inside its half side 11.5 at
-        // 179 degrees, far beside its half side 0.1 at 90.
-        test::PlaceDynamic(*w, 0, 41, 35, 36.5f, 0, 0, 0, 2.01f);
-        RegisterObject(*w, 0, false, false);
-        FlagSeeThroughSpheres(*w);
-        EXPECT_EQ(w->disks[0].bSeeThrough, fov > 100) << fov;
-        EXPECT_EQ(TestsAsOccluder(*w, 6, 0, 1), fov < 100) << fov;
-    }
+// A sphere holding the eye, or cut open by the near plane (6 cells to the side, reaching 0.5 behind to 3.5 ahead
+// of the eye: through the near plane 0.1 ahead, inside its half side 11.5 at 179 degrees, far beside its half side
+// 0.1 at 90), shows its inside: its cells occlude in literal mode only.
+TEST(StrictObjects, SpheresTheImageSeesThroughOccludeOnlyInLiteralMode) {
+    const struct {
+        float fov, x, z, R;
+        int a, c;
+        bool seeThrough;
+    } cases[] = {{55, 35, 35, 3, 1, 0, true}, {179, 41, 36.5f, 2.01f, 6, 1, true}, {90, 41, 36.5f, 2.01f, 6, 1, false}};
+    for (const auto& k : cases)
+        for (unsigned char strict : {0, 1}) {
+            auto w = test::MakeEmptyWorld();
+            w->bStrictCulling = strict;
+            test::AimCamera(*w, 35, 35, 35, 0, 0, 1, k.fov);
+            test::PlaceDynamic(*w, 0, k.x, 35, k.z, 0, 0, 0, k.R);
+            RegisterObject(*w, 0, false, false);
+            FlagSeeThroughSpheres(*w);
+            EXPECT_EQ(w->disks[0].bSeeThrough, k.seeThrough) << k.fov;
+            EXPECT_EQ(TestsAsOccluder(*w, k.a, 0, k.c), !strict || !k.seeThrough) << k.fov << " strict " << +strict;
+        }
 }
 
 TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
@@ -84,17 +57,13 @@ TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
     // The cell (35, 35, 40) has its far corners sqrt(0.75) from the centre
     // (35, 35, 40): inside a sphere of radius 0.8661, outside its drawn
     // solid (0.99 of that); inside both at radius 0.88.
-    struct Case {
-        float fRadius;
-        bool bSolid;
-    } cases[] = {{0.8661f, false}, {0.88f, true}};
-    for (const Case& k : cases) {
+    for (float R : {0.8661f, 0.88f}) {
         w->O.ClearAll();
-        test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, k.fRadius);
+        test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, R);
         RegisterObject(*w, 1, false, false);
         FlagSeeThroughSpheres(*w);
         ASSERT_TRUE(w->O.Test(static_cast<unsigned>(CellIndex(35, 35, 40))));
-        EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), k.bSolid) << k.fRadius;
+        EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), R > 0.87f) << R;
     }
     // A see-through sphere over the same cell, met first in I, does not take
     // the cell from the solid one; alone, it leaves the cell open.
@@ -127,7 +96,7 @@ TEST_P(InradiusTest, NeverExceedsTheNearestFacePlaneAndMeetsItForOddStacks) {
             // Three distinct corners span the plane (the pole ones coincide).
             const double* q0 = i == 0 ? p[0] : p[1];
             const double* q1 = p[2];
-            const double* q2 = i == 0 ? p[3] : (i == stacks - 1 ? p[0] : p[3]);
+            const double* q2 = i > 0 && i == stacks - 1 ? p[0] : p[3];
             const double* q3 = i == 0 || i == stacks - 1 ? nullptr : p[0];
             const double e1[3] = {q1[0] - q0[0], q1[1] - q0[1], q1[2] - q0[2]};
             const double e2[3] = {q2[0] - q0[0], q2[1] - q0[1], q2[2] - q0[2]};
@@ -159,12 +128,9 @@ TEST(StrictObjects, ObjectBroughtBackIntoAPassedCellIsMarkedAtOnce) {
         test::PlaceDynamic(*w, 0, 35, 35, 38, 0.1f, 0, 0, 0.4f);
         SceneObject& o = w->disks[0];
         std::copy(o.fPosition, o.fPosition + 3, o.fTbvOrigin);
-        o.iTbvStartFrame = 0;
-        o.iTbvEndFrame = 20;
-        ASSERT_TRUE(InsertStrictTbv(*w, 0));
-        ASSERT_EQ(o.fTbvHalfSize, 2);
+        o.iTbvStartFrame = 0, o.iTbvEndFrame = 20, w->iDist = 5;
+        ASSERT_TRUE(InsertStrictTbv(*w, 0) && o.fTbvHalfSize == 2);
         o.bInTemporalVolume = 1;
-        w->iDist = 5;
         HandleVisibleCell(*w, 0, 0, 5);
         EXPECT_EQ(o.bInTemporalVolume, 0);
         EXPECT_EQ(w->PVS[0], strict) << "strict " << +strict;

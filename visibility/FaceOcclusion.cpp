@@ -264,15 +264,21 @@ SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
             face.iUSign,       face.iV,           face.iVSign};
 }
 
-// Sets the H bits of the spans of band on line t at distance d; rows and span
-// cells outside the grid are skipped, so nothing outside it is written.
-void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontIndex, int t, int band) {
+// A band's spans as grid cells of one plane: the span ends depend on the
+// band and the plane, not on the line, so every line of the band reuses them.
+// Spans wholly outside the grid or empty after rounding are dropped.
+struct BandCells {
+    int iBand = -1;
+    int iCount = 0;
+    int iOffset[kMaxBandEntries];  // first cell along the span axis, as a bit offset
+    int iLength[kMaxBandEntries];
+};
+
+void FillBandCells(const World& world, const SweepAxes& s, const int view[3], int band, BandCells& cells) {
     const int D = world.iDist;
-    const int gLine = view[s.iLineAxis] + s.iLineSign * (t - D);
-    if (!InGrid(gLine)) return;
-    const int base = frontIndex + gLine * kAxisStride[s.iLineAxis];
     const int step = kAxisStride[s.iSpanAxis];
     const SpanList& spans = s.pSpans[band];
+    int count = 0;
     for (int i = 0; i < spans.iCount; ++i) {
         const int lo = RoundHalfAway(world.FaceVertex[spans.iFirst[i]].*s.pAlong + 0.375);
         const int hi = RoundHalfAway(world.FaceVertex[spans.iSecond[i]].*s.pAlong - 0.375);
@@ -282,10 +288,49 @@ void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontInde
         const int gMin = std::max(std::min(g0, g1), 0);
         const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
         if (gMin > gMax) continue;
-        if (step == 1) {
-            world.H.SetRange(static_cast<unsigned>(base + gMin), static_cast<unsigned>(gMax - gMin + 1));
-        } else {
-            for (int g = gMin; g <= gMax; ++g) world.H.Set(static_cast<unsigned>(base + g * step));
+        cells.iOffset[count] = gMin * step;
+        cells.iLength[count] = gMax - gMin + 1;
+        ++count;
+    }
+    cells.iBand = band;
+    cells.iCount = count;
+}
+
+// Lines whose grid row lies in the grid, tLo..tHi; nothing is drawn on others.
+struct LineClip {
+    int iLo, iHi;
+};
+
+LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
+    // gLine = view + sign (t - D) must lie in 0 .. kGridSize - 1.
+    const int D = world.iDist, c = view[s.iLineAxis];
+    const int a = D - s.iLineSign * c, b = D + s.iLineSign * (kGridSize - 1 - c);
+    return {std::min(a, b), std::max(a, b)};
+}
+
+// Sets the H bits of the spans of band on lines t0..t1 at distance d; lines
+// and span cells outside the grid are skipped, so nothing outside it is written.
+void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, int frontIndex,
+               int t0, int t1, int band, BandCells& cells) {
+    t0 = std::max(t0, clip.iLo);
+    t1 = std::min(t1, clip.iHi);
+    if (t0 > t1) return;
+    if (cells.iBand != band) FillBandCells(world, s, view, band, cells);
+    const int D = world.iDist;
+    const int lineStep = s.iLineSign * kAxisStride[s.iLineAxis];
+    const int step = kAxisStride[s.iSpanAxis];
+    // The set's handle by value: its word pointer stays in a register across
+    // the writes instead of being reloaded after each one.
+    BitSet H = world.H;
+    int base = frontIndex + (view[s.iLineAxis] + s.iLineSign * (t0 - D)) * kAxisStride[s.iLineAxis];
+    for (int t = t0; t <= t1; ++t, base += lineStep) {
+        for (int i = 0; i < cells.iCount; ++i) {
+            const unsigned first = static_cast<unsigned>(base + cells.iOffset[i]);
+            if (step == 1) {
+                H.SetRange(first, static_cast<unsigned>(cells.iLength[i]));
+            } else {
+                for (int k = 0; k < cells.iLength[i]; ++k) H.Set(first + static_cast<unsigned>(k * step));
+            }
         }
     }
 }
@@ -294,8 +339,9 @@ void DrawLine(World& world, const SweepAxes& s, const int view[3], int frontInde
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
 void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex,
-           StopRows& stopRows) {
+           StopRows& stopRows, BandCells& cells) {
     stopRows.Clear();
+    cells.iBand = -1;
     auto addStops = [&](int band) {
         const StopList& stops = s.pStops[band];
         for (int i = 0; i < stops.iCount; ++i)
@@ -305,25 +351,33 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int vie
     auto bandStart = [&](int b) {
         return b < s.iBandCount ? RoundHalfAway(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine + 0.375) : INT_MAX;
     };
+    const LineClip clip = GridLines(world, s, view);
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     int band = -1;
     int nextStart = bandStart(0);
-    bool skip = true;
-    for (int t = RoundHalfAway(*s.pLineMin + 0.375); t <= tEnd; ++t) {
-        if (nextStart <= t) {
-            if (!face.bStopsOfBandEntered && band >= 0) addStops(band);
-            ++band;
-            nextStart = bandStart(band + 1);
-            if (face.bStopsOfBandEntered) addStops(band);
-            skip = stopRows.Contains(t);
+    // At the top of the loop either the band is skipped or a band begins at t:
+    // lines before the next band's start that are skipped draw nothing.
+    for (int t = RoundHalfAway(*s.pLineMin + 0.375);;) {
+        t = std::max(t, nextStart);
+        if (t > tEnd) break;
+        if (!face.bStopsOfBandEntered && band >= 0) addStops(band);
+        ++band;
+        nextStart = bandStart(band + 1);
+        if (face.bStopsOfBandEntered) addStops(band);
+        if (stopRows.Contains(t)) {
+            ++t;
+            continue;
         }
-        if (!skip) {
-            DrawLine(world, s, view, frontIndex, t, band);
-            skip = stopRows.Contains(t);
-        }
+        // Drawn through the first stop line, else up to the next band's start
+        // (one band change per line) or the sweep's end.
+        const int last = std::min(tEnd, std::max(nextStart - 1, t));
+        int e = t;
+        while (e < last && !stopRows.Contains(e)) ++e;
+        DrawLines(world, s, view, clip, frontIndex, t, e, band, cells);
+        t = e + 1;
     }
     if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLine(world, s, view, frontIndex, tEnd, band);
+        DrawLines(world, s, view, clip, frontIndex, tEnd, tEnd, band, cells);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -349,6 +403,7 @@ void PropagateFaceOf(World& world, int f) {
     const SweepAxes rows = RowSweep(world, face);
     const SweepAxes columns = ColumnSweep(world, face);
     StopRows stopRows;
+    BandCells cells;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -364,8 +419,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const int frontIndex = gFront * kAxisStride[face.iFront];
-        Sweep(world, face, rows, view, frontIndex, stopRows);
-        Sweep(world, face, columns, view, frontIndex, stopRows);
+        Sweep(world, face, rows, view, frontIndex, stopRows, cells);
+        Sweep(world, face, columns, view, frontIndex, stopRows, cells);
     }
 }
 

@@ -264,39 +264,7 @@ SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
             face.iUSign,       face.iV,           face.iVSign};
 }
 
-// A band's spans as grid cells of one plane: the span ends depend on the
-// band and the plane, not on the line, so every line of the band reuses them.
-// Spans wholly outside the grid or empty after rounding are dropped.
-struct BandCells {
-    int iBand = -1;
-    int iCount = 0;
-    int iOffset[kMaxBandEntries];  // first cell along the span axis, as a bit offset
-    int iLength[kMaxBandEntries];
-};
-
-void FillBandCells(const World& world, const SweepAxes& s, const int view[3], int band, BandCells& cells) {
-    const int D = world.iDist;
-    const int step = kAxisStride[s.iSpanAxis];
-    const SpanList& spans = s.pSpans[band];
-    int count = 0;
-    for (int i = 0; i < spans.iCount; ++i) {
-        const int lo = RoundHalfAway(world.FaceVertex[spans.iFirst[i]].*s.pAlong + 0.375);
-        const int hi = RoundHalfAway(world.FaceVertex[spans.iSecond[i]].*s.pAlong - 0.375);
-        if (lo > hi) continue;
-        const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
-        const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
-        const int gMin = std::max(std::min(g0, g1), 0);
-        const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
-        if (gMin > gMax) continue;
-        cells.iOffset[count] = gMin * step;
-        cells.iLength[count] = gMax - gMin + 1;
-        ++count;
-    }
-    cells.iBand = band;
-    cells.iCount = count;
-}
-
-// Lines whose grid row lies in the grid, tLo..tHi; nothing is drawn on others.
+// Lines whose grid row lies in the grid, iLo..iHi; nothing is drawn on others.
 struct LineClip {
     int iLo, iHi;
 };
@@ -309,27 +277,38 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 }
 
 // Sets the H bits of the spans of band on lines t0..t1 at distance d; lines
-// and span cells outside the grid are skipped, so nothing outside it is written.
-void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, int frontIndex,
-               int t0, int t1, int band, BandCells& cells) {
+// and span cells outside the grid are skipped, so nothing outside it is
+// written. A span's ends depend on the plane, not on the line: each is
+// rounded once for all the lines of the range.
+void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, int frontIndex, int t0,
+               int t1, int band) {
     t0 = std::max(t0, clip.iLo);
     t1 = std::min(t1, clip.iHi);
     if (t0 > t1) return;
-    if (cells.iBand != band) FillBandCells(world, s, view, band, cells);
     const int D = world.iDist;
     const int lineStep = s.iLineSign * kAxisStride[s.iLineAxis];
     const int step = kAxisStride[s.iSpanAxis];
+    const int first = frontIndex + (view[s.iLineAxis] + s.iLineSign * (t0 - D)) * kAxisStride[s.iLineAxis];
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    int base = frontIndex + (view[s.iLineAxis] + s.iLineSign * (t0 - D)) * kAxisStride[s.iLineAxis];
-    for (int t = t0; t <= t1; ++t, base += lineStep) {
-        for (int i = 0; i < cells.iCount; ++i) {
-            const unsigned first = static_cast<unsigned>(base + cells.iOffset[i]);
+    const SpanList& spans = s.pSpans[band];
+    for (int i = 0; i < spans.iCount; ++i) {
+        const int lo = RoundHalfAway(world.FaceVertex[spans.iFirst[i]].*s.pAlong + 0.375);
+        const int hi = RoundHalfAway(world.FaceVertex[spans.iSecond[i]].*s.pAlong - 0.375);
+        if (lo > hi) continue;
+        const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
+        const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
+        const int gMin = std::max(std::min(g0, g1), 0);
+        const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
+        if (gMin > gMax) continue;
+        const unsigned length = static_cast<unsigned>(gMax - gMin + 1);
+        int base = first + gMin * step;
+        for (int t = t0; t <= t1; ++t, base += lineStep) {
             if (step == 1) {
-                H.SetRange(first, static_cast<unsigned>(cells.iLength[i]));
+                H.SetRange(static_cast<unsigned>(base), length);
             } else {
-                for (int k = 0; k < cells.iLength[i]; ++k) H.Set(first + static_cast<unsigned>(k * step));
+                for (unsigned k = 0, b = static_cast<unsigned>(base); k < length; ++k, b += step) H.Set(b);
             }
         }
     }
@@ -339,9 +318,8 @@ void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineCl
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
 void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex,
-           StopRows& stopRows, BandCells& cells) {
+           StopRows& stopRows) {
     stopRows.Clear();
-    cells.iBand = -1;
     auto addStops = [&](int band) {
         const StopList& stops = s.pStops[band];
         for (int i = 0; i < stops.iCount; ++i)
@@ -373,11 +351,11 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int vie
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
         while (e < last && !stopRows.Contains(e)) ++e;
-        DrawLines(world, s, view, clip, frontIndex, t, e, band, cells);
+        DrawLines(world, s, view, clip, frontIndex, t, e, band);
         t = e + 1;
     }
     if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, s, view, clip, frontIndex, tEnd, tEnd, band, cells);
+        DrawLines(world, s, view, clip, frontIndex, tEnd, tEnd, band);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -403,7 +381,6 @@ void PropagateFaceOf(World& world, int f) {
     const SweepAxes rows = RowSweep(world, face);
     const SweepAxes columns = ColumnSweep(world, face);
     StopRows stopRows;
-    BandCells cells;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -419,8 +396,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const int frontIndex = gFront * kAxisStride[face.iFront];
-        Sweep(world, face, rows, view, frontIndex, stopRows, cells);
-        Sweep(world, face, columns, view, frontIndex, stopRows, cells);
+        Sweep(world, face, rows, view, frontIndex, stopRows);
+        Sweep(world, face, columns, view, frontIndex, stopRows);
     }
 }
 

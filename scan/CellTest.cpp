@@ -17,6 +17,28 @@ long long* g_testCounter = nullptr;
 // Cell index step for one cell along x, y, z.
 constexpr int kCellStep[3] = {1, kGridSize, kColumnCount};
 
+// A cell set iterates in ascending order, so its moving objects, the only
+// ones whose entries may be stale, come first.
+template <typename Mark>
+inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark) {
+    auto k = objects.begin();
+    const auto end = objects.end();
+    for (; k != end && *k < kDynamicCount; ++k)
+        if (!world.disks[*k].bCellsStale) mark(*k);
+    for (; k != end; ++k) mark(*k);
+}
+
+inline void MarkHeldInFrustum(World& world, const ObjectSet& objects) {
+    unsigned char* const pvsvf = world.PVSVF;
+    ForEachHeld(world, objects, [pvsvf](int k) { pvsvf[k] = 1; });
+}
+
+// HandleVisibleCell with the cell's PVSVF marks taken in the same walk over
+// its objects. Marking before the volume refresh loses nothing: a refreshed
+// object lives only in its volume until then (its cell entries are gone or
+// stale), and registering it moves its own entries only, so every entry held
+// before the refresh is held after it; the refreshed objects' new entries
+// get their marks in a second walk.
 inline void TestVisibleCell(World& world, int g, int a, int b, int c) {
     // Strict culling keeps O exact for the reset and asks, for the few
     // visible O cells only, whether the image really shows them solid.
@@ -26,17 +48,35 @@ inline void TestVisibleCell(World& world, int g, int a, int b, int c) {
         MarkOccluderFaces(world, a, b, c);
     else
         world.bShellOccluded = 0;
-    HandleVisibleCell(world, a, b, c);
+    const ObjectSet& objects = world.I[g];
+    unsigned char* const pvsvf = world.PVSVF;
+    const unsigned char* const pvs = world.PVS;
+    ForEachHeld(world, objects, [&](int k) {
+        pvsvf[k] = 1;
+        if (!pvs[k]) MarkSeen(world, k);
+    });
+    if (RefreshVolumesThrough(world, world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c))
+        MarkHeldInFrustum(world, objects);
 }
 
 // Cell (a, b, c) of the current shell, grid index g.
 inline void TestShellCell(World& world, int g, int a, int b, int c) {
-    if (!world.H.Test(static_cast<unsigned>(g))) TestVisibleCell(world, g, a, b, c);
-    // Read after HandleVisibleCell: objects it has just registered here count.
-    const ObjectSet& objects = world.I[g];
-    if (objects.empty()) return;
-    for (int k : objects)
-        if (HeldEntry(world, k)) world.PVSVF[k] = 1;
+    if (!world.H.Test(static_cast<unsigned>(g)))
+        TestVisibleCell(world, g, a, b, c);
+    else if (!world.I[g].empty())
+        MarkHeldInFrustum(world, world.I[g]);
+}
+
+// First cell of a clipped run and its direction.
+struct RunStart {
+    int iCell[3];
+    int iAxis, iStep;
+};
+
+[[gnu::noinline]] void TestRunCell(World& world, int g, const RunStart& run, int i) {
+    int cell[3] = {run.iCell[0], run.iCell[1], run.iCell[2]};
+    cell[run.iAxis] += i * run.iStep;
+    TestVisibleCell(world, g, cell[0], cell[1], cell[2]);
 }
 
 }  // namespace
@@ -78,15 +118,20 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     const int lo = std::max(first, -d), hi = std::min(last, d);
     if (lo > hi) return;
 
-    int q = step > 0 ? lo : hi;
-    const int end = step > 0 ? hi : lo;
-    cell[axis] = q;
+    cell[axis] = step > 0 ? lo : hi;
+    const RunStart run = {{cell[0], cell[1], cell[2]}, axis, step};
     int g = CellIndex(world.iViewCellX + cell[0], world.iViewCellY + cell[1], world.iViewCellZ + cell[2]);
     const int gStep = step * kCellStep[axis];
-    for (;; q += step, g += gStep) {
-        cell[axis] = q;
-        TestShellCell(world, g, cell[0], cell[1], cell[2]);
-        if (q == end) break;
+    // Hidden cells are the common case: their loop stays small, the visible
+    // ones go out of line. Local copies: the flag stores may alias any field
+    // of world, locals they cannot.
+    const BitSet hidden = world.H;
+    const ObjectSet* const cells = world.I;
+    for (int i = 0, n = hi - lo + 1; i < n; ++i, g += gStep) {
+        if (!hidden.Test(static_cast<unsigned>(g)))
+            TestRunCell(world, g, run, i);
+        else if (!cells[g].empty())
+            MarkHeldInFrustum(world, cells[g]);
     }
 }
 

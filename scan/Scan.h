@@ -34,6 +34,11 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
 // Marks and draws the objects of a visible cell and brings back every moving
 // object whose volume surface passes through it.
 void HandleVisibleCell(World& world, int a, int b, int c);
+// The two halves of HandleVisibleCell. MarkSeen: object k enters PVS, drawn
+// if drawing is on. RefreshVolumesThrough: the volume refresh at grid cell
+// (x, y, z); returns the number of objects brought back.
+void MarkSeen(World& world, int k);
+int RefreshVolumesThrough(World& world, int x, int y, int z);
 
 // Observer of every CellTest call, for tests and statistics; null by default.
 using CellTestObserver = void (*)(World& world, int a, int b, int c, void* context);

@@ -63,25 +63,29 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
 
 }  // namespace
 
+void MarkSeen(World& world, int k) {
+    if (world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility)
+        world.pfnDrawObject(world, world.disks[k], world.pDrawContext);
+    world.PVS[k] = 1;
+}
+
 void HandleVisibleCell(World& world, int a, int b, int c) {
     const int x = world.iViewCellX + a;
     const int y = world.iViewCellY + b;
     const int z = world.iViewCellZ + c;
+    for (int k : world.I[CellIndex(x, y, z)])
+        if (!world.PVS[k] && HeldEntry(world, k)) MarkSeen(world, k);
+    RefreshVolumesThrough(world, x, y, z);
+}
 
-    const bool draw = world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility;
-    for (int k : world.I[CellIndex(x, y, z)]) {
-        if (world.PVS[k] || !HeldEntry(world, k)) continue;
-        if (draw) world.pfnDrawObject(world, world.disks[k], world.pDrawContext);
-        world.PVS[k] = 1;
-    }
-
+int RefreshVolumesThrough(World& world, int x, int y, int z) {
     // A cell lies on the surface of j's temporal bounding volume exactly when
     // two or three of its columns hold j's outline; column set c of a plane
     // holds j exactly when bit c of j's outline bitset on that plane is set.
     const int column[3] = {XyColumn(x, y), YzColumn(y, z), XzColumn(x, z)};
     const ObjectSet* sets[3] = {&world.TxyN[column[0]], &world.TyzN[column[1]], &world.TxzN[column[2]]};
     // Most cells meet no volume: two empty sets rule out every candidate.
-    if (sets[0]->empty() + sets[1]->empty() + sets[2]->empty() >= 2) return;
+    if (sets[0]->empty() + sets[1]->empty() + sets[2]->empty() >= 2) return 0;
     // One of any two sets holds every surface object; walk the two smallest,
     // so an object in both is one, and an object in one only is one if the
     // third plane's outline passes the cell.
@@ -120,7 +124,8 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
         RemoveTbv(world, j);
         world.disks[j].bInTemporalVolume = 0;
     }
-    if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
+    if (world.bStrictCulling && refreshCount > 0) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
+    return refreshCount;
 }
 
 }  // namespace gridcull

@@ -155,30 +155,39 @@ constexpr StrictFace kStrictFaces[6] = {
 // so neither changes a cell that the exact cut below would decide.
 constexpr double kRowSkipMargin = 1e-2;
 
-// Narrows [lo, hi] to the cells of the row whose centres pass plane, p being
-// the row's grid point with p[run] unset. The estimate only places the start;
-// the float test settles the end, and because that test is monotone along the
-// row the result is exactly its passing cells.
-void CutRunByPlane(const float plane[4], float p[3], int run, int v, int& lo, int& hi) {
-    const float n = plane[run];
+// A strict plane that cuts the runs of a face: along a row it changes sign
+// where the run coordinate reaches fRoot0 + w fRootStep (w the row; no
+// crossing when the plane runs parallel to the rows, fRun = 0).
+struct RunCut {
+    const float* pPlane;
+    float fRun;
+    double fRoot0, fRootStep;
+};
+
+// Narrows [lo, hi] to the cells of the row whose centres pass cut's plane, p
+// being the row's grid point with p[run] unset. The root only places the
+// start; the float test settles the end, and because that test is monotone
+// along the row the result is exactly its passing cells.
+void CutRunByPlane(const RunCut& cut, int w, float p[3], int run, int v, int& lo, int& hi) {
+    const float* plane = cut.pPlane;
     auto passes = [&](int r) {
         p[run] = static_cast<float>(v + r);
         return PassesStrictPlane(plane, p);
     };
-    if (n == 0) {
+    if (cut.fRun == 0) {
         if (!passes(lo)) hi = lo - 1;
         return;
     }
-    double value = plane[3];
-    for (int k = 0; k < 3; ++k) value += k == run ? static_cast<double>(n) * v : static_cast<double>(plane[k]) * p[k];
-    const double root = std::clamp(-value / n, lo - 2.0, hi + 2.0);
-    if (n > 0) {
-        int end = std::clamp(static_cast<int>(std::ceil(root)) - 1, lo - 1, hi);
+    const double root = std::clamp(cut.fRoot0 + w * cut.fRootStep, lo - 2.0, hi + 2.0);
+    // Rounded toward zero, the start lies within a cell of the crossing.
+    const int near = static_cast<int>(root);
+    if (cut.fRun > 0) {
+        int end = std::clamp(near, lo - 1, hi);
         while (end >= lo && !passes(end)) --end;
         while (end < hi && passes(end + 1)) ++end;
         hi = end;
     } else {
-        int end = std::clamp(static_cast<int>(std::floor(root)) + 1, lo, hi + 1);
+        int end = std::clamp(near, lo, hi + 1);
         while (end <= hi && !passes(end)) ++end;
         while (end > lo && passes(end - 1)) --end;
         lo = end;
@@ -220,13 +229,23 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
     // A plane that every centre of the remaining rows passes by the margin
     // leaves every run whole; only the others cut. Taken at the rows' and
     // runs' least favourable ends.
-    const float* cutting[5];
+    RunCut cutting[5];
     int cuttingCount = 0;
     for (const float* plane : world.fStrictPlane) {
         const double worst = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
                              static_cast<double>(plane[row]) * (cell[row] + (plane[row] > 0 ? rowHi : rowLo)) +
                              static_cast<double>(plane[run]) * (cell[run] + (plane[run] > 0 ? runHi : runLo));
-        if (!(worst <= -kRowSkipMargin)) cutting[cuttingCount++] = plane;
+        if (worst <= -kRowSkipMargin) continue;
+        RunCut& cut = cutting[cuttingCount++];
+        cut.pPlane = plane;
+        cut.fRun = plane[run];
+        if (cut.fRun == 0) continue;
+        // Run offset where the plane's value is zero, as a function of the row.
+        const double n = cut.fRun;
+        const double atRow0 = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
+                              static_cast<double>(plane[row]) * cell[row] + n * cell[run];
+        cut.fRoot0 = -atRow0 / n;
+        cut.fRootStep = -static_cast<double>(plane[row]) / n;
     }
 
     float p[3];
@@ -237,8 +256,7 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
         p[row] = static_cast<float>(cell[row] + w);
         int lo = runLo, hi = runHi;
         for (int i = 0; i < cuttingCount; ++i) {
-            const float* plane = cutting[i];
-            CutRunByPlane(plane, p, run, cell[run], lo, hi);
+            CutRunByPlane(cutting[i], w, p, run, cell[run], lo, hi);
             if (lo > hi) break;
         }
         at[row] = w;

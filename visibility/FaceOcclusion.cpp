@@ -392,47 +392,50 @@ inline int CeilToInt(double x) {
     return i + (x > i ? 1 : 0);
 }
 
-// Entries met by the cells of plane d, by offset from the face centre. Both
-// bounds depend only on the offset and the two distances, so the table of a
-// plane serves both face axes; iFilledLo..iFilledHi are the offsets known.
-struct PlaneEntries {
-    static constexpr int kOffsetBias = kGridSize;  // offsets lie in -69..69
-    int iFilledLo, iFilledHi;
-    int iEntryFirst[2 * kGridSize], iEntryLast[2 * kGridSize];  // by offset + kOffsetBias
-
-    void Reset() {
-        iFilledLo = 0;
-        iFilledHi = -1;
-    }
-    int First(int o) const { return iEntryFirst[o + kOffsetBias]; }
-    int Last(int o) const { return iEntryLast[o + kOffsetBias]; }
-};
-
-// Fills offsets first..last of the table for plane d of shell D.
-void FillPlaneEntries(int D, int d, int first, int last, PlaneEntries& t) {
+// Fills the table of plane d of shell D. A cube edge projects farthest out
+// from its near depth when it lies outward of the face centre and from its
+// far depth otherwise: both are taken.
+void FillPlaneEntries(int D, int d, PlaneEntryTable& t) {
+    constexpr int kCellBias = PlaneEntryTable::kCellBias, kEntryBias = PlaneEntryTable::kEntryBias;
     const double plane = D - 0.5;
-    // A cube edge projects farthest out from its near depth when it lies
-    // outward of the face centre and from its far depth otherwise: take both.
     const double nearScale = plane / (d - 0.5), farScale = plane / (d + 0.5);
-    for (int o = first; o <= last; ++o) {
+    for (int o = -kCellBias; o <= kCellBias; ++o) {
         const double lo = o - 0.5, hi = o + 0.5;
         const double pLo = D + std::min(lo * nearScale, lo * farScale) - kCoverSlack;
         const double pHi = D + std::max(hi * nearScale, hi * farScale) + kCoverSlack;
-        // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi].
-        t.iEntryFirst[o + PlaneEntries::kOffsetBias] = CeilToInt(pLo - 0.5);
-        t.iEntryLast[o + PlaneEntries::kOffsetBias] = FloorToInt(pHi + 0.5);
+        // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi]; |e - D| <= 70.
+        t.iEntryFirst[o + kCellBias] = static_cast<signed char>(CeilToInt(pLo - 0.5) - D);
+        t.iEntryLast[o + kCellBias] = static_cast<signed char>(FloorToInt(pHi + 0.5) - D);
     }
+    // Both entry bounds grow with the offset, so the cells whose entries lie
+    // within entries a..b are iFromEntry[a]..iToEntry[b].
+    int p = -kCellBias;
+    for (int e = -kEntryBias; e <= kEntryBias; ++e) {
+        while (p <= kCellBias && t.iEntryFirst[p + kCellBias] < e) ++p;
+        t.iFromEntry[e + kEntryBias] = static_cast<signed char>(p);
+    }
+    p = kCellBias;
+    for (int e = kEntryBias; e >= -kEntryBias; --e) {
+        while (p >= -kCellBias && t.iEntryLast[p + kCellBias] > e) --p;
+        t.iToEntry[e + kEntryBias] = static_cast<signed char>(p);
+    }
+    t.bFilled = 1;
+}
+
+const PlaneEntryTable& PlaneEntriesOf(World& world, int D, int d) {
+    PlaneEntryTable& t = world.StrictPlaneEntries[d * (d - 1) / 2 + D];
+    if (!t.bFilled) FillPlaneEntries(D, d, t);
+    return t;
 }
 
 // Cells of one face axis at distance d whose projection, widened by the
 // slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
-// from the face centre. Both entry bounds grow with the offset, so the cells
-// that fit form one interval.
+// from the face centre, one interval since entry bounds grow with the offset.
 struct AxisCover {
     int iFirst, iLast;
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, PlaneEntries& t,
+void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
     // Candidates: cells whose centre projects inside the entries' span (a
@@ -443,48 +446,8 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
     first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
     last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
-    if (first <= last) {
-        if (last < t.iFilledLo - 1 || first > t.iFilledHi + 1) {
-            FillPlaneEntries(D, d, first, last, t);
-            t.iFilledLo = first;
-            t.iFilledHi = last;
-        } else {
-            FillPlaneEntries(D, d, first, t.iFilledLo - 1, t);
-            FillPlaneEntries(D, d, t.iFilledHi + 1, last, t);
-            t.iFilledLo = std::min(t.iFilledLo, first);
-            t.iFilledHi = std::max(t.iFilledHi, last);
-        }
-    }
-    while (first <= last && t.First(first) < iEntryMin) ++first;
-    while (last >= first && t.Last(last) > iEntryMax) --last;
-    c.iFirst = first;
-    c.iLast = last;
-}
-
-// Which cells of one plane along the face's u axis fit in a run of entries:
-// entry bounds grow with the offset, so the cells whose entries lie within
-// a..b are iFromEntry[a]..iToEntry[b] (none when the first exceeds the last).
-struct CellsOfEntries {
-    int iEntryLo, iEntryHi;  // entries the cells meet, relative to the map's uMin
-    int iFromEntry[2 * kGridSize + 1];  // first cell whose entries all lie at or past the entry
-    int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
-};
-
-void MapCellsToEntries(const AxisCover& c, const PlaneEntries& t, int uMin, CellsOfEntries& m) {
-    const int* entryFirst = t.iEntryFirst + PlaneEntries::kOffsetBias;
-    const int* entryLast = t.iEntryLast + PlaneEntries::kOffsetBias;
-    m.iEntryLo = entryFirst[c.iFirst] - uMin;
-    m.iEntryHi = entryLast[c.iLast] - uMin;
-    int p = c.iFirst;
-    for (int e = m.iEntryLo; e <= m.iEntryHi; ++e) {
-        while (p <= c.iLast && entryFirst[p] - uMin < e) ++p;
-        m.iFromEntry[e] = p;
-    }
-    p = c.iLast;
-    for (int e = m.iEntryHi; e >= m.iEntryLo; --e) {
-        while (p >= c.iFirst && entryLast[p] - uMin > e) --p;
-        m.iToEntry[e] = p;
-    }
+    c.iFirst = std::max<int>(first, t.iFromEntry[iEntryMin - D + PlaneEntryTable::kEntryBias]);
+    c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }
 
 // Cells of one row wholly behind the marked entries: those whose entries
@@ -494,12 +457,17 @@ struct HiddenSpan {
     int iFirst, iLast;
 };
 
-int FindHiddenSpans(const RowBits& full, const CellsOfEntries& m, HiddenSpan* spans) {
+int FindHiddenSpans(const RowBits& full, const AxisCover& c, const PlaneEntryTable& t, int entryBase,
+                    HiddenSpan* spans) {
+    // Bit i of full is entry entryBase + i, relative to the face centre.
+    const signed char* fromEntry = t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase;
+    const signed char* toEntry = t.iToEntry + PlaneEntryTable::kEntryBias + entryBase;
+    const int begin = t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase;
+    const int end = t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase + 1;
     int count = 0;
-    const int end = m.iEntryHi + 1;
-    for (int a = NextBit(full.iWord, m.iEntryLo, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
+    for (int a = NextBit(full.iWord, begin, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
         const int b = NextBit(full.iWord, a, end, false) - 1;
-        const int first = m.iFromEntry[a], last = m.iToEntry[b];
+        const int first = std::max<int>(c.iFirst, fromEntry[a]), last = std::min<int>(c.iLast, toEntry[b]);
         if (first <= last) spans[count++] = {first, last};
         a = b + 1;
     }
@@ -596,30 +564,28 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     int view[3];
     ViewCell(world, view);
     const int uStep = kAxisStride[face.iU];
-    PlaneEntries entries;
     AxisCover us, vs;
-    CellsOfEntries cells;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
-        entries.Reset();
+        const PlaneEntryTable& entries = PlaneEntriesOf(world, D, d);
         CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, entries, us);
         if (us.iFirst > us.iLast) continue;
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
-        MapCellsToEntries(us, entries, uMin, cells);
         const int frontIndex = gFront * kAxisStride[face.iFront];
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
         for (int q = vs.iFirst; q <= vs.iLast; ++q) {
-            const int v0 = entries.First(q), v1 = entries.Last(q);
+            const int v0 = D + entries.iEntryFirst[q + PlaneEntryTable::kCellBias];
+            const int v1 = D + entries.iEntryLast[q + PlaneEntryTable::kCellBias];
             if (v0 != v0Prev || v1 != v1Prev) {
                 RowBits full = rowBits[v0 - vMin];
                 for (int v = v0 + 1; v <= v1; ++v)
                     for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
-                spanCount = FindHiddenSpans(full, cells, spans);
+                spanCount = FindHiddenSpans(full, us, entries, uMin - D, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }

@@ -450,6 +450,25 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }
 
+// Runs of entries marked on every one of a few neighbouring rows of a strict
+// face map, as entry indices relative to the map's uMin.
+struct EntryRuns {
+    int iCount;  // -1 until found
+    unsigned char iFirst[(kMarkedFaceSide + 1) / 2], iLast[(kMarkedFaceSide + 1) / 2];
+};
+
+void FindEntryRuns(const RowBits& full, int width, EntryRuns& runs) {
+    int count = 0;
+    for (int a = NextBit(full.iWord, 0, width, true); a < width; a = NextBit(full.iWord, a, width, true)) {
+        const int b = NextBit(full.iWord, a, width, false) - 1;
+        runs.iFirst[count] = static_cast<unsigned char>(a);
+        runs.iLast[count] = static_cast<unsigned char>(b);
+        ++count;
+        a = b + 1;
+    }
+    runs.iCount = count;
+}
+
 // Cells of one row wholly behind the marked entries: those whose entries
 // all lie in one run of entries marked on every entry row of the row. A cell
 // straddling a run's end meets an unmarked entry and stays.
@@ -457,19 +476,19 @@ struct HiddenSpan {
     int iFirst, iLast;
 };
 
-int FindHiddenSpans(const RowBits& full, const AxisCover& c, const PlaneEntryTable& t, int entryBase,
+int FindHiddenSpans(const EntryRuns& runs, const AxisCover& c, const PlaneEntryTable& t, int entryBase,
                     HiddenSpan* spans) {
-    // Bit i of full is entry entryBase + i, relative to the face centre.
+    // Entry i of a run is entry entryBase + i relative to the face centre.
     const signed char* fromEntry = t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase;
     const signed char* toEntry = t.iToEntry + PlaneEntryTable::kEntryBias + entryBase;
     const int begin = t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase;
-    const int end = t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase + 1;
+    const int last = t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase;
     int count = 0;
-    for (int a = NextBit(full.iWord, begin, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
-        const int b = NextBit(full.iWord, a, end, false) - 1;
-        const int first = std::max<int>(c.iFirst, fromEntry[a]), last = std::min<int>(c.iLast, toEntry[b]);
-        if (first <= last) spans[count++] = {first, last};
-        a = b + 1;
+    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= last; ++i) {
+        const int a = std::max<int>(runs.iFirst[i], begin), b = std::min<int>(runs.iLast[i], last);
+        if (a > b) continue;
+        const int cellFirst = std::max<int>(c.iFirst, fromEntry[a]), cellLast = std::min<int>(c.iLast, toEntry[b]);
+        if (cellFirst <= cellLast) spans[count++] = {cellFirst, cellLast};
     }
     return count;
 }
@@ -561,6 +580,25 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     }
     world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
+    // The rows of every farther plane meet the same few entry rows of this
+    // map: the runs marked on each row and its next one or two are found
+    // once, on first use. A cell meeting more entry rows is rare.
+    constexpr int kKeptRowCounts = 3;
+    EntryRuns keptRuns[kMarkedFaceSide][kKeptRowCounts], scratchRuns;
+    for (int v = 0; v < height; ++v)
+        for (EntryRuns& runs : keptRuns[v]) runs.iCount = -1;
+    auto runsOf = [&](int v0, int v1) -> const EntryRuns& {
+        const int k = v1 - v0;
+        EntryRuns& runs = k < kKeptRowCounts ? keptRuns[v0 - vMin][k] : scratchRuns;
+        if (k >= kKeptRowCounts || runs.iCount < 0) {
+            RowBits full = rowBits[v0 - vMin];
+            for (int v = v0 + 1; v <= v1; ++v)
+                for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
+            FindEntryRuns(full, width, runs);
+        }
+        return runs;
+    };
+
     int view[3];
     ViewCell(world, view);
     const int uStep = kAxisStride[face.iU];
@@ -582,10 +620,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             const int v0 = D + entries.iEntryFirst[q + PlaneEntryTable::kCellBias];
             const int v1 = D + entries.iEntryLast[q + PlaneEntryTable::kCellBias];
             if (v0 != v0Prev || v1 != v1Prev) {
-                RowBits full = rowBits[v0 - vMin];
-                for (int v = v0 + 1; v <= v1; ++v)
-                    for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
-                spanCount = FindHiddenSpans(full, us, entries, uMin - D, spans);
+                spanCount = FindHiddenSpans(runsOf(v0, v1), us, entries, uMin - D, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }

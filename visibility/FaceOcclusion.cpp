@@ -473,22 +473,40 @@ void FindEntryRuns(const RowBits& full, int width, EntryRuns& runs) {
 // all lie in one run of entries marked on every entry row of the row. A cell
 // straddling a run's end meets an unmarked entry and stays.
 struct HiddenSpan {
-    int iFirst, iLast;
+    int iGridMin, iGridMax;  // along the face's u axis
 };
 
-int FindHiddenSpans(const EntryRuns& runs, const AxisCover& c, const PlaneEntryTable& t, int entryBase,
-                    HiddenSpan* spans) {
-    // Entry i of a run is entry entryBase + i relative to the face centre.
-    const signed char* fromEntry = t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase;
-    const signed char* toEntry = t.iToEntry + PlaneEntryTable::kEntryBias + entryBase;
-    const int begin = t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase;
-    const int last = t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase;
+// How the map entries of a row reach the cells of one plane's row; the same
+// for every row of the plane.
+struct EntryToCells {
+    const signed char* pFromEntry;  // by map entry (relative to uMin): first cell at or past it
+    const signed char* pToEntry;    // last cell at or before it
+    int iBegin, iLast;              // map entries the covered cells meet
+    int iCellFirst, iCellLast;      // the covered cells, by offset from the face centre
+    int iView, iSign;               // grid coordinate of offset 0, direction of the offsets
+};
+
+EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view, int sign) {
+    const int entryBase = uMin - D;  // map entry 0 relative to the face centre
+    return {t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase,
+            t.iToEntry + PlaneEntryTable::kEntryBias + entryBase,
+            t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase,
+            t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase,
+            c.iFirst,
+            c.iLast,
+            view,
+            sign};
+}
+
+int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
-    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= last; ++i) {
-        const int a = std::max<int>(runs.iFirst[i], begin), b = std::min<int>(runs.iLast[i], last);
+    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
+        const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);
         if (a > b) continue;
-        const int cellFirst = std::max<int>(c.iFirst, fromEntry[a]), cellLast = std::min<int>(c.iLast, toEntry[b]);
-        if (cellFirst <= cellLast) spans[count++] = {cellFirst, cellLast};
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[a]), last = std::min<int>(m.iCellLast, m.pToEntry[b]);
+        if (first > last) continue;
+        spans[count++] = m.iSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
+                                     : HiddenSpan{m.iView - last, m.iView - first};
     }
     return count;
 }
@@ -613,6 +631,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
         const int frontIndex = gFront * kAxisStride[face.iFront];
+        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
@@ -620,15 +639,13 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             const int v0 = D + entries.iEntryFirst[q + PlaneEntryTable::kCellBias];
             const int v1 = D + entries.iEntryLast[q + PlaneEntryTable::kCellBias];
             if (v0 != v0Prev || v1 != v1Prev) {
-                spanCount = FindHiddenSpans(runsOf(v0, v1), us, entries, uMin - D, spans);
+                spanCount = FindHiddenSpans(runsOf(v0, v1), cellsOf, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }
             const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
             for (int i = 0; i < spanCount; ++i) {
-                const int g0 = view[face.iU] + face.iUSign * spans[i].iFirst;
-                const int g1 = view[face.iU] + face.iUSign * spans[i].iLast;
-                const int gMin = std::min(g0, g1), gMax = std::max(g0, g1);
+                const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
                 if (uStep == 1) {
                     world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 } else {

@@ -619,7 +619,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     int view[3];
     ViewCell(world, view);
-    const int uStep = kAxisStride[face.iU];
+    const int uStep = kAxisStride[face.iU], vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
@@ -634,16 +634,17 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
+        const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
+        const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
-        for (int q = vs.iFirst; q <= vs.iLast; ++q) {
-            const int v0 = D + entries.iEntryFirst[q + PlaneEntryTable::kCellBias];
-            const int v1 = D + entries.iEntryLast[q + PlaneEntryTable::kCellBias];
+        int rowIndex = frontIndex + (view[face.iV] + face.iVSign * vs.iFirst) * kAxisStride[face.iV];
+        for (int q = vs.iFirst; q <= vs.iLast; ++q, rowIndex += vStep) {
+            const int v0 = rowEntryFirst[q], v1 = rowEntryLast[q];
             if (v0 != v0Prev || v1 != v1Prev) {
-                spanCount = FindHiddenSpans(runsOf(v0, v1), cellsOf, spans);
+                spanCount = FindHiddenSpans(runsOf(D + v0, D + v1), cellsOf, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }
-            const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
             for (int i = 0; i < spanCount; ++i) {
                 const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
                 if (uStep == 1) {

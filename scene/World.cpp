@@ -120,6 +120,7 @@ void ConstructWorld(World& world) {
     world.ucReadBufferR = world.ucReadBufferG = world.ucReadBufferB = nullptr;
     world.disks = nullptr;
     for (int f = 0; f < 6; ++f) world.FaceMap[f] = nullptr;
+    for (PlaneEntryTable& t : world.StrictPlaneEntries) t.bFilled = 0;
     world.fViewX = world.fViewY = world.fViewZ = 35;
     world.fRoll = world.fYaw = world.fPitch = 0;
     world.fFov = 55;

@@ -42,6 +42,22 @@ struct FaceVertex {
 };
 
 // Spans of one band: left (or top) and right (or bottom) vertex ids.
+// Strict propagation's view of a farther plane d of shell D's faces: the
+// entries of the plane D - 0.5 that each cell meets, and the cells that fit
+// within a run of entries. It depends on D and d only, so it is computed
+// once, on first use. Offsets and entries are relative to the face centre.
+struct PlaneEntryTable {
+    static constexpr int kCellBias = kGridSize - 1;  // cell offsets -69..69
+    static constexpr int kEntryBias = kGridSize;     // entries -70..70
+    unsigned char bFilled;
+    signed char iEntryFirst[2 * kGridSize - 1];  // first entry the cell meets
+    signed char iEntryLast[2 * kGridSize - 1];   // last entry the cell meets
+    signed char iFromEntry[2 * kGridSize + 1];   // first cell whose entries all lie at or past the entry
+    signed char iToEntry[2 * kGridSize + 1];     // last cell whose entries all lie at or before it
+};
+// One table per plane pair D < d, at d (d - 1) / 2 + D.
+constexpr int kPlanePairCount = kGridSize * (kGridSize - 1) / 2;
+
 struct SpanList {
     int iCount;
     int iFirst[kMaxBandEntries];
@@ -129,6 +145,7 @@ struct World {
     int iRowListCount;
     int iColListCount;
     gridcull::FaceVertex FaceVertex[kMaxFaceVertices];
+    PlaneEntryTable StrictPlaneEntries[kPlanePairCount];
 
     // Shell traversal state
     unsigned char bFaceFull;

@@ -427,47 +427,50 @@ inline int CeilToInt(double x) {
     return i + (x > i ? 1 : 0);
 }
 
-// Entries met by the cells of plane d, by offset from the face centre. Both
-// bounds depend only on the offset and the two distances, so the table of a
-// plane serves both face axes; iFilledLo..iFilledHi are the offsets known.
-struct PlaneEntries {
-    static constexpr int kOffsetBias = kGridSize;  // offsets lie in -69..69
-    int iFilledLo, iFilledHi;
-    int iEntryFirst[2 * kGridSize], iEntryLast[2 * kGridSize];  // by offset + kOffsetBias
-
-    void Reset() {
-        iFilledLo = 0;
-        iFilledHi = -1;
-    }
-    int First(int o) const { return iEntryFirst[o + kOffsetBias]; }
-    int Last(int o) const { return iEntryLast[o + kOffsetBias]; }
-};
-
-// Fills offsets first..last of the table for plane d of shell D.
-void FillPlaneEntries(int D, int d, int first, int last, PlaneEntries& t) {
+// Fills the table of plane d of shell D. A cube edge projects farthest out
+// from its near depth when it lies outward of the face centre and from its
+// far depth otherwise: both are taken.
+void FillPlaneEntries(int D, int d, PlaneEntryTable& t) {
+    constexpr int kCellBias = PlaneEntryTable::kCellBias, kEntryBias = PlaneEntryTable::kEntryBias;
     const double plane = D - 0.5;
-    // A cube edge projects farthest out from its near depth when it lies
-    // outward of the face centre and from its far depth otherwise: take both.
     const double nearScale = plane / (d - 0.5), farScale = plane / (d + 0.5);
-    for (int o = first; o <= last; ++o) {
+    for (int o = -kCellBias; o <= kCellBias; ++o) {
         const double lo = o - 0.5, hi = o + 0.5;
         const double pLo = D + std::min(lo * nearScale, lo * farScale) - kCoverSlack;
         const double pHi = D + std::max(hi * nearScale, hi * farScale) + kCoverSlack;
-        // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi].
-        t.iEntryFirst[o + PlaneEntries::kOffsetBias] = CeilToInt(pLo - 0.5);
-        t.iEntryLast[o + PlaneEntries::kOffsetBias] = FloorToInt(pHi + 0.5);
+        // Entry e's square [e - 0.5, e + 0.5] meets [pLo, pHi]; |e - D| <= 70.
+        t.iEntryFirst[o + kCellBias] = static_cast<signed char>(CeilToInt(pLo - 0.5) - D);
+        t.iEntryLast[o + kCellBias] = static_cast<signed char>(FloorToInt(pHi + 0.5) - D);
     }
+    // Both entry bounds grow with the offset, so the cells whose entries lie
+    // within entries a..b are iFromEntry[a]..iToEntry[b].
+    int p = -kCellBias;
+    for (int e = -kEntryBias; e <= kEntryBias; ++e) {
+        while (p <= kCellBias && t.iEntryFirst[p + kCellBias] < e) ++p;
+        t.iFromEntry[e + kEntryBias] = static_cast<signed char>(p);
+    }
+    p = kCellBias;
+    for (int e = kEntryBias; e >= -kEntryBias; --e) {
+        while (p >= -kCellBias && t.iEntryLast[p + kCellBias] > e) --p;
+        t.iToEntry[e + kEntryBias] = static_cast<signed char>(p);
+    }
+    t.bFilled = 1;
+}
+
+const PlaneEntryTable& PlaneEntriesOf(World& world, int D, int d) {
+    PlaneEntryTable& t = world.StrictPlaneEntries[d * (d - 1) / 2 + D];
+    if (!t.bFilled) FillPlaneEntries(D, d, t);
+    return t;
 }
 
 // Cells of one face axis at distance d whose projection, widened by the
 // slack, lies within map entries iEntryMin..iEntryMax: offsets iFirst..iLast
-// from the face centre. Both entry bounds grow with the offset, so the cells
-// that fit form one interval.
+// from the face centre, one interval since entry bounds grow with the offset.
 struct AxisCover {
     int iFirst, iLast;
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, PlaneEntries& t,
+void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
     // Candidates: cells whose centre projects inside the entries' span (a
@@ -478,65 +481,67 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
     first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
     last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
-    if (first <= last) {
-        if (last < t.iFilledLo - 1 || first > t.iFilledHi + 1) {
-            FillPlaneEntries(D, d, first, last, t);
-            t.iFilledLo = first;
-            t.iFilledHi = last;
-        } else {
-            FillPlaneEntries(D, d, first, t.iFilledLo - 1, t);
-            FillPlaneEntries(D, d, t.iFilledHi + 1, last, t);
-            t.iFilledLo = std::min(t.iFilledLo, first);
-            t.iFilledHi = std::max(t.iFilledHi, last);
-        }
-    }
-    while (first <= last && t.First(first) < iEntryMin) ++first;
-    while (last >= first && t.Last(last) > iEntryMax) --last;
-    c.iFirst = first;
-    c.iLast = last;
+    c.iFirst = std::max<int>(first, t.iFromEntry[iEntryMin - D + PlaneEntryTable::kEntryBias]);
+    c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }
 
-// Which cells of one plane along the face's u axis fit in a run of entries:
-// entry bounds grow with the offset, so the cells whose entries lie within
-// a..b are iFromEntry[a]..iToEntry[b] (none when the first exceeds the last).
-struct CellsOfEntries {
-    int iEntryLo, iEntryHi;  // entries the cells meet, relative to the map's uMin
-    int iFromEntry[2 * kGridSize + 1];  // first cell whose entries all lie at or past the entry
-    int iToEntry[2 * kGridSize + 1];    // last cell whose entries all lie at or before it
+// Runs of entries marked on every one of a few neighbouring rows of a strict
+// face map, as entry indices relative to the map's uMin.
+struct EntryRuns {
+    int iCount;  // -1 until found
+    unsigned char iFirst[(kMarkedFaceSide + 1) / 2], iLast[(kMarkedFaceSide + 1) / 2];
 };
 
-void MapCellsToEntries(const AxisCover& c, const PlaneEntries& t, int uMin, CellsOfEntries& m) {
-    const int* entryFirst = t.iEntryFirst + PlaneEntries::kOffsetBias;
-    const int* entryLast = t.iEntryLast + PlaneEntries::kOffsetBias;
-    m.iEntryLo = entryFirst[c.iFirst] - uMin;
-    m.iEntryHi = entryLast[c.iLast] - uMin;
-    int p = c.iFirst;
-    for (int e = m.iEntryLo; e <= m.iEntryHi; ++e) {
-        while (p <= c.iLast && entryFirst[p] - uMin < e) ++p;
-        m.iFromEntry[e] = p;
+void FindEntryRuns(const RowBits& full, int width, EntryRuns& runs) {
+    int count = 0;
+    for (int a = NextBit(full.iWord, 0, width, true); a < width; a = NextBit(full.iWord, a, width, true)) {
+        const int b = NextBit(full.iWord, a, width, false) - 1;
+        runs.iFirst[count] = static_cast<unsigned char>(a);
+        runs.iLast[count] = static_cast<unsigned char>(b);
+        ++count;
+        a = b + 1;
     }
-    p = c.iLast;
-    for (int e = m.iEntryHi; e >= m.iEntryLo; --e) {
-        while (p >= c.iFirst && entryLast[p] - uMin > e) --p;
-        m.iToEntry[e] = p;
-    }
+    runs.iCount = count;
 }
 
 // Cells of one row wholly behind the marked entries: those whose entries
 // all lie in one run of entries marked on every entry row of the row. A cell
 // straddling a run's end meets an unmarked entry and stays.
 struct HiddenSpan {
-    int iFirst, iLast;
+    int iGridMin, iGridMax;  // along the face's u axis
 };
 
-int FindHiddenSpans(const RowBits& full, const CellsOfEntries& m, HiddenSpan* spans) {
+// How the map entries of a row reach the cells of one plane's row; the same
+// for every row of the plane.
+struct EntryToCells {
+    const signed char* pFromEntry;  // by map entry (relative to uMin): first cell at or past it
+    const signed char* pToEntry;    // last cell at or before it
+    int iBegin, iLast;              // map entries the covered cells meet
+    int iCellFirst, iCellLast;      // the covered cells, by offset from the face centre
+    int iView, iSign;               // grid coordinate of offset 0, direction of the offsets
+};
+
+EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view, int sign) {
+    const int entryBase = uMin - D;  // map entry 0 relative to the face centre
+    return {t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase,
+            t.iToEntry + PlaneEntryTable::kEntryBias + entryBase,
+            t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase,
+            t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase,
+            c.iFirst,
+            c.iLast,
+            view,
+            sign};
+}
+
+int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
-    const int end = m.iEntryHi + 1;
-    for (int a = NextBit(full.iWord, m.iEntryLo, end, true); a < end; a = NextBit(full.iWord, a, end, true)) {
-        const int b = NextBit(full.iWord, a, end, false) - 1;
-        const int first = m.iFromEntry[a], last = m.iToEntry[b];
-        if (first <= last) spans[count++] = {first, last};
-        a = b + 1;
+    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
+        const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);
+        if (a > b) continue;
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[a]), last = std::min<int>(m.iCellLast, m.pToEntry[b]);
+        if (first > last) continue;
+        spans[count++] = m.iSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
+                                     : HiddenSpan{m.iView - last, m.iView - first};
     }
     return count;
 }
@@ -628,41 +633,55 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     }
     world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
+    // The rows of every farther plane meet the same few entry rows of this
+    // map: the runs marked on each row and its next one or two are found
+    // once, on first use. A cell meeting more entry rows is rare.
+    constexpr int kKeptRowCounts = 3;
+    EntryRuns keptRuns[kMarkedFaceSide][kKeptRowCounts], scratchRuns;
+    for (int v = 0; v < height; ++v)
+        for (EntryRuns& runs : keptRuns[v]) runs.iCount = -1;
+    auto runsOf = [&](int v0, int v1) -> const EntryRuns& {
+        const int k = v1 - v0;
+        EntryRuns& runs = k < kKeptRowCounts ? keptRuns[v0 - vMin][k] : scratchRuns;
+        if (k >= kKeptRowCounts || runs.iCount < 0) {
+            RowBits full = rowBits[v0 - vMin];
+            for (int v = v0 + 1; v <= v1; ++v)
+                for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
+            FindEntryRuns(full, width, runs);
+        }
+        return runs;
+    };
+
     int view[3];
     ViewCell(world, view);
-    const int uStep = kAxisStride[face.iU];
-    PlaneEntries entries;
+    const int uStep = kAxisStride[face.iU], vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
-    CellsOfEntries cells;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
-        entries.Reset();
+        const PlaneEntryTable& entries = PlaneEntriesOf(world, D, d);
         CoverAxis(world, face.iU, face.iUSign, uMin, uMax, d, entries, us);
         if (us.iFirst > us.iLast) continue;
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
-        MapCellsToEntries(us, entries, uMin, cells);
         const int frontIndex = gFront * kAxisStride[face.iFront];
+        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
+        const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
+        const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
-        for (int q = vs.iFirst; q <= vs.iLast; ++q) {
-            const int v0 = entries.First(q), v1 = entries.Last(q);
+        int rowIndex = frontIndex + (view[face.iV] + face.iVSign * vs.iFirst) * kAxisStride[face.iV];
+        for (int q = vs.iFirst; q <= vs.iLast; ++q, rowIndex += vStep) {
+            const int v0 = rowEntryFirst[q], v1 = rowEntryLast[q];
             if (v0 != v0Prev || v1 != v1Prev) {
-                RowBits full = rowBits[v0 - vMin];
-                for (int v = v0 + 1; v <= v1; ++v)
-                    for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
-                spanCount = FindHiddenSpans(full, cells, spans);
+                spanCount = FindHiddenSpans(runsOf(D + v0, D + v1), cellsOf, spans);
                 v0Prev = v0;
                 v1Prev = v1;
             }
-            const int rowIndex = frontIndex + (view[face.iV] + face.iVSign * q) * kAxisStride[face.iV];
             for (int i = 0; i < spanCount; ++i) {
-                const int g0 = view[face.iU] + face.iUSign * spans[i].iFirst;
-                const int g1 = view[face.iU] + face.iUSign * spans[i].iLast;
-                const int gMin = std::min(g0, g1), gMax = std::max(g0, g1);
+                const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
                 if (uStep == 1) {
                     world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 } else {

@@ -41,7 +41,7 @@ constexpr PlaneAxes kPlaneAxes[3] = {{0, 1}, {2, 1}, {0, 2}};
 
 template <bool kInsert>
 inline void ApplyToSet(ObjectSet& set, int j) {
-    if (kInsert)
+    if constexpr (kInsert)
         set.insert(j);
     else
         set.erase(j);
@@ -77,7 +77,7 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
         for (int f : {cf - t, cf + t}) {
             if (!InGrid(f)) continue;
             for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) {
-                if (kInsert)
+                if constexpr (kInsert)
                     plane.Set(static_cast<unsigned>(c));
                 else
                     plane.Clear(static_cast<unsigned>(c));

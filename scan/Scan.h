@@ -23,7 +23,8 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
 
 // Classifies cell (a, b, c) of the current shell: hidden cells are skipped,
 // visible occluders mark the face maps, open cells clear bShellOccluded,
-// visible cells go to HandleVisibleCell; every tested cell feeds PVSVF.
+// visible cells are handled as HandleVisibleCell does; every tested cell
+// feeds PVSVF.
 // The cell must lie inside the grid.
 void CellTest(World& world, int a, int b, int c);
 

@@ -41,7 +41,6 @@ struct FaceVertex {
     float fDU, fDV;  // per-shell increment, set by the propagation
 };
 
-// Spans of one band: left (or top) and right (or bottom) vertex ids.
 // Strict propagation's view of a farther plane d of shell D's faces: the
 // entries of the plane D - 0.5 that each cell meets, and the cells that fit
 // within a run of entries. It depends on D and d only, so it is computed
@@ -58,6 +57,7 @@ struct PlaneEntryTable {
 // One table per plane pair D < d, at d (d - 1) / 2 + D.
 constexpr int kPlanePairCount = kGridSize * (kGridSize - 1) / 2;
 
+// Spans of one band: left (or top) and right (or bottom) vertex ids.
 struct SpanList {
     int iCount;
     int iFirst[kMaxBandEntries];

@@ -33,8 +33,7 @@ count() {
 # ROW LABEL PREFIX-KEYS [bench options]: frames 10..69 after the prefix.
 row() {
   local label=$1 keys=$2; shift 2
-  local k=${#keys} short long
-  local pad10 pad70
+  local k=${#keys} pad10 pad70 si sr li lr
   pad10=$keys$(printf '.%.0s' $(seq 10)) pad70=$keys$(printf '.%.0s' $(seq 70))
   read -r si sr < <(count --keys "$pad10" --frames $((k + 10)) "$@")
   read -r li lr < <(count --keys "$pad70" --frames $((k + 70)) "$@")

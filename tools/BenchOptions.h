@@ -22,7 +22,7 @@ struct BenchOptions {
     bool bFusion = true;
     bool bMotion = true;
     bool bStrict = false;
-    int iFov = 55;  // degrees, as keys 1 and 2 leave it
+    int iFov = 0;  // --fov in degrees; 0 keeps the world's own start value
     RenderMode render = RenderMode::kNone;
     bool bRenderGiven = false;
     bool bExact = false;

@@ -123,7 +123,7 @@ WorldPtr MakeWorld(const BenchOptions& options) {
     world->bOccluderFusion = options.bFusion;
     world->bStrictCulling = options.bStrict;
     world->bObjectMotion = options.bMotion;
-    world->fFov = static_cast<float>(options.iFov);
+    if (options.iFov > 0) world->fFov = static_cast<float>(options.iFov);
     return world;
 }
 

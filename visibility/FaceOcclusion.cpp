@@ -276,10 +276,10 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
     return {std::min(a, b), std::max(a, b)};
 }
 
-// Sets the H bits of the spans of band on lines t0..t1 at distance d; lines
-// and span cells outside the grid are skipped, so nothing outside it is
-// written. A span's ends depend on the plane, not on the line: each is
-// rounded once for all the lines of the range.
+// Sets the H bits of the spans of band on lines t0..t1 of the plane at
+// frontIndex; lines and span cells outside the grid are skipped, so nothing
+// outside it is written. A span's ends depend on the plane, not on the
+// line: each is rounded once for all the lines of the range.
 void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, int frontIndex, int t0,
                int t1, int band) {
     t0 = std::max(t0, clip.iLo);

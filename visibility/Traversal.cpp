@@ -153,7 +153,7 @@ constexpr StrictFace kStrictFaces[6] = {
 // its centres, and a plane left out of the cuts only when it lies this far
 // inside all of them: far beyond the float evaluation's error of about 1e-5,
 // so neither changes a cell that the exact cut below would decide.
-constexpr double kRowSkipMargin = 1e-2;
+constexpr double kPlaneMargin = 1e-2;
 
 // A strict plane that cuts the runs of a face: along a row it changes sign
 // where the run coordinate reaches fRoot0 + w fRootStep (w the row; no
@@ -216,10 +216,10 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
         const double atRow0 = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
                               static_cast<double>(plane[run]) * (cell[run] + best) + nRow * cell[row];
         if (nRow == 0) {
-            if (atRow0 >= kRowSkipMargin) return;
+            if (atRow0 >= kPlaneMargin) return;
             continue;
         }
-        const double bound = std::clamp((kRowSkipMargin - atRow0) / nRow, rowLo - 2.0, rowHi + 2.0);
+        const double bound = std::clamp((kPlaneMargin - atRow0) / nRow, rowLo - 2.0, rowHi + 2.0);
         if (nRow > 0)
             rowHi = std::min(rowHi, static_cast<int>(std::floor(bound)));
         else
@@ -235,7 +235,7 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
         const double worst = plane[3] + static_cast<double>(plane[front]) * (cell[front] + f) +
                              static_cast<double>(plane[row]) * (cell[row] + (plane[row] > 0 ? rowHi : rowLo)) +
                              static_cast<double>(plane[run]) * (cell[run] + (plane[run] > 0 ? runHi : runLo));
-        if (worst <= -kRowSkipMargin) continue;
+        if (worst <= -kPlaneMargin) continue;
         RunCut& cut = cutting[cuttingCount++];
         cut.pPlane = plane;
         cut.fRun = plane[run];

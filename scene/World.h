@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Core headers include each other relative to themselves, so they resolve
 // alike in the source tree and installed under include/gridcull/.
@@ -56,6 +57,15 @@ struct PlaneEntryTable {
 };
 // One table per plane pair D < d, at d (d - 1) / 2 + D.
 constexpr int kPlanePairCount = kGridSize * (kGridSize - 1) / 2;
+
+// Runs of entries marked on every one of a few neighbouring rows of a strict
+// face map, as entry indices relative to the map's uMin.
+struct EntryRuns {
+    int iCount;  // -1 until found
+    unsigned char iFirst[(kMarkedFaceSide + 1) / 2], iLast[(kMarkedFaceSide + 1) / 2];
+};
+// Runs kept per entry row: of the row alone, and with its next one or two.
+constexpr int kKeptRowCounts = 3;
 
 // Spans of one band: left (or top) and right (or bottom) vertex ids.
 struct SpanList {
@@ -146,6 +156,11 @@ struct World {
     int iColListCount;
     gridcull::FaceVertex FaceVertex[kMaxFaceVertices];
     PlaneEntryTable StrictPlaneEntries[kPlanePairCount];
+    // Scratch of the face propagation, here rather than on the caller's stack
+    // (about 64 KB for each path).
+    std::uint64_t FaceRowBits[kFaceMapEntries / 64];
+    std::uint64_t FaceColumnBits[kFaceMapEntries / 64];
+    EntryRuns StrictKeptRuns[kMarkedFaceSide][kKeptRowCounts];
 
     // Shell traversal state
     unsigned char bFaceFull;

@@ -100,6 +100,7 @@ inline int NextBit(const std::uint64_t* words, int from, int end, bool bSet) {
 constexpr int kMaxFaceSide = 512;
 static_assert(kMaxFaceSide * kMaxFaceSide == kFaceMapEntries, "the face map's square");
 constexpr int kMaxLineWords = kMaxFaceSide / 64;
+static_assert(kMaxFaceSide * kMaxLineWords <= sizeof(World::FaceRowBits) / sizeof(std::uint64_t), "a line of bits per side");
 
 // ---- Outline extraction ----
 
@@ -485,13 +486,6 @@ void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntry
     c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }
 
-// Runs of entries marked on every one of a few neighbouring rows of a strict
-// face map, as entry indices relative to the map's uMin.
-struct EntryRuns {
-    int iCount;  // -1 until found
-    unsigned char iFirst[(kMarkedFaceSide + 1) / 2], iLast[(kMarkedFaceSide + 1) / 2];
-};
-
 void FindEntryRuns(const RowBits& full, int width, EntryRuns& runs) {
     int count = 0;
     for (int a = NextBit(full.iWord, 0, width, true); a < width; a = NextBit(full.iWord, a, width, true)) {
@@ -584,7 +578,8 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         // Marked entries as bits by row and by column; vertex ids written into
         // the map by the row pass leave its entries marked.
         const int rowWords = (width + 63) / 64, columnWords = (height + 63) / 64;
-        std::uint64_t rowBits[kMaxFaceSide * kMaxLineWords], columnBits[kMaxFaceSide * kMaxLineWords];
+        std::uint64_t* const rowBits = world.FaceRowBits;
+        std::uint64_t* const columnBits = world.FaceColumnBits;
         std::fill_n(rowBits, height * rowWords, 0);
         std::fill_n(columnBits, width * columnWords, 0);
         for (int v = 0; v < height; ++v) {
@@ -636,8 +631,8 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     // The rows of every farther plane meet the same few entry rows of this
     // map: the runs marked on each row and its next one or two are found
     // once, on first use. A cell meeting more entry rows is rare.
-    constexpr int kKeptRowCounts = 3;
-    EntryRuns keptRuns[kMarkedFaceSide][kKeptRowCounts], scratchRuns;
+    EntryRuns (*const keptRuns)[kKeptRowCounts] = world.StrictKeptRuns;
+    EntryRuns scratchRuns;
     for (int v = 0; v < height; ++v)
         for (EntryRuns& runs : keptRuns[v]) runs.iCount = -1;
     auto runsOf = [&](int v0, int v1) -> const EntryRuns& {

@@ -14,9 +14,6 @@ CellTestObserver g_observer = nullptr;
 void* g_observerContext = nullptr;
 long long* g_testCounter = nullptr;
 
-// Cell index step for one cell along x, y, z.
-constexpr int kCellStep[3] = {1, kGridSize, kColumnCount};
-
 // A cell set iterates in ascending order, so its moving objects, the only
 // ones whose entries may be stale, come first.
 template <typename Mark>
@@ -121,7 +118,7 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     cell[axis] = step > 0 ? lo : hi;
     const RunStart run = {{cell[0], cell[1], cell[2]}, axis, step};
     int g = CellIndex(world.iViewCellX + cell[0], world.iViewCellY + cell[1], world.iViewCellZ + cell[2]);
-    const int gStep = step * kCellStep[axis];
+    const int gStep = step * kAxisStride[axis];
     // Hidden cells are the common case: their loop stays small, the visible
     // ones go out of line. Local copies: the flag stores may alias any field
     // of world, locals they cannot.

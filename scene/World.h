@@ -16,6 +16,8 @@ namespace gridcull {
 constexpr int kGridSize = 70;
 constexpr int kCellCount = kGridSize * kGridSize * kGridSize;  // 343000
 constexpr int kColumnCount = kGridSize * kGridSize;            // 4900 per plane
+// Cell index step for one cell along x, y, z.
+constexpr int kAxisStride[3] = {1, kGridSize, kColumnCount};
 constexpr int kObjectCount = 5000;
 constexpr int kDynamicCount = 200;
 constexpr int kStaticCount = kObjectCount - kDynamicCount;

@@ -10,8 +10,6 @@ namespace gridcull {
 
 namespace {
 
-constexpr int kAxisStride[3] = {1, kGridSize, kColumnCount};
-
 // A shell face as data. The offset of a face cell on grid axis iU is
 // iUSign * (u - D), likewise for v; the face plane lies iFrontSign * d from
 // the viewpoint cell on iFront. Face 0 ends a band at the stop rows of the

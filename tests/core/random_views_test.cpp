@@ -27,7 +27,6 @@ namespace {
 
 using ::testing::AssertionFailure;
 using ::testing::AssertionSuccess;
-constexpr int kPow[3] = {1, kGridSize, kColumnCount};
 
 // Unoptimised and sanitizer builds test a cell many times slower: they run a third of the frames.
 #if defined(__has_feature)
@@ -199,7 +198,7 @@ void MoveCamera(World& w, Rng& rng, bool jump, const std::vector<int>& occluderC
     }
     const int cell = rng.Below(100) < 8 ? occluderCells[static_cast<size_t>(rng.Below(int(occluderCells.size())))] : -1;
     for (int k = 0; k < 3; ++k)
-        (&w.fViewX)[k] = float(cell < 0 ? rng.Pick(35, {0, 1, 68, 69}, 0, kGridSize) : cell / kPow[k] % kGridSize);
+        (&w.fViewX)[k] = float(cell < 0 ? rng.Pick(35, {0, 1, 68, 69}, 0, kGridSize) : cell / kAxisStride[k] % kGridSize);
     for (float* a : {&w.fRoll, &w.fYaw, &w.fPitch}) *a = float(rng.Pick(25, {0, 45, 90, 135, 180, 225, 270, 315}, 0, 360));
     w.fFov = float(rng.Pick(20, {2, 3, 178, 179}, 2, 178));
     if (rng.Below(100) < 10) ApplyKey(w, 't');

@@ -31,11 +31,22 @@ inline void MarkHeldInFrustum(World& world, const ObjectSet& objects) {
 }
 
 // HandleVisibleCell with the cell's PVSVF marks taken in the same walk over
-// its objects. Marking before the volume refresh loses nothing: a refreshed
-// object lives only in its volume until then (its cell entries are gone or
-// stale), and registering it moves its own entries only, so every entry held
-// before the refresh is held after it; the refreshed objects' new entries
-// get their marks in a second walk.
+// its objects, for grid cell (x, y, z) at index g. Marking before the volume
+// refresh loses nothing: a refreshed object lives only in its volume until
+// then (its cell entries are gone or stale), and registering it moves its own
+// entries only, so every entry held before the refresh is held after it; the
+// refreshed objects' new entries get their marks in a second walk.
+inline void SeeCell(World& world, int g, int x, int y, int z) {
+    const ObjectSet& objects = world.I[g];
+    unsigned char* const pvsvf = world.PVSVF;
+    const unsigned char* const pvs = world.PVS;
+    ForEachHeld(world, objects, [&](int k) {
+        pvsvf[k] = 1;
+        if (!pvs[k]) MarkSeen(world, k);
+    });
+    if (RefreshVolumesThrough(world, x, y, z)) MarkHeldInFrustum(world, objects);
+}
+
 inline void TestVisibleCell(World& world, int g, int a, int b, int c) {
     // Strict culling keeps O exact for the reset and asks, for the few
     // visible O cells only, whether the image really shows them solid.
@@ -45,15 +56,7 @@ inline void TestVisibleCell(World& world, int g, int a, int b, int c) {
         MarkOccluderFaces(world, a, b, c);
     else
         world.bShellOccluded = 0;
-    const ObjectSet& objects = world.I[g];
-    unsigned char* const pvsvf = world.PVSVF;
-    const unsigned char* const pvs = world.PVS;
-    ForEachHeld(world, objects, [&](int k) {
-        pvsvf[k] = 1;
-        if (!pvs[k]) MarkSeen(world, k);
-    });
-    if (RefreshVolumesThrough(world, world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c))
-        MarkHeldInFrustum(world, objects);
+    SeeCell(world, g, world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c);
 }
 
 // Cell (a, b, c) of the current shell, grid index g.
@@ -77,6 +80,11 @@ struct RunStart {
 }
 
 }  // namespace
+
+void SeeFrustumCell(World& world, int a, int b, int c) {
+    const int x = world.iViewCellX + a, y = world.iViewCellY + b, z = world.iViewCellZ + c;
+    SeeCell(world, CellIndex(x, y, z), x, y, z);
+}
 
 void SetCellTestObserver(CellTestObserver observer, void* context) {
     g_observer = observer;

@@ -35,6 +35,9 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
 // Marks and draws the objects of a visible cell and brings back every moving
 // object whose volume surface passes through it.
 void HandleVisibleCell(World& world, int a, int b, int c);
+// The same for a visible cell inside the view frustum: its objects, and
+// those brought back into it, are marked in PVSVF as well.
+void SeeFrustumCell(World& world, int a, int b, int c);
 // The two halves of HandleVisibleCell. MarkSeen: object k enters PVS, drawn
 // if drawing is on. RefreshVolumesThrough: the volume refresh at grid cell
 // (x, y, z); returns the number of objects brought back.

@@ -6,17 +6,7 @@
 # walked (dist), moving objects registered per frame, and the pvs.
 #   scripts/cost-growth.sh [BENCH] [--strict on]   (default: builds release in build-instr)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-bench=
-if [[ $# -gt 0 && $1 != --* ]]; then bench=$1; shift; fi
-if [[ -z $bench ]]; then
-  cmake -S . -B build-instr -DCMAKE_BUILD_TYPE=Release -DGRIDCULL_BUILD_APP=OFF \
-        -DGRIDCULL_BUILD_TESTS=OFF >/dev/null
-  cmake --build build-instr -j2 --target gridcull-bench >/dev/null
-  bench=build-instr/gridcull-bench
-fi
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+source "$(dirname "$0")/callgrind-setup.sh"
 
 # Instructions and RegisterObject calls of one run (callgrind names each
 # function once, then refers to it by number).

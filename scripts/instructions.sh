@@ -5,16 +5,7 @@
 # and the first frames (every moving object enters the grid) drop out.
 #   scripts/instructions.sh [BENCH]   (default: builds release in build-instr)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-bench=${1:-}
-if [[ -z $bench ]]; then
-  cmake -S . -B build-instr -DCMAKE_BUILD_TYPE=Release -DGRIDCULL_BUILD_APP=OFF \
-        -DGRIDCULL_BUILD_TESTS=OFF >/dev/null
-  cmake --build build-instr -j2 --target gridcull-bench >/dev/null
-  bench=build-instr/gridcull-bench
-fi
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+source "$(dirname "$0")/callgrind-setup.sh"
 
 # Instructions of one run: the whole process, and the frame's own work (the
 # refresh at its start and the visibility pass, inclusive). The whole-process

@@ -272,9 +272,7 @@ void HandleViewpointCell(World& world) {
     int cell[3];
     ViewCell(world, cell);
     if (!InGrid(cell[0], cell[1], cell[2])) return;
-    HandleVisibleCell(world, 0, 0, 0);
-    for (int k : world.I[CellIndex(cell[0], cell[1], cell[2])])
-        if (HeldEntry(world, k)) world.PVSVF[k] = 1;
+    SeeFrustumCell(world, 0, 0, 0);
 }
 
 // Outlines and propagates every face marked on this shell, then clears the

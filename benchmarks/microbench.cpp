@@ -71,6 +71,7 @@ void BM_PropagateFace(benchmark::State& state) {
         state.ResumeTiming();
         ExtractFaceOutline(w, w.FaceMap[0], w.iFaceStride);
         kPropagateFace[0](w);
+        WriteStagedHidden(w);
         benchmark::DoNotOptimize(w.H.pWords[0]);
     }
 }

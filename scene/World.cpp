@@ -121,6 +121,7 @@ void ConstructWorld(World& world) {
     world.disks = nullptr;
     for (int f = 0; f < 6; ++f) world.FaceMap[f] = nullptr;
     for (PlaneEntryTable& t : world.StrictPlaneEntries) t.bFilled = 0;
+    std::memset(&world.Staged, 0, sizeof world.Staged);
     world.fViewX = world.fViewY = world.fViewZ = 35;
     world.fRoll = world.fYaw = world.fPitch = 0;
     world.fFov = 55;

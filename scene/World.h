@@ -69,6 +69,17 @@ struct EntryRuns {
 // Runs kept per entry row: of the row alone, and with its next one or two.
 constexpr int kKeptRowCounts = 3;
 
+// Hidden cells of propagated spans that run along y or z, held per grid
+// plane as lines of bits along the span's axis until the plane's shell is
+// tested: one word write per span and line instead of one per cell, and a
+// cell that many shadows cover reaches H once. Kinds: the plane's axis, the
+// span's axis and the line's axis, in kStagedKinds (FaceOcclusion.cpp).
+constexpr int kStagedKindCount = 4;
+struct StagedHidden {
+    std::uint64_t Line[kStagedKindCount][kGridSize][kGridSize][2];  // [kind][plane][line], bit = span cell
+    std::uint64_t DirtyLines[kStagedKindCount][kGridSize][2];       // lines holding a bit
+};
+
 // Spans of one band: left (or top) and right (or bottom) vertex ids.
 struct SpanList {
     int iCount;
@@ -163,6 +174,7 @@ struct World {
     std::uint64_t FaceRowBits[kFaceMapEntries / 64];
     std::uint64_t FaceColumnBits[kFaceMapEntries / 64];
     EntryRuns StrictKeptRuns[kMarkedFaceSide][kKeptRowCounts];
+    StagedHidden Staged;  // empty between passes
 
     // Shell traversal state
     unsigned char bFaceFull;

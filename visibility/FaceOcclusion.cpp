@@ -263,6 +263,72 @@ SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
             face.iUSign,       face.iV,           face.iVSign};
 }
 
+// ---- Staged hidden cells ----
+
+// Axes of a staged plane: the plane's normal, the span's axis (the bit
+// within a line) and the line's axis. Spans along x go to H directly, a
+// whole word at a time.
+struct StagedKind {
+    int iPlane, iSpan, iLine;
+};
+constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0, 1, 2}, {1, 2, 0}};
+// Kind by plane axis and span axis; -1 for spans along x.
+constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
+
+// Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
+struct LineMask {
+    std::uint64_t iWord[2];
+};
+inline std::uint64_t LowBits(int n) { return n >= 64 ? ~0ull : (1ull << n) - 1; }
+inline LineMask BitsBetween(int lo, int hi) {
+    return {{LowBits(hi + 1) & ~LowBits(lo), LowBits(std::max(hi - 63, 0)) & ~LowBits(std::max(lo - 64, 0))}};
+}
+
+void WriteStagedPlane(World& world, int kind, int g) {
+    const StagedKind& k = kStagedKinds[kind];
+    std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
+    const int planeBase = g * kAxisStride[k.iPlane];
+    const int spanStep = kAxisStride[k.iSpan];
+    BitSet H = world.H;
+    for (int w = 0; w < 2; ++w) {
+        for (std::uint64_t lines = dirty[w]; lines != 0; lines &= lines - 1) {
+            const int l = w * 64 + __builtin_ctzll(lines);
+            std::uint64_t* line = world.Staged.Line[kind][g][l];
+            const int base = planeBase + l * kAxisStride[k.iLine];
+            for (int j = 0; j < 2; ++j)
+                for (std::uint64_t bits = line[j]; bits != 0; bits &= bits - 1)
+                    H.Set(static_cast<unsigned>(base + (j * 64 + __builtin_ctzll(bits)) * spanStep));
+            line[0] = line[1] = 0;
+        }
+        dirty[w] = 0;
+    }
+}
+
+// Where one sweep of a face writes on one plane: x spans into H from the
+// plane's first cell index, other spans into the plane's staged lines.
+struct PlaneTarget {
+    int iFrontIndex;
+    std::uint64_t (*pLines)[2];  // null for spans along x
+    std::uint64_t* pDirty;
+
+    // Lines a..b, in either order, are about to receive staged cells.
+    void MarkLines(int a, int b) const {
+        const LineMask lines = BitsBetween(std::min(a, b), std::max(a, b));
+        pDirty[0] |= lines.iWord[0];
+        pDirty[1] |= lines.iWord[1];
+    }
+    void Stage(int line, const LineMask& cells) const {
+        pLines[line][0] |= cells.iWord[0];
+        pLines[line][1] |= cells.iWord[1];
+    }
+};
+
+PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
+    const int kind = kStagedKindOf[front][spanAxis];
+    if (kind < 0) return {gFront * kAxisStride[front], nullptr, nullptr};
+    return {gFront * kAxisStride[front], world.Staged.Line[kind][gFront], world.Staged.DirtyLines[kind][gFront]};
+}
+
 // Lines whose grid row lies in the grid, iLo..iHi; nothing is drawn on others.
 struct LineClip {
     int iLo, iHi;
@@ -275,19 +341,20 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
     return {std::min(a, b), std::max(a, b)};
 }
 
-// Sets the H bits of the spans of band on lines t0..t1 of the plane at
-// frontIndex; lines and span cells outside the grid are skipped, so nothing
+// Hides the cells of the spans of band on lines t0..t1 of the plane of
+// target; lines and span cells outside the grid are skipped, so nothing
 // outside it is written. A span's ends depend on the plane, not on the
 // line: each is rounded once for all the lines of the range.
-void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, int frontIndex, int t0,
-               int t1, int band) {
+void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, const PlaneTarget& target,
+               int t0, int t1, int band) {
     t0 = std::max(t0, clip.iLo);
     t1 = std::min(t1, clip.iHi);
     if (t0 > t1) return;
     const int D = world.iDist;
+    const int firstLine = view[s.iLineAxis] + s.iLineSign * (t0 - D);
+    if (target.pLines) target.MarkLines(firstLine, view[s.iLineAxis] + s.iLineSign * (t1 - D));
     const int lineStep = s.iLineSign * kAxisStride[s.iLineAxis];
-    const int step = kAxisStride[s.iSpanAxis];
-    const int first = frontIndex + (view[s.iLineAxis] + s.iLineSign * (t0 - D)) * kAxisStride[s.iLineAxis];
+    const int first = target.iFrontIndex + firstLine * kAxisStride[s.iLineAxis];
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
@@ -301,17 +368,13 @@ void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineCl
         const int gMin = std::max(std::min(g0, g1), 0);
         const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
         if (gMin > gMax) continue;
-        const unsigned length = static_cast<unsigned>(gMax - gMin + 1);
-        int base = first + gMin * step;
-        for (int t = t0; t <= t1; ++t, base += lineStep) {
-            if (step == 1) {
-                H.SetRange(static_cast<unsigned>(base), length);
-            } else {
-                // Cells off the x axis are set one by one; unrolled, the loop
-                // costs about a fifth fewer instructions a cell.
-#pragma GCC unroll 4
-                for (unsigned k = 0, b = static_cast<unsigned>(base); k < length; ++k, b += step) H.Set(b);
-            }
+        if (target.pLines) {
+            const LineMask cells = BitsBetween(gMin, gMax);
+            for (int t = t0, line = firstLine; t <= t1; ++t, line += s.iLineSign) target.Stage(line, cells);
+        } else {
+            const unsigned length = static_cast<unsigned>(gMax - gMin + 1);
+            int base = first + gMin;
+            for (int t = t0; t <= t1; ++t, base += lineStep) H.SetRange(static_cast<unsigned>(base), length);
         }
     }
 }
@@ -319,7 +382,7 @@ void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineCl
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], int frontIndex,
+void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], const PlaneTarget& target,
            StopRows& stopRows) {
     stopRows.Clear();
     auto addStops = [&](int band) {
@@ -353,11 +416,11 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int vie
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
         while (e < last && !stopRows.Contains(e)) ++e;
-        DrawLines(world, s, view, clip, frontIndex, t, e, band);
+        DrawLines(world, s, view, clip, target, t, e, band);
         t = e + 1;
     }
     if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, s, view, clip, frontIndex, tEnd, tEnd, band);
+        DrawLines(world, s, view, clip, target, tEnd, tEnd, band);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -397,9 +460,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMin += dVMin;
         world.fFaceVMax += dVMax;
 
-        const int frontIndex = gFront * kAxisStride[face.iFront];
-        Sweep(world, face, rows, view, frontIndex, stopRows);
-        Sweep(world, face, columns, view, frontIndex, stopRows);
+        Sweep(world, face, rows, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
+        Sweep(world, face, columns, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
     }
 }
 
@@ -548,6 +610,27 @@ void PropagateFace(World& world) {
 const FacePropagatorFn kPropagateFace[6] = {&PropagateFace<0>, &PropagateFace<1>, &PropagateFace<2>,
                                             &PropagateFace<3>, &PropagateFace<4>, &PropagateFace<5>};
 
+void WriteStagedShell(World& world, int d) {
+    int view[3];
+    ViewCell(world, view);
+    for (int kind = 0; kind < kStagedKindCount; ++kind) {
+        const int v = view[kStagedKinds[kind].iPlane];
+        for (int g : {v - d, v + d}) {
+            if (!InGrid(g)) continue;
+            const std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
+            if ((dirty[0] | dirty[1]) != 0) WriteStagedPlane(world, kind, g);
+        }
+    }
+}
+
+void WriteStagedHidden(World& world) {
+    for (int kind = 0; kind < kStagedKindCount; ++kind)
+        for (int g = 0; g < kGridSize; ++g) {
+            const std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
+            if ((dirty[0] | dirty[1]) != 0) WriteStagedPlane(world, kind, g);
+        }
+}
+
 void MarkOccluderFaces(World& world, int a, int b, int c) {
     const int offset[3] = {a, b, c};
     const int d = world.iDist;
@@ -647,7 +730,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     int view[3];
     ViewCell(world, view);
-    const int uStep = kAxisStride[face.iU], vStep = face.iVSign * kAxisStride[face.iV];
+    const int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
     for (int d = D + 1;; ++d) {
@@ -658,15 +741,17 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         if (us.iFirst > us.iLast) continue;
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
-        const int frontIndex = gFront * kAxisStride[face.iFront];
+        const PlaneTarget target = TargetOf(world, face.iFront, gFront, face.iU);
         const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
         // Neighbouring rows of a far plane often meet the same entry rows:
         // their spans are found once.
         const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
         const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
-        int rowIndex = frontIndex + (view[face.iV] + face.iVSign * vs.iFirst) * kAxisStride[face.iV];
-        for (int q = vs.iFirst; q <= vs.iLast; ++q, rowIndex += vStep) {
+        const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
+        if (target.pLines) target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
+        int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
+        for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
             const int v0 = rowEntryFirst[q], v1 = rowEntryLast[q];
             if (v0 != v0Prev || v1 != v1Prev) {
                 spanCount = FindHiddenSpans(runsOf(D + v0, D + v1), cellsOf, spans);
@@ -675,10 +760,10 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             }
             for (int i = 0; i < spanCount; ++i) {
                 const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                if (uStep == 1) {
-                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                if (target.pLines) {
+                    target.Stage(row, BitsBetween(gMin, gMax));
                 } else {
-                    for (int g = gMin; g <= gMax; ++g) world.H.Set(static_cast<unsigned>(rowIndex + g * uStep));
+                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
             }
         }

@@ -24,6 +24,13 @@ void ExtractFaceOutline(World& world, int* map, int stride);
 // reaches unblocked.
 void PropagateFaceStrict(World& world, int* map, int stride);
 
+// The propagation holds the cells it hides along y and z spans in
+// world.Staged until these write them to H: WriteStagedShell the cells of
+// shell d's six planes, which must precede any test of the shell's cells;
+// WriteStagedHidden all of them, so that H is complete.
+void WriteStagedShell(World& world, int d);
+void WriteStagedHidden(World& world);
+
 using FacePropagatorFn = void (*)(World& world);
 // PropagateFace members, indexed by face 0..5.
 extern const FacePropagatorFn kPropagateFace[6];

@@ -306,9 +306,8 @@ void PropagateShellFaces(World& world) {
     }
 }
 
-}  // namespace
-
-void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, int endY, int endZ) {
+// The walk of WalkViewAxis: every shell from 0 on, until one has no open cell.
+void WalkShells(World& world, int startX, int startY, int startZ, int endX, int endY, int endZ) {
     const int delta[3] = {endX - startX, endY - startY, endZ - startZ};
     int step[3], extent[3];
     for (int k = 0; k < 3; ++k) {
@@ -351,11 +350,20 @@ void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, in
     TraverseShell(world, point[0], point[1], point[2]);
 }
 
+}  // namespace
+
+void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, int endY, int endZ) {
+    WalkShells(world, startX, startY, startZ, endX, endY, endZ);
+    // Cells beyond the last shell, for whoever reads H after the pass.
+    WriteStagedHidden(world);
+}
+
 void TraverseShell(World& world, int a, int b, int c) {
     const int walk[3] = {a, b, c};
     const int ax = std::abs(a), ay = std::abs(b), az = std::abs(c);
     const int d = std::max(ax, std::max(ay, az));
     BeginShell(world, d);
+    WriteStagedShell(world, d);
 
     // Strict: the whole shell, wherever the frustum's section lies; the walk
     // point only gives the distance.

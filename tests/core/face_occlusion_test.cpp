@@ -66,6 +66,7 @@ TEST_F(FaceOcclusionTest, NothingIsWrittenOnceTheFacePlaneLeavesTheGrid) {
         MarkShell(f, 9, 8, 10, 8, 10);
         ExtractFaceOutline(w, w.FaceMap[f], w.iFaceStride);
         kPropagateFace[f](w);
+        WriteStagedHidden(w);
         int onLast = 0;
         for (int g = CellIndex(0, 0, 69); g < kCellCount; ++g) onLast += w.H.Test(static_cast<unsigned>(g));
         EXPECT_EQ(w.H.Count(), onLast) << z;
@@ -90,6 +91,7 @@ TEST_F(FaceOcclusionTest, OutlineOverCapacityIsDroppedWhole) {
         ExtractMap(2 * n - 1, 12, [](int u, int v) { return (v == 0 && u % 2 == 0) || (v >= 9 && u >= 9 && u <= 11); });
         expectFilled(n, kMaxBandEntries, w.RowSpanList[0].iCount, n);
         kPropagateFace[1](w);
+        WriteStagedHidden(w);
         EXPECT_EQ(w.H.Test(static_cast<unsigned>(CellIndex(35, 35, 35 - 11))), n == kMaxBandEntries) << n;
         EXPECT_EQ(w.H.IsEmpty(), n > kMaxBandEntries) << n;
         w.iDist = 1000;                                       // far beyond any face of the grid: never full
@@ -126,6 +128,7 @@ TEST_P(StrictHitMissTest, BlockHidesTheCellBehindItAndAGapOpensIt) {
         MarkShell(f, 10, 12, 16, 4, 8);
         if (gapU >= 0) w.FaceMap[f][gapV * w.iFaceStride + gapU] = 0;
         PropagateFaceStrict(w, w.FaceMap[f], w.iFaceStride);
+        WriteStagedHidden(w);
         EXPECT_EQ(HiddenOn(f, 11, 15, 7), hidden) << "gap " << gapU << "," << gapV;
         EXPECT_EQ(w.bFaceFull, 0);
     }
@@ -133,6 +136,7 @@ TEST_P(StrictHitMissTest, BlockHidesTheCellBehindItAndAGapOpensIt) {
     w.H.ClearAll();
     MarkShell(f, 3, 0, 6, 0, 6);
     PropagateFaceStrict(w, w.FaceMap[f], w.iFaceStride);
+    WriteStagedHidden(w);
     EXPECT_EQ(w.bFaceFull, 1);
     for (int d = 4; d <= 34; ++d)
         for (int u : {0, d, 2 * d}) EXPECT_TRUE(HiddenOn(f, d, u, 0) && HiddenOn(f, d, u, 2 * d)) << d << " " << u;

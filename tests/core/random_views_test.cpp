@@ -246,6 +246,9 @@ TEST_P(RandomViews, KeepEveryInvariant) {
         ASSERT_TRUE(!k.strict || StrictVolumesHold(*w)) << where;
         RunVisibilityPass(*w);
         SetCellTestObserver(nullptr, nullptr);
+        // The overview reads H after the pass: nothing may be left staged.
+        const auto* staged = reinterpret_cast<const unsigned char*>(&w->Staged);
+        ASSERT_TRUE(std::all_of(staged, staged + sizeof w->Staged, [](unsigned char b) { return b == 0; })) << where;
         occluderViews += insideOccluder;
         cornerViews += w->iViewCellX % 69 == 0 && w->iViewCellY % 69 == 0 && w->iViewCellZ % 69 == 0;
         ASSERT_EQ(audit.outside, 0) << where << ": first offset outside the grid (" << audit.a << ", " << audit.b

@@ -279,9 +279,20 @@ constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 struct LineMask {
     std::uint64_t iWord[2];
 };
-inline std::uint64_t LowBits(int n) { return n >= 64 ? ~0ull : (1ull << n) - 1; }
+// Bits 0..n-1 of a line, n = 0..128: a table read instead of two branches
+// a word.
+struct LowBitsTable {
+    LineMask iBelow[129];
+    constexpr LowBitsTable() : iBelow() {
+        for (int n = 0; n <= 128; ++n)
+            iBelow[n] = {{n >= 64 ? ~0ull : (1ull << n) - 1, n >= 128 ? ~0ull : n <= 64 ? 0 : (1ull << (n - 64)) - 1}};
+    }
+};
+constexpr LowBitsTable kLowBits;
 inline LineMask BitsBetween(int lo, int hi) {
-    return {{LowBits(hi + 1) & ~LowBits(lo), LowBits(std::max(hi - 63, 0)) & ~LowBits(std::max(lo - 64, 0))}};
+    const LineMask& a = kLowBits.iBelow[hi + 1];
+    const LineMask& b = kLowBits.iBelow[lo];
+    return {{a.iWord[0] & ~b.iWord[0], a.iWord[1] & ~b.iWord[1]}};
 }
 
 void WriteStagedPlane(World& world, int kind, int g) {

@@ -279,9 +279,7 @@ void HandleViewpointCell(World& world) {
 // marks for the next shell. The marks of shell 1 are cleared unpropagated,
 // which can only hide less.
 void PropagateShellFaces(World& world) {
-    // Only grid cells mark a face, so a marked shell has d <= 69 and its
-    // stride^2 entries stay far inside the map.
-    const int entries = world.iFaceStride * world.iFaceStride;
+    const int stride = world.iFaceStride;
     for (int k = 0; k < 6; ++k) {
         if (!world.bFaceMarked[k]) continue;
         // A face found wholly covered earlier in the frame already hides
@@ -301,7 +299,11 @@ void PropagateShellFaces(World& world) {
             }
             world.bFaceDone[k] = world.bFaceFull;
         }
-        std::fill_n(world.FaceMap[k], entries, 0);
+        // Marks, fused cells and vertex ids all lie in the rectangle of the
+        // marks: clearing it leaves the whole map empty again.
+        const int uMin = world.iFaceUMin[k], width = world.iFaceUMax[k] - uMin + 1;
+        for (int v = world.iFaceVMin[k]; v <= world.iFaceVMax[k]; ++v)
+            std::fill_n(world.FaceMap[k] + v * stride + uMin, width, 0);
         world.bFaceMarked[k] = 0;
     }
 }

@@ -356,8 +356,10 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 // target; lines and span cells outside the grid are skipped, so nothing
 // outside it is written. A span's ends depend on the plane, not on the
 // line: each is rounded once for all the lines of the range.
-void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip, const PlaneTarget& target,
-               int t0, int t1, int band) {
+// Inlined into both of the sweep's calls: the call alone cost about a tenth
+// of the drawing.
+[[gnu::always_inline]] inline void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip,
+                                             const PlaneTarget& target, int t0, int t1, int band) {
     t0 = std::max(t0, clip.iLo);
     t1 = std::min(t1, clip.iHi);
     if (t0 > t1) return;

@@ -62,6 +62,26 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
     }
 }
 
+// The refresh proper, out of line so that the many visible cells that meet
+// no volume's surface pay only for the word test above. Objects are taken
+// in ascending j, the order the refresh (and so I and the draws) follows.
+[[gnu::noinline]] int RefreshSurfaceObjects(World& world, const std::uint64_t surface[kDynamicWords]) {
+    // Collect first: a refresh changes the very columns the words came from.
+    int refreshList[kDynamicCount];
+    int refreshCount = 0;
+    for (int w = 0; w < kDynamicWords; ++w)
+        for (std::uint64_t m = surface[w]; m; m &= m - 1) refreshList[refreshCount++] = w * 64 + __builtin_ctzll(m);
+
+    for (int i = 0; i < refreshCount; ++i) {
+        const int j = refreshList[i];
+        RegisterObject(world, j, false, false);
+        RemoveTbv(world, j);
+        world.disks[j].bInTemporalVolume = 0;
+    }
+    if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
+    return refreshCount;
+}
+
 }  // namespace
 
 void MarkSeen(World& world, int k) {
@@ -81,8 +101,7 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 
 int RefreshVolumesThrough(World& world, int x, int y, int z) {
     // A cell lies on the surface of j's temporal bounding volume exactly when
-    // two or three of its columns hold j's outline. Bits come out in
-    // ascending j, the order the refresh (and so I and the draws) follows.
+    // two or three of its columns hold j's outline.
     const std::uint64_t* xy = world.ColumnOutlines[0][XyColumn(x, y)];
     const std::uint64_t* yz = world.ColumnOutlines[1][YzColumn(y, z)];
     const std::uint64_t* xz = world.ColumnOutlines[2][XzColumn(x, z)];
@@ -93,21 +112,7 @@ int RefreshVolumesThrough(World& world, int x, int y, int z) {
         any |= surface[w];
     }
     if (!any) return 0;  // most cells lie on no volume's surface
-
-    // Collect first: a refresh changes the very columns read here.
-    int refreshList[kDynamicCount];
-    int refreshCount = 0;
-    for (int w = 0; w < kDynamicWords; ++w)
-        for (std::uint64_t m = surface[w]; m; m &= m - 1) refreshList[refreshCount++] = w * 64 + __builtin_ctzll(m);
-
-    for (int i = 0; i < refreshCount; ++i) {
-        const int j = refreshList[i];
-        RegisterObject(world, j, false, false);
-        RemoveTbv(world, j);
-        world.disks[j].bInTemporalVolume = 0;
-    }
-    if (world.bStrictCulling && refreshCount > 0) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
-    return refreshCount;
+    return RefreshSurfaceObjects(world, surface);
 }
 
 }  // namespace gridcull

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "grid/Grid.h"
@@ -61,6 +62,26 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
     }
 }
 
+// The refresh proper, out of line so that the many visible cells that meet
+// no volume's surface pay only for the word test above. Objects are taken
+// in ascending j, the order the refresh (and so I and the draws) follows.
+[[gnu::noinline]] int RefreshSurfaceObjects(World& world, const std::uint64_t surface[kDynamicWords]) {
+    // Collect first: a refresh changes the very columns the words came from.
+    int refreshList[kDynamicCount];
+    int refreshCount = 0;
+    for (int w = 0; w < kDynamicWords; ++w)
+        for (std::uint64_t m = surface[w]; m; m &= m - 1) refreshList[refreshCount++] = w * 64 + __builtin_ctzll(m);
+
+    for (int i = 0; i < refreshCount; ++i) {
+        const int j = refreshList[i];
+        RegisterObject(world, j, false, false);
+        RemoveTbv(world, j);
+        world.disks[j].bInTemporalVolume = 0;
+    }
+    if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
+    return refreshCount;
+}
+
 }  // namespace
 
 void MarkSeen(World& world, int k) {
@@ -80,52 +101,18 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 
 int RefreshVolumesThrough(World& world, int x, int y, int z) {
     // A cell lies on the surface of j's temporal bounding volume exactly when
-    // two or three of its columns hold j's outline; column set c of a plane
-    // holds j exactly when bit c of j's outline bitset on that plane is set.
-    const int column[3] = {XyColumn(x, y), YzColumn(y, z), XzColumn(x, z)};
-    const ObjectSet* sets[3] = {&world.TxyN[column[0]], &world.TyzN[column[1]], &world.TxzN[column[2]]};
-    // Most cells meet no volume: two empty sets rule out every candidate.
-    if (sets[0]->empty() + sets[1]->empty() + sets[2]->empty() >= 2) return 0;
-    // One of any two sets holds every surface object; walk the two smallest,
-    // so an object in both is one, and an object in one only is one if the
-    // third plane's outline passes the cell.
-    int largest = sets[1]->size() > sets[0]->size() ? 1 : 0;
-    if (sets[2]->size() > sets[largest]->size()) largest = 2;
-    std::swap(sets[largest], sets[2]);
-    const BitSet* const planeBits[3] = {world.Txy, world.Tyz, world.Txz};
-    const BitSet* thirdBits = planeBits[largest];
-    const unsigned thirdColumn = static_cast<unsigned>(column[largest]);
-
-    // Collect first: RemoveTbv erases the object from the very sets walked here.
-    int refreshList[kDynamicCount];
-    int refreshCount = 0;
-    auto p = sets[0]->begin(), pEnd = sets[0]->end();
-    auto q = sets[1]->begin(), qEnd = sets[1]->end();
-    while (p != pEnd || q != qEnd) {
-        // Sorted merge: an object in both sets is looked at once.
-        int j;
-        bool inBoth = false;
-        if (q == qEnd || (p != pEnd && *p < *q)) {
-            j = *p++;
-        } else {
-            if (p != pEnd && *p == *q) {
-                ++p;
-                inBoth = true;
-            }
-            j = *q++;
-        }
-        // Only dynamic objects have outlines; refreshList holds them all.
-        if (j < kDynamicCount && (inBoth || thirdBits[j].Test(thirdColumn))) refreshList[refreshCount++] = j;
+    // two or three of its columns hold j's outline.
+    const std::uint64_t* xy = world.ColumnOutlines[0][XyColumn(x, y)];
+    const std::uint64_t* yz = world.ColumnOutlines[1][YzColumn(y, z)];
+    const std::uint64_t* xz = world.ColumnOutlines[2][XzColumn(x, z)];
+    std::uint64_t surface[kDynamicWords];
+    std::uint64_t any = 0;
+    for (int w = 0; w < kDynamicWords; ++w) {
+        surface[w] = (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
+        any |= surface[w];
     }
-
-    for (int i = 0; i < refreshCount; ++i) {
-        const int j = refreshList[i];
-        RegisterObject(world, j, false, false);
-        RemoveTbv(world, j);
-        world.disks[j].bInTemporalVolume = 0;
-    }
-    if (world.bStrictCulling && refreshCount > 0) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
-    return refreshCount;
+    if (!any) return 0;  // most cells lie on no volume's surface
+    return RefreshSurfaceObjects(world, surface);
 }
 
 }  // namespace gridcull

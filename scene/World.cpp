@@ -214,6 +214,7 @@ bool AllocateWorldArrays(World& world, const SetupObserver& observer) {
     if (!AllocateSets(world.TxyN, kColumnCount, "TxyN", observer)) return false;
     if (!AllocateSets(world.TyzN, kColumnCount, "TyzN", observer)) return false;
     if (!AllocateSets(world.TxzN, kColumnCount, "TxzN", observer)) return false;
+    std::memset(world.ColumnOutlines, 0, sizeof world.ColumnOutlines);  // empty, as the new sets are
     Progress(observer);
     if (!AllocateSets(world.I, kCellCount, "I", observer)) return false;
     Progress(observer);

@@ -21,6 +21,7 @@ constexpr int kAxisStride[3] = {1, kGridSize, kColumnCount};
 constexpr int kObjectCount = 5000;
 constexpr int kDynamicCount = 200;
 constexpr int kStaticCount = kObjectCount - kDynamicCount;
+constexpr int kDynamicWords = (kDynamicCount + 63) / 64;  // one bit per moving object
 constexpr int kCellWords = 21438;    // 343008 bits
 constexpr int kColumnWords = 307;    // 4912 bits
 constexpr int kReadBackSide = 300;
@@ -140,6 +141,10 @@ struct World {
     ObjectSet* TyzN;  // index z + 70y
     ObjectSet* TxzN;  // index x + 70z
     ObjectSet* I;     // 343000 cell sets, index x + 70y + 4900z
+    // TxyN, TyzN, TxzN again as bits (object j: word j / 64, bit j % 64), so
+    // the volume refresh of a visible cell is a few word operations instead
+    // of a walk over the sets.
+    std::uint64_t ColumnOutlines[3][kColumnCount][kDynamicWords];
     unsigned char* PVS;
     unsigned char* PVSVF;
     unsigned char* PVSEXACT;

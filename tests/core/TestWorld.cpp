@@ -81,12 +81,21 @@ void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, floa
     const ObjectSet* sets[3] = {w.TxyN, w.TyzN, w.TxzN};
     for (int p = 0; p < 3; ++p) {
         std::vector<int> entries(kDynamicCount, 0);
-        for (int col = 0; col < kColumnCount; ++col)
+        for (int col = 0; col < kColumnCount; ++col) {
+            // The column's bit words hold the same objects as its set.
+            const std::uint64_t* words = w.ColumnOutlines[p][col];
+            int wordCount = 0;
+            for (int k = 0; k < kDynamicWords; ++k) wordCount += __builtin_popcountll(words[k]);
+            if (wordCount != sets[p][col].size())
+                return ::testing::AssertionFailure() << "plane " << p << " column " << col << ": " << wordCount
+                                                     << " bits, " << sets[p][col].size() << " set entries";
             for (int j : sets[p][col]) {
-                if (j < 0 || j >= kDynamicCount || !bits[p][j].Test(static_cast<unsigned>(col)))
+                if (j < 0 || j >= kDynamicCount || !bits[p][j].Test(static_cast<unsigned>(col)) ||
+                    !(words[j / 64] >> (j % 64) & 1))
                     return ::testing::AssertionFailure() << "plane " << p << " column " << col << " holds " << j;
                 ++entries[j];
             }
+        }
         for (int j = std::max(only, 0); j < (only < 0 ? kDynamicCount : only + 1); ++j)
             if (bits[p][j].Count() != entries[j] || (entries[j] && !w.disks[j].bInTemporalVolume))
                 return ::testing::AssertionFailure() << "object " << j << ": " << bits[p][j].Count() << " plane " << p

@@ -55,7 +55,7 @@ void DrawCellBox(int x, int y, int z) {
 // on a wall of the cube. The wall lies across axis `wall`; rows run along
 // `outer`, columns along `inner`.
 struct FootprintWall {
-    ObjectSet* World::*sets;
+    ColumnObjects* World::*sets;
     int outer, inner, wall;
     int (*column)(int outerValue, int innerValue);
 };
@@ -67,7 +67,7 @@ const FootprintWall kFootprintWalls[3] = {
 
 void DrawFootprints(const World& world) {
     for (const FootprintWall& w : kFootprintWalls) {
-        const ObjectSet* sets = world.*w.sets;
+        const ColumnObjects* sets = world.*w.sets;
         float normal[3] = {0, 0, 0};
         normal[w.wall] = 1;
         glNormal3fv(normal);

@@ -39,16 +39,12 @@ struct PlaneAxes {
 };
 constexpr PlaneAxes kPlaneAxes[3] = {{0, 1}, {2, 1}, {0, 2}};
 
-// Column c of a plane: its set and its bit word for j.
 template <bool kInsert>
-inline void ApplyToColumn(ObjectSet& set, std::uint64_t& word, std::uint64_t bit, int j) {
-    if constexpr (kInsert) {
-        set.insert(j);
+inline void ApplyToColumn(std::uint64_t& word, std::uint64_t bit) {
+    if constexpr (kInsert)
         word |= bit;
-    } else {
-        set.erase(j);
+    else
         word &= ~bit;
-    }
 }
 
 // Records (or erases) the outline of the cube centre +- t on the three planes:
@@ -61,7 +57,7 @@ template <bool kInsert>
 void ApplyOutline(World& world, int j, const int centre[3], int t) {
     if (t < 0) return;
     BitSet* const bits[3] = {&world.Txy[j], &world.Tyz[j], &world.Txz[j]};
-    ObjectSet* const sets[3] = {world.TxyN, world.TyzN, world.TxzN};
+    ColumnObjects* const columns[3] = {world.TxyN, world.TyzN, world.TxzN};
     const int word = j / 64;
     const std::uint64_t bit = std::uint64_t{1} << (j % 64);
     for (int p = 0; p < 3; ++p) {
@@ -69,8 +65,7 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
         const int fLo = std::max(cf - t, 0), fHi = std::min(cf + t, kGridSize - 1);
         if (fLo > fHi) continue;  // the square misses the grid, edges included
         BitSet& plane = *bits[p];
-        ObjectSet* column = sets[p];
-        std::uint64_t(*outlines)[kDynamicWords] = world.ColumnOutlines[p];
+        ColumnObjects* const column = columns[p];
         // t = 0: both rows are the one cell, and the edges are empty.
         const int rowCount = t == 0 ? 1 : 2;
         for (int r = 0; r < rowCount; ++r) {
@@ -78,7 +73,7 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
             if (!InGrid(s)) continue;
             const int first = fLo + kGridSize * s, last = fHi + kGridSize * s;
             ApplyRange<kInsert>(plane.pWords, static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
-            for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c], outlines[c][word], bit, j);
+            for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c].iWord[word], bit);
         }
         const int sLo = std::max(cs - t + 1, 0), sHi = std::min(cs + t - 1, kGridSize - 1);
         for (int f : {cf - t, cf + t}) {
@@ -88,7 +83,7 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
                     plane.Set(static_cast<unsigned>(c));
                 else
                     plane.Clear(static_cast<unsigned>(c));
-                ApplyToColumn<kInsert>(column[c], outlines[c][word], bit, j);
+                ApplyToColumn<kInsert>(column[c].iWord[word], bit);
             }
         }
     }

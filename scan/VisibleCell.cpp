@@ -102,9 +102,9 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 int RefreshVolumesThrough(World& world, int x, int y, int z) {
     // A cell lies on the surface of j's temporal bounding volume exactly when
     // two or three of its columns hold j's outline.
-    const std::uint64_t* xy = world.ColumnOutlines[0][XyColumn(x, y)];
-    const std::uint64_t* yz = world.ColumnOutlines[1][YzColumn(y, z)];
-    const std::uint64_t* xz = world.ColumnOutlines[2][XzColumn(x, z)];
+    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
+    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
+    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
     std::uint64_t surface[kDynamicWords];
     std::uint64_t any = 0;
     for (int w = 0; w < kDynamicWords; ++w) {

@@ -85,8 +85,9 @@ bool AllocateBits(BitSet& bits, int words, const char* name, int index, const Se
     return true;
 }
 
-bool AllocateSets(ObjectSet*& sets, int count, const char* name, const SetupObserver& observer) {
-    sets = NewArray<ObjectSet>(count, name);
+template <typename Set>
+bool AllocateSets(Set*& sets, int count, const char* name, const SetupObserver& observer) {
+    sets = NewArray<Set>(count, name);
     if (!sets) {
         char message[64];
         std::snprintf(message, sizeof message, "Not enough memory for %s.\n", name);
@@ -115,7 +116,8 @@ void ConstructWorld(World& world) {
         world.Txz[i] = BitSet();
     }
     world.Trackball = gridcull::Trackball();
-    world.TxyN = world.TyzN = world.TxzN = world.I = nullptr;
+    world.TxyN = world.TyzN = world.TxzN = nullptr;
+    world.I = nullptr;
     world.PVS = world.PVSVF = world.PVSEXACT = nullptr;
     world.ucReadBufferR = world.ucReadBufferG = world.ucReadBufferB = nullptr;
     world.disks = nullptr;
@@ -214,7 +216,6 @@ bool AllocateWorldArrays(World& world, const SetupObserver& observer) {
     if (!AllocateSets(world.TxyN, kColumnCount, "TxyN", observer)) return false;
     if (!AllocateSets(world.TyzN, kColumnCount, "TyzN", observer)) return false;
     if (!AllocateSets(world.TxzN, kColumnCount, "TxzN", observer)) return false;
-    std::memset(world.ColumnOutlines, 0, sizeof world.ColumnOutlines);  // empty, as the new sets are
     Progress(observer);
     if (!AllocateSets(world.I, kCellCount, "I", observer)) return false;
     Progress(observer);

@@ -81,6 +81,18 @@ struct StagedHidden {
     std::uint64_t DirtyLines[kStagedKindCount][kGridSize][2];       // lines holding a bit
 };
 
+// The moving objects whose volume outline covers one column of a plane,
+// one bit each (object j: word j / 64, bit j % 64), so that the volume
+// refresh of a visible cell is a few word operations.
+struct ColumnObjects {
+    std::uint64_t iWord[kDynamicWords] = {};
+    bool empty() const {
+        std::uint64_t any = 0;
+        for (std::uint64_t w : iWord) any |= w;
+        return any == 0;
+    }
+};
+
 // Spans of one band: left (or top) and right (or bottom) vertex ids.
 struct SpanList {
     int iCount;
@@ -137,14 +149,10 @@ struct World {
     BitSet Txz[kDynamicCount];
 
     // Owned heap arrays
-    ObjectSet* TxyN;  // 4900 column sets, index x + 70y
-    ObjectSet* TyzN;  // index z + 70y
-    ObjectSet* TxzN;  // index x + 70z
-    ObjectSet* I;     // 343000 cell sets, index x + 70y + 4900z
-    // TxyN, TyzN, TxzN again as bits (object j: word j / 64, bit j % 64), so
-    // the volume refresh of a visible cell is a few word operations instead
-    // of a walk over the sets.
-    std::uint64_t ColumnOutlines[3][kColumnCount][kDynamicWords];
+    ColumnObjects* TxyN;  // 4900 columns, index x + 70y
+    ColumnObjects* TyzN;  // index z + 70y
+    ColumnObjects* TxzN;  // index x + 70z
+    ObjectSet* I;         // 343000 cell sets, index x + 70y + 4900z
     unsigned char* PVS;
     unsigned char* PVSVF;
     unsigned char* PVSEXACT;

@@ -78,28 +78,26 @@ void AimCamera(World& w, int x, int y, int z, float fx, float fy, float fz, floa
 
 ::testing::AssertionResult FootprintsAgree(const World& w, int only) {
     const BitSet* bits[3] = {w.Txy, w.Tyz, w.Txz};
-    const ObjectSet* sets[3] = {w.TxyN, w.TyzN, w.TxzN};
+    const ColumnObjects* columns[3] = {w.TxyN, w.TyzN, w.TxzN};
     for (int p = 0; p < 3; ++p) {
-        std::vector<int> entries(kDynamicCount, 0);
-        for (int col = 0; col < kColumnCount; ++col) {
-            // The column's bit words hold the same objects as its set.
-            const std::uint64_t* words = w.ColumnOutlines[p][col];
-            int wordCount = 0;
-            for (int k = 0; k < kDynamicWords; ++k) wordCount += __builtin_popcountll(words[k]);
-            if (wordCount != sets[p][col].size())
-                return ::testing::AssertionFailure() << "plane " << p << " column " << col << ": " << wordCount
-                                                     << " bits, " << sets[p][col].size() << " set entries";
-            for (int j : sets[p][col]) {
-                if (j < 0 || j >= kDynamicCount || !bits[p][j].Test(static_cast<unsigned>(col)) ||
-                    !(words[j / 64] >> (j % 64) & 1))
-                    return ::testing::AssertionFailure() << "plane " << p << " column " << col << " holds " << j;
-                ++entries[j];
-            }
+        // Every column of j's outline bitset holds j, and the columns hold no
+        // more entries than the bitsets have bits.
+        long long bitCount = 0, entryCount = 0;
+        for (int j = 0; j < kDynamicCount; ++j) {
+            const int count = bits[p][j].Count();
+            bitCount += count;
+            const bool checked = only < 0 || j == only;
+            if (count && !w.disks[j].bInTemporalVolume && checked)
+                return ::testing::AssertionFailure() << "object " << j << ": plane " << p << " bits without a volume";
+            for (int col = 0; checked && count && col < kColumnCount; ++col)
+                if (bits[p][j].Test(static_cast<unsigned>(col)) && !(columns[p][col].iWord[j / 64] >> (j % 64) & 1))
+                    return ::testing::AssertionFailure() << "plane " << p << " column " << col << " lacks " << j;
         }
-        for (int j = std::max(only, 0); j < (only < 0 ? kDynamicCount : only + 1); ++j)
-            if (bits[p][j].Count() != entries[j] || (entries[j] && !w.disks[j].bInTemporalVolume))
-                return ::testing::AssertionFailure() << "object " << j << ": " << bits[p][j].Count() << " plane " << p
-                                                     << " bits, " << entries[j] << " column entries";
+        for (int col = 0; col < kColumnCount; ++col)
+            for (std::uint64_t word : columns[p][col].iWord) entryCount += __builtin_popcountll(word);
+        if (entryCount != bitCount)
+            return ::testing::AssertionFailure() << "plane " << p << ": " << entryCount << " column entries, " << bitCount
+                                                 << " outline bits";
     }
     return ::testing::AssertionSuccess();
 }

@@ -67,6 +67,9 @@ inline void TestShellCell(World& world, int g, int a, int b, int c) {
         MarkHeldInFrustum(world, world.I[g]);
 }
 
+// The two axes across a run along each axis.
+constexpr int kOtherAxes[3][2] = {{1, 2}, {2, 0}, {0, 1}};
+
 // First cell of a clipped run and its direction.
 struct RunStart {
     int iCell[3];
@@ -116,8 +119,7 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     // The run is a straight line, so the cells inside the shell's cube are
     // one stretch of it: clip once instead of testing every cell.
     const int d = world.iDist;
-    const int other1 = (axis + 1) % 3, other2 = (axis + 2) % 3;
-    if (std::abs(cell[other1]) > d || std::abs(cell[other2]) > d) return;
+    if (std::abs(cell[kOtherAxes[axis][0]]) > d || std::abs(cell[kOtherAxes[axis][1]]) > d) return;
     int first = cell[axis], last = first + step * (count - 1);
     if (step < 0) std::swap(first, last);
     const int lo = std::max(first, -d), hi = std::min(last, d);

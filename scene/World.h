@@ -133,6 +133,7 @@ struct World {
     // View frustum
     float fFrustumPlane[5][4];  // +x, -x, +y, -y, near; inside when a.p + d < 0
     float fFarCorner[4][3];     // 0 and 1 diagonal, as are 2 and 3
+    float fSidePlaneLanes[4][4];  // the side planes by component (x, y, z, d), for four-lane tests
     float fFarDist;
     // Strict culling's frustum: the side planes above and a near plane
     // through the viewpoint, each pushed out by half a cell along its normal

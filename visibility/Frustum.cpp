@@ -1,6 +1,7 @@
 #include "visibility/Frustum.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace gridcull {
 
@@ -54,13 +55,49 @@ void StoreSidePlane(float plane[4], const float from[3], const float to[3], cons
     StorePlane(plane, n, at);
 }
 
+// The four side planes' values at a point in one go: each lane forms the
+// products and sums of the scalar expression in the same order, so each
+// lane's value is the scalar one bit for bit.
+using Float4 = float __attribute__((vector_size(16)));
+using Int4 = int __attribute__((vector_size(16)));
+
+// The side planes with their components gathered across lanes; the near
+// plane stays scalar.
+struct SidePlanes {
+    Float4 n[3];
+    Float4 d;
+    const float* pNear;
+};
+
+SidePlanes LoadSidePlanes(const World& world) {
+    SidePlanes sides;
+    for (int k = 0; k < 3; ++k) std::memcpy(&sides.n[k], world.fSidePlaneLanes[k], sizeof(Float4));
+    std::memcpy(&sides.d, world.fSidePlaneLanes[3], sizeof(Float4));
+    sides.pNear = world.fFrustumPlane[4];
+    return sides;
+}
+
+Float4 SideValues(const SidePlanes& sides, const float p[3]) {
+    return sides.n[0] * p[0] + sides.n[1] * p[1] + sides.n[2] * p[2] + sides.d;
+}
+
+bool AllLanes(Int4 m) {
+#if defined(__SSE__)
+    return __builtin_ia32_movmskps(reinterpret_cast<Float4>(m)) == 0xF;
+#else
+    return (m[0] & m[1] & m[2] & m[3]) != 0;
+#endif
+}
+
 // A point exactly on a plane is outside; so is a coordinate that is not a
 // number.
-int InsideAllPlanes(const World& world, const float p[3]) {
-    for (const float* plane : world.fFrustumPlane)
-        if (!(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0)) return 0;
-    return 1;
+int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
+    const float* near = sides.pNear;
+    if (!(near[0] * p[0] + near[1] * p[1] + near[2] * p[2] + near[3] < 0)) return 0;
+    return AllLanes(SideValues(sides, p) < 0) ? 1 : 0;
 }
+
+int InsideAllPlanes(const World& world, const float p[3]) { return InsideAllPlanes(LoadSidePlanes(world), p); }
 
 // Clamps grid point p to 0..69 per axis and reports the clamped coordinates
 // as offsets from the viewpoint cell.
@@ -119,6 +156,9 @@ void SetupFrustum(World& world) {
     Set(offset, k * u[0], k * u[1], k * u[2]);
     Add(at, view, offset);
     StorePlane(world.fFrustumPlane[4], u, at);
+
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 4; ++k) world.fSidePlaneLanes[k][i] = world.fFrustumPlane[i][k];
 
     // Strict planes. The float set-up above may round a plane inward by a
     // few 1e-6 of a cell; the slack covers that many times over.
@@ -179,8 +219,11 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
     ClampToGrid(world, grid, clamp);
 }
 
-void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
-                FrustumClamp& clamp) {
+namespace {
+
+// AxisRayHit on planes already gathered.
+void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int axis,
+                  int direction, FrustumClamp& clamp) {
     // FrustumRayHit with the unit vector along axis, bit for bit: a product
     // with a zero component is a signed zero, and adding a signed zero to a
     // nonzero float is exact, so each dot product with the direction is the
@@ -190,28 +233,43 @@ void AxisRayHit(const World& world, float result[3], const float origin[3], int 
     const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
     const float dir = static_cast<float>(direction);
 
+    // Lanes whose plane runs parallel to the ray, or is crossed behind the
+    // origin, give no crossing; their quotient is computed but never used.
+    const Float4 along = sides.n[axis] * dir;
+    const Float4 quotient = -SideValues(sides, o) / along;
+    const Int4 crosses = (along != 0) & (quotient >= 0);
+    const Float4 sideT = crosses ? quotient : Float4{kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
+    const float* near = sides.pNear;
+    const float nearAlong = near[axis] * dir;
+    float nearT = nearAlong != 0 ? -(Dot(near, o) + near[3]) / nearAlong : kNoCrossing;
+    if (!(nearT >= 0)) nearT = kNoCrossing;
+    // The planes in their order, the earlier one kept on a tie.
+    const float t[5] = {sideT[0], sideT[1], sideT[2], sideT[3], nearT};
     float crossing = kNoCrossing;
-    for (const float* plane : world.fFrustumPlane) {
-        const float along = plane[axis] * dir;
-        float t = along != 0 ? -(Dot(plane, o) + plane[3]) / along : kNoCrossing;
-        if (!(t >= 0)) t = kNoCrossing;
-        if (t < crossing) crossing = t;
-    }
+    for (float ti : t)
+        if (ti < crossing) crossing = ti;
 
     float hitGrid[3] = {o[0], o[1], o[2]};
     const float hit = origin[axis] + crossing * dir;
     hitGrid[axis] = hit + view[axis];
-    bool inside = InsideAllPlanes(world, hitGrid);
+    bool inside = InsideAllPlanes(sides, hitGrid);
     if (!inside) {
         hitGrid[axis] -= dir;
-        inside = InsideAllPlanes(world, hitGrid);
+        inside = InsideAllPlanes(sides, hitGrid);
     }
-    Copy(result, origin);
+    for (int k = 0; k < 3; ++k) result[k] = origin[k];
     if (inside) result[axis] = hit;
 
     float grid[3];
     Add(grid, result, view);
     ClampToGrid(world, grid, clamp);
+}
+
+}  // namespace
+
+void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
+                FrustumClamp& clamp) {
+    AxisRayHitOn(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
 }
 
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
@@ -220,14 +278,15 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
     // The corner's clamp is wanted only when the corner ends the run; a ray
     // overwrites it otherwise.
-    end.iCorner = InsideAllPlanes(world, point);
+    const SidePlanes sides = LoadSidePlanes(world);
+    end.iCorner = InsideAllPlanes(sides, point);
     float hit[3];
     if (end.iCorner) {
         ClampToGrid(world, point, end.clamp);
     } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};
-        AxisRayHit(world, hit, from, axis, direction, end.clamp);
+        AxisRayHitOn(world, sides, hit, from, axis, direction, end.clamp);
     }
     end.iClamped = end.clamp.iOutside[axis];
     // A clamped end may lie anywhere beyond the grid, up to the largest float;

@@ -722,20 +722,33 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     }
     world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
-    // The rows of every farther plane meet the same few entry rows of this
-    // map: the runs marked on each row and its next one or two are found
-    // once, on first use. A cell meeting more entry rows is rare.
+    // Entry rows equal to the row before share its runs: a stretch of equal
+    // rows is one band, and entry rows v0..v1 are marked like bands
+    // band[v0]..band[v1]. Rows of a farther plane change bands far less often
+    // than entry rows, and only then are their spans found again.
+    unsigned char band[kMarkedFaceSide];
+    unsigned char bandRow[kMarkedFaceSide];  // first entry row of each band
+    int bandCount = 0;
+    for (int v = 0; v < height; ++v) {
+        if (v == 0 || !std::equal(rowBits[v].iWord, rowBits[v].iWord + kRowWords, rowBits[v - 1].iWord))
+            bandRow[bandCount++] = static_cast<unsigned char>(v);
+        band[v] = static_cast<unsigned char>(bandCount - 1);
+    }
+
+    // The rows of every farther plane meet the same few bands of this map:
+    // the runs marked on each band and its next one or two are found once, on
+    // first use. A cell meeting more bands is rare.
     EntryRuns (*const keptRuns)[kKeptRowCounts] = world.StrictKeptRuns;
     EntryRuns scratchRuns;
-    for (int v = 0; v < height; ++v)
-        for (EntryRuns& runs : keptRuns[v]) runs.iCount = -1;
-    auto runsOf = [&](int v0, int v1) -> const EntryRuns& {
-        const int k = v1 - v0;
-        EntryRuns& runs = k < kKeptRowCounts ? keptRuns[v0 - vMin][k] : scratchRuns;
+    for (int b = 0; b < bandCount; ++b)
+        for (EntryRuns& runs : keptRuns[b]) runs.iCount = -1;
+    auto runsOf = [&](int b0, int b1) -> const EntryRuns& {
+        const int k = b1 - b0;
+        EntryRuns& runs = k < kKeptRowCounts ? keptRuns[b0][k] : scratchRuns;
         if (k >= kKeptRowCounts || runs.iCount < 0) {
-            RowBits full = rowBits[v0 - vMin];
-            for (int v = v0 + 1; v <= v1; ++v)
-                for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[v - vMin].iWord[w];
+            RowBits full = rowBits[bandRow[b0]];
+            for (int b = b0 + 1; b <= b1; ++b)
+                for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[bandRow[b]].iWord[w];
             FindEntryRuns(full, width, runs);
         }
         return runs;
@@ -746,6 +759,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
+    const int bandBase = D - vMin;  // band index of an entry row relative to the face centre
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
@@ -756,26 +770,34 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         if (vs.iFirst > vs.iLast) continue;
         const PlaneTarget target = TargetOf(world, face.iFront, gFront, face.iU);
         const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
-        // Neighbouring rows of a far plane often meet the same entry rows:
-        // their spans are found once.
         const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
         const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
-        int v0Prev = INT_MIN, v1Prev = INT_MIN, spanCount = 0;
+        int b0Prev = -1, b1Prev = -1, spanCount = 0;
+        LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
         if (target.pLines) target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
         int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
         for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-            const int v0 = rowEntryFirst[q], v1 = rowEntryLast[q];
-            if (v0 != v0Prev || v1 != v1Prev) {
-                spanCount = FindHiddenSpans(runsOf(D + v0, D + v1), cellsOf, spans);
-                v0Prev = v0;
-                v1Prev = v1;
-            }
-            for (int i = 0; i < spanCount; ++i) {
-                const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
+            const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
+            if (b0 != b0Prev || b1 != b1Prev) {
+                spanCount = FindHiddenSpans(runsOf(b0, b1), cellsOf, spans);
+                b0Prev = b0;
+                b1Prev = b1;
                 if (target.pLines) {
-                    target.Stage(row, BitsBetween(gMin, gMax));
-                } else {
+                    staged = {{0, 0}};
+                    for (int i = 0; i < spanCount; ++i) {
+                        const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
+                        staged.iWord[0] |= cells.iWord[0];
+                        staged.iWord[1] |= cells.iWord[1];
+                    }
+                }
+            }
+            if (spanCount == 0) continue;
+            if (target.pLines) {
+                target.Stage(row, staged);
+            } else {
+                for (int i = 0; i < spanCount; ++i) {
+                    const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
                     world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
             }

@@ -15,6 +15,9 @@ constexpr double kPi = 3.14159265358979323846;
 // flagged. Covers the float camera set-up and GL's own rounding.
 constexpr double kFlagSlack = 1e-4;
 constexpr double kFlagSlackAbs = 1e-4;
+// |x| > s (1 + 1e-9) gives x^2 > s^2 (1 + 2e-9), which no rounding of the
+// squares or of the sum x^2 + y^2 + z^2 brings back to s^2 or below.
+constexpr double kAxisRejectFactor = 1 + 1e-9;
 
 // The drawn vertices are computed in float; shrinking the solid radius by
 // this fraction keeps the inscribed ball inside what is rasterised.
@@ -79,8 +82,15 @@ void FlagSeeThroughSpheres(World& world) {
 
     for (int i = 0; i < kObjectCount; ++i) {
         SceneObject& o = world.disks[i];
-        const Vec p = {{o.fPosition[0] - eye.v[0], o.fPosition[1] - eye.v[1], o.fPosition[2] - eye.v[2]}};
         const double r = o.fRadius * (1 + kFlagSlack) + kFlagSlackAbs;
+        // Most spheres are far off along one axis alone. The margin keeps
+        // this test inside the distance test below, whatever their rounding.
+        const double px = o.fPosition[0] - eye.v[0];
+        if (std::fabs(px) > (r + reach) * kAxisRejectFactor) {
+            o.bSeeThrough = 0;
+            continue;
+        }
+        const Vec p = {{px, o.fPosition[1] - eye.v[1], o.fPosition[2] - eye.v[2]}};
         const double rr = r * r;
         const double pp = Dot(p, p);
         if (pp > (r + reach) * (r + reach)) {

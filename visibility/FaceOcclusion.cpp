@@ -737,20 +737,40 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     // The rows of every farther plane meet the same few bands of this map:
     // the runs marked on each band and its next one or two are found once, on
-    // first use. A cell meeting more bands is rare.
+    // first use. A cell meeting more bands is rare. Where one end band's
+    // marks lie within the others' (a shadow's outline growing or shrinking),
+    // the bands together have that band's runs, the same object: rows meeting
+    // both then keep the spans of the rows before or after.
     EntryRuns (*const keptRuns)[kKeptRowCounts] = world.StrictKeptRuns;
+    const EntryRuns* kept[kMarkedFaceSide][kKeptRowCounts];
     EntryRuns scratchRuns;
-    for (int b = 0; b < bandCount; ++b)
-        for (EntryRuns& runs : keptRuns[b]) runs.iCount = -1;
-    auto runsOf = [&](int b0, int b1) -> const EntryRuns& {
-        const int k = b1 - b0;
-        EntryRuns& runs = k < kKeptRowCounts ? keptRuns[b0][k] : scratchRuns;
-        if (k >= kKeptRowCounts || runs.iCount < 0) {
-            RowBits full = rowBits[bandRow[b0]];
-            for (int b = b0 + 1; b <= b1; ++b)
-                for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[bandRow[b]].iWord[w];
-            FindEntryRuns(full, width, runs);
+    for (int b = 0; b < bandCount; ++b) std::fill_n(kept[b], kKeptRowCounts, nullptr);
+    auto bandRuns = [&](int b) -> const EntryRuns* {
+        if (!kept[b][0]) {
+            FindEntryRuns(rowBits[bandRow[b]], width, keptRuns[b][0]);
+            kept[b][0] = &keptRuns[b][0];
         }
+        return kept[b][0];
+    };
+    auto sameBits = [](const RowBits& a, const RowBits& b) { return std::equal(a.iWord, a.iWord + kRowWords, b.iWord); };
+    auto runsOf = [&](int b0, int b1) -> const EntryRuns* {
+        const int k = b1 - b0;
+        if (k == 0) return bandRuns(b0);
+        if (k < kKeptRowCounts && kept[b0][k]) return kept[b0][k];
+        RowBits full = rowBits[bandRow[b0]];
+        for (int b = b0 + 1; b <= b1; ++b)
+            for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[bandRow[b]].iWord[w];
+        const EntryRuns* runs;
+        if (sameBits(full, rowBits[bandRow[b0]])) {
+            runs = bandRuns(b0);
+        } else if (sameBits(full, rowBits[bandRow[b1]])) {
+            runs = bandRuns(b1);
+        } else {
+            EntryRuns& found = k < kKeptRowCounts ? keptRuns[b0][k] : scratchRuns;
+            FindEntryRuns(full, width, found);
+            runs = &found;
+        }
+        if (k < kKeptRowCounts) kept[b0][k] = runs;
         return runs;
     };
 
@@ -773,6 +793,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
         const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         int b0Prev = -1, b1Prev = -1, spanCount = 0;
+        const EntryRuns* runsPrev = nullptr;
         LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
         if (target.pLines) target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
@@ -780,15 +801,20 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
             const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
             if (b0 != b0Prev || b1 != b1Prev) {
-                spanCount = FindHiddenSpans(runsOf(b0, b1), cellsOf, spans);
                 b0Prev = b0;
                 b1Prev = b1;
-                if (target.pLines) {
-                    staged = {{0, 0}};
-                    for (int i = 0; i < spanCount; ++i) {
-                        const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
-                        staged.iWord[0] |= cells.iWord[0];
-                        staged.iWord[1] |= cells.iWord[1];
+                const EntryRuns* runs = runsOf(b0, b1);
+                // The scratch runs change under the same address.
+                if (runs != runsPrev || runs == &scratchRuns) {
+                    runsPrev = runs;
+                    spanCount = FindHiddenSpans(*runs, cellsOf, spans);
+                    if (target.pLines) {
+                        staged = {{0, 0}};
+                        for (int i = 0; i < spanCount; ++i) {
+                            const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
+                            staged.iWord[0] |= cells.iWord[0];
+                            staged.iWord[1] |= cells.iWord[1];
+                        }
                     }
                 }
             }

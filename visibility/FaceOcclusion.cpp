@@ -724,8 +724,8 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     // Entry rows equal to the row before share its runs: a stretch of equal
     // rows is one band, and entry rows v0..v1 are marked like bands
-    // band[v0]..band[v1]. Rows of a farther plane change bands far less often
-    // than entry rows, and only then are their spans found again.
+    // band[v0]..band[v1]. A farther plane's row finds its spans again only
+    // when the bands it meets change.
     unsigned char band[kMarkedFaceSide];
     unsigned char bandRow[kMarkedFaceSide];  // first entry row of each band
     int bandCount = 0;
@@ -737,10 +737,10 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     // The rows of every farther plane meet the same few bands of this map:
     // the runs marked on each band and its next one or two are found once, on
-    // first use. A cell meeting more bands is rare. Where one end band's
-    // marks lie within the others' (a shadow's outline growing or shrinking),
-    // the bands together have that band's runs, the same object: rows meeting
-    // both then keep the spans of the rows before or after.
+    // first use. A cell meeting more bands is rare. Where the bands together
+    // are marked exactly like one end band (a shadow's outline growing or
+    // shrinking), they share that band's runs, the same object, and rows
+    // meeting both keep the spans of the rows before or after.
     EntryRuns (*const keptRuns)[kKeptRowCounts] = world.StrictKeptRuns;
     const EntryRuns* kept[kMarkedFaceSide][kKeptRowCounts];
     EntryRuns scratchRuns;
@@ -779,7 +779,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
-    const int bandBase = D - vMin;  // band index of an entry row relative to the face centre
+    const int bandBase = D - vMin;  // band[bandBase + e]: band of entry row e, counted from the face centre
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too

@@ -46,35 +46,57 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
     MarkFace(world, f, d + face.iUSign * offset[face.iU], d + face.iVSign * offset[face.iV]);
 }
 
-// Shadows of nearer occluders inside this shell's marked rectangle join the
-// new marks, so neighbouring occluders are handled as one region.
-void FuseHiddenCells(World& world, int* map, int stride, int uMin, int uMax, int vMin, int vMax) {
+// Calls mark(u, v) for every marked entry of the rectangle uMin..uMax,
+// vMin..vMax of face iFace's map, offsets from its corner, row by row; with
+// fusion, entries whose cell is hidden count as marked too: shadows of
+// nearer occluders inside the shell's marked rectangle join the new marks,
+// so neighbouring occluders are handled as one region. Returns whether
+// every entry counted as marked.
+template <typename Mark>
+bool ForEachMarkedEntry(const World& world, const int* map, int stride, int uMin, int uMax, int vMin, int vMax,
+                        Mark mark) {
     const int D = world.iDist;
     const FaceAxes& face = kFaces[world.iFace];
     int view[3];
     ViewCell(world, view);
     const int gFront = view[face.iFront] + face.iFrontSign * D;
-    if (!InGrid(gFront)) return;
-    // Entries whose cell lies outside the grid are left as they are: clip the
-    // rectangle to the entries whose cells are inside, then step the index.
-    auto clip = [&](int axis, int sign, int& lo, int& hi) {
+    // Only entries whose cell lies in the grid can be hidden: H is read in
+    // the rectangle clipped to them, hu0..hu1 by hv0..hv1.
+    auto clip = [&](int axis, int sign, int lo, int hi, int& cLo, int& cHi) {
         // The cell coordinate view + sign (e - D) must lie in 0 .. kGridSize - 1.
         const int a = D - sign * view[axis], b = D + sign * (kGridSize - 1 - view[axis]);
-        lo = std::max(lo, std::min(a, b));
-        hi = std::min(hi, std::max(a, b));
+        cLo = std::max(lo, std::min(a, b));
+        cHi = std::min(hi, std::max(a, b));
     };
-    clip(face.iU, face.iUSign, uMin, uMax);
-    clip(face.iV, face.iVSign, vMin, vMax);
-    if (uMin > uMax) return;
+    int hu0, hu1, hv0, hv1;
+    clip(face.iU, face.iUSign, uMin, uMax, hu0, hu1);
+    clip(face.iV, face.iVSign, vMin, vMax, hv0, hv1);
+    if (!world.bOccluderFusion || !InGrid(gFront) || hu0 > hu1) hv0 = vMax + 1, hv1 = vMax;
     const int uStep = face.iUSign * kAxisStride[face.iU];
     const int vStep = face.iVSign * kAxisStride[face.iV];
-    const int corner = gFront * kAxisStride[face.iFront] + (view[face.iU] + face.iUSign * (uMin - D)) * kAxisStride[face.iU] +
-                       (view[face.iV] + face.iVSign * (vMin - D)) * kAxisStride[face.iV];
-    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowCell += vStep) {
-        int* row = map + v * stride;
-        for (int u = uMin, cell = rowCell; u <= uMax; ++u, cell += uStep)
-            if (world.H.Test(static_cast<unsigned>(cell))) row[u] = 1;
+    const int corner = gFront * kAxisStride[face.iFront] + (view[face.iU] + face.iUSign * (hu0 - D)) * kAxisStride[face.iU] +
+                       (view[face.iV] + face.iVSign * (hv0 - D)) * kAxisStride[face.iV];
+    const BitSet H = world.H;
+    bool all = true;
+    for (int v = vMin, rowCell = corner; v <= vMax; ++v) {
+        const int* row = map + v * stride;
+        auto plain = [&](int from, int to) {
+            for (int u = from; u <= to; ++u)
+                if (row[u] != 0) mark(u - uMin, v - vMin);
+                else all = false;
+        };
+        if (v < hv0 || v > hv1) {
+            plain(uMin, uMax);
+            continue;
+        }
+        plain(uMin, hu0 - 1);
+        for (int u = hu0, cell = rowCell; u <= hu1; ++u, cell += uStep)
+            if (row[u] != 0 || H.Test(static_cast<unsigned>(cell))) mark(u - uMin, v - vMin);
+            else all = false;
+        plain(hu1 + 1, uMax);
+        rowCell += vStep;
     }
+    return all;
 }
 
 // Marked entries of one row of a strict face rectangle as bits, its i-th
@@ -128,8 +150,10 @@ inline int AddVertex(World& world, int u, int v) {
 }
 
 // Vertex id of the marked entry at index, creating it on first use.
+// Asked only of marked entries: an entry that holds no vertex id yet (a new
+// mark, or a hidden cell joined by fusion) gets one.
 inline int VertexAt(World& world, int* map, int index, int u, int v) {
-    if (map[index] != 1) return map[index] - 2;
+    if (map[index] >= 2) return map[index] - 2;
     const int k = AddVertex(world, u, v);
     if (k >= 0) map[index] = k + 2;
     return k;
@@ -662,8 +686,6 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
 
-    if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
-
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
     world.bFaceFull = 1;
     world.iFaceVertexCount = 0;
@@ -676,14 +698,10 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::uint64_t* const columnBits = world.FaceColumnBits;
         std::fill_n(rowBits, height * rowWords, 0);
         std::fill_n(columnBits, width * columnWords, 0);
-        for (int v = 0; v < height; ++v) {
-            const int* row = map + (vMin + v) * stride + uMin;
-            for (int u = 0; u < width; ++u)
-                if (row[u] != 0) {
-                    rowBits[v * rowWords + (u >> 6)] |= 1ull << (u & 63);
-                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
-                }
-        }
+        ForEachMarkedEntry(world, map, stride, uMin, uMax, vMin, vMax, [&](int u, int v) {
+            rowBits[v * rowWords + (u >> 6)] |= 1ull << (u & 63);
+            columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+        });
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         fits = ExtractBands(world, map, rows);
@@ -707,19 +725,11 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int D = world.iDist;
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
-    if (world.bOccluderFusion) FuseHiddenCells(world, map, stride, uMin, uMax, vMin, vMax);
-
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
     RowBits rowBits[kMarkedFaceSide];
-    bool bAllMarked = true;
-    for (int v = 0; v < height; ++v) {
-        const int* row = map + (vMin + v) * stride + uMin;
-        RowBits& bits = rowBits[v];
-        std::fill_n(bits.iWord, kRowWords, 0);
-        for (int u = 0; u < width; ++u)
-            if (row[u] != 0) bits.iWord[u >> 6] |= 1ull << (u & 63);
-            else bAllMarked = false;
-    }
+    for (int v = 0; v < height; ++v) std::fill_n(rowBits[v].iWord, kRowWords, 0);
+    const bool bAllMarked = ForEachMarkedEntry(world, map, stride, uMin, uMax, vMin, vMax,
+                                               [&](int u, int v) { rowBits[v].iWord[u >> 6] |= 1ull << (u & 63); });
     world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
     // Entry rows equal to the row before share its runs: a stretch of equal

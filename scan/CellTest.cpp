@@ -107,11 +107,21 @@ void CellTest(World& world, int a, int b, int c) {
     TestShellCell(world, CellIndex(world.iViewCellX + a, world.iViewCellY + b, world.iViewCellZ + c), a, b, c);
 }
 
+namespace {
+
+// A run under an observer: every cell through CellTest, so the observer sees
+// each one.
+[[gnu::noinline]] void ObservedRun(World& world, const int from[3], int axis, int step, int count) {
+    int cell[3] = {from[0], from[1], from[2]};
+    for (int i = 0; i < count; ++i, cell[axis] += step) CellTest(world, cell[0], cell[1], cell[2]);
+}
+
+}  // namespace
+
 void CellTestRun(World& world, const int from[3], int axis, int step, int count) {
     if (count <= 0) return;
-    int cell[3] = {from[0], from[1], from[2]};
     if (g_observer) {
-        for (int i = 0; i < count; ++i, cell[axis] += step) CellTest(world, cell[0], cell[1], cell[2]);
+        ObservedRun(world, from, axis, step, count);
         return;
     }
     if (g_testCounter) *g_testCounter += count;
@@ -119,15 +129,16 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     // The run is a straight line, so the cells inside the shell's cube are
     // one stretch of it: clip once instead of testing every cell.
     const int d = world.iDist;
-    if (std::abs(cell[kOtherAxes[axis][0]]) > d || std::abs(cell[kOtherAxes[axis][1]]) > d) return;
-    int first = cell[axis], last = first + step * (count - 1);
+    if (std::abs(from[kOtherAxes[axis][0]]) > d || std::abs(from[kOtherAxes[axis][1]]) > d) return;
+    int first = from[axis], last = first + step * (count - 1);
     if (step < 0) std::swap(first, last);
     const int lo = std::max(first, -d), hi = std::min(last, d);
     if (lo > hi) return;
 
-    cell[axis] = step > 0 ? lo : hi;
-    const RunStart run = {{cell[0], cell[1], cell[2]}, axis, step};
-    int g = CellIndex(world.iViewCellX + cell[0], world.iViewCellY + cell[1], world.iViewCellZ + cell[2]);
+    RunStart run = {{from[0], from[1], from[2]}, axis, step};
+    run.iCell[axis] = step > 0 ? lo : hi;
+    int g = CellIndex(world.iViewCellX + run.iCell[0], world.iViewCellY + run.iCell[1],
+                      world.iViewCellZ + run.iCell[2]);
     const int gStep = step * kAxisStride[axis];
     // Hidden cells are the common case: their loop stays small, the visible
     // ones go out of line. Local copies: the flag stores may alias any field

@@ -162,6 +162,7 @@ struct RunCut {
     const float* pPlane;
     float fRun;
     double fRoot0, fRootStep;
+    double fMarginRun;  // kPlaneMargin in run cells: the plane's value changes by |fRun| a cell
 };
 
 // Narrows [lo, hi] to the cells of the row whose centres pass cut's plane, p
@@ -178,7 +179,11 @@ void CutRunByPlane(const RunCut& cut, int w, float p[3], int run, int v, int& lo
         if (!passes(lo)) hi = lo - 1;
         return;
     }
-    const double root = std::clamp(cut.fRoot0 + w * cut.fRootStep, lo - 2.0, hi + 2.0);
+    const double exact = cut.fRoot0 + w * cut.fRootStep;
+    // A crossing this far beyond the row's end passes every cell by the
+    // margin, as the face's plane selection does for whole faces.
+    if (cut.fRun > 0 ? exact - hi >= cut.fMarginRun : lo - exact >= cut.fMarginRun) return;
+    const double root = std::clamp(exact, lo - 2.0, hi + 2.0);
     // Rounded toward zero, the start lies within a cell of the crossing.
     const int near = static_cast<int>(root);
     if (cut.fRun > 0) {
@@ -246,6 +251,7 @@ void ScanStrictFace(World& world, const StrictFace& face, int d) {
                               static_cast<double>(plane[row]) * cell[row] + n * cell[run];
         cut.fRoot0 = -atRow0 / n;
         cut.fRootStep = -static_cast<double>(plane[row]) / n;
+        cut.fMarginRun = kPlaneMargin / std::fabs(n);
     }
 
     float p[3];

@@ -41,25 +41,41 @@ public:
     // Adds i; an index already present changes nothing.
     void insert(int i) {
         int* data = Data();
+        const int n = size_;
+        // Below every entry: appended, nothing moves. A moving object's
+        // index usually is, since few cells hold two moving objects.
+        if (n == 0 || data[n - 1] > i) {
+            if (n == capacity_) data = Grow();
+            data[n] = i;
+            size_ = n + 1;
+            return;
+        }
         int* p = Position(data, i);
         if (p != data && p[-1] == i) return;
-        if (size_ == capacity_) {
+        if (n == capacity_) {
             const long offset = p - data;
             data = Grow();
             p = data + offset;
         }
-        for (int* q = data + size_; q != p; --q) *q = q[-1];
+        for (int* q = data + n; q != p; --q) *q = q[-1];
         *p = i;
-        ++size_;
+        size_ = n + 1;
     }
 
     // Removes i if present; returns the number removed (0 or 1).
     int erase(int i) {
         int* data = Data();
-        int* p = Position(data, i);
-        if (p == data || p[-1] != i) return 0;
-        for (int* q = p, *e = data + size_; q != e; ++q) q[-1] = *q;
-        --size_;
+        const int n = size_;
+        if (n == 0) return 0;
+        // The last entry, the usual place of a moving object: nothing moves.
+        if (data[n - 1] == i) {
+            size_ = n - 1;
+        } else {
+            int* p = Position(data, i);
+            if (p == data || p[-1] != i) return 0;
+            for (int* q = p, *e = data + n; q != e; ++q) q[-1] = *q;
+            size_ = n - 1;
+        }
         if (size_ == kInlineCapacity / 2 && IsOnHeap()) Shrink();
         return 1;
     }

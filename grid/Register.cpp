@@ -56,22 +56,34 @@ Region RecordedRegion(const SceneObject& o) {
 }
 
 // Calls f(first, last) for the runs of consecutive cell indices that make up
-// a's cube outside b's cube: per row along x, at most two runs around the
-// overlap.
+// a's cube outside b's cube: whole rows along x where y or z lies outside b,
+// and at most two runs around the overlap in the rows that cross b. Rows
+// inside b that b covers along x are not visited, so the cost follows the
+// difference, not the size of a.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
-    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
-    const bool xOverlap = overlapLo <= overlapHi;
-    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
-        const bool zOverlap = xOverlap && b.lo[2] <= z && z <= b.hi[2];
-        for (int y = a.lo[1]; y <= a.hi[1]; ++y) {
+    auto rows = [&](int z, int y0, int y1) {
+        for (int y = y0; y <= y1; ++y) {
             const int row = CellIndex(0, y, z);
-            if (zOverlap && b.lo[1] <= y && y <= b.hi[1]) {
-                if (a.lo[0] < overlapLo) f(row + a.lo[0], row + overlapLo - 1);
-                if (overlapHi < a.hi[0]) f(row + overlapHi + 1, row + a.hi[0]);
-            } else {
-                f(row + a.lo[0], row + a.hi[0]);
-            }
+            f(row + a.lo[0], row + a.hi[0]);
+        }
+    };
+    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
+    const int yLo = std::max(a.lo[1], b.lo[1]), yHi = std::min(a.hi[1], b.hi[1]);
+    const bool crossed = overlapLo <= overlapHi && yLo <= yHi;
+    const bool left = a.lo[0] < overlapLo, right = overlapHi < a.hi[0];
+    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
+        if (!crossed || z < b.lo[2] || b.hi[2] < z) {
+            rows(z, a.lo[1], a.hi[1]);
+            continue;
+        }
+        rows(z, a.lo[1], yLo - 1);
+        rows(z, yHi + 1, a.hi[1]);
+        if (!left && !right) continue;
+        for (int y = yLo; y <= yHi; ++y) {
+            const int row = CellIndex(0, y, z);
+            if (left) f(row + a.lo[0], row + overlapLo - 1);
+            if (right) f(row + overlapHi + 1, row + a.hi[0]);
         }
     }
 }

@@ -37,6 +37,21 @@ bool ShouldHold(const float p[3], float R, int x, int y, int z) {
         if (w.I[g].contains(j) != want) return ::testing::AssertionFailure() << "cell " << g << " wrong";
     }
     if (test::CellsHolding(w, j) != expected) return ::testing::AssertionFailure() << "count";
+    // The removal list: the clipped cube z outermost, x innermost, then the
+    // in-grid centres.
+    auto rnd = [](float v) { return static_cast<int>(v >= 0 ? v + 0.5f : v - 0.5f); };
+    int lo[3], hi[3], k = 0;
+    for (int a = 0; a < 3; ++a)
+        lo[a] = std::max(rnd(o.fPosition[a] - o.fBoundRadius), 0),
+        hi[a] = std::min(rnd(o.fPosition[a] + o.fBoundRadius), kGridSize - 1);
+    for (int z = lo[2]; z <= hi[2]; ++z)
+        for (int y = lo[1]; y <= hi[1]; ++y)
+            for (int x = lo[0]; x <= hi[0]; ++x, ++k)
+                if (o.fCells[k][0] != x || o.fCells[k][1] != y || o.fCells[k][2] != z)
+                    return ::testing::AssertionFailure() << "removal list entry " << k;
+    const float* p = o.fPosition;
+    const int centres = InGrid(rnd(p[0]), rnd(p[1]), rnd(p[2])) + InGrid(int(p[0]), int(p[1]), int(p[2]));
+    if (o.iCellCount != k + centres) return ::testing::AssertionFailure() << "removal list length";
     return ::testing::AssertionSuccess();
 }
 

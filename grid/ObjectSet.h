@@ -42,8 +42,8 @@ public:
     void insert(int i) {
         int* data = Data();
         const int n = size_;
-        // Below every entry: appended, nothing moves. A moving object's
-        // index usually is, since few cells hold two moving objects.
+        // Below every entry, the usual place of a moving object (the
+        // smallest indices): appended, nothing moves.
         if (n == 0 || data[n - 1] > i) {
             if (n == capacity_) data = Grow();
             data[n] = i;
@@ -57,7 +57,10 @@ public:
             data = Grow();
             p = data + offset;
         }
-        for (int* q = data + n; q != p; --q) *q = q[-1];
+        // The entries that move are the few moving objects below i: a loop
+        // that stops on the data is not vectorised, whose set-up costs more
+        // than moving them one by one.
+        for (int* q = data + n; q != p && q[-1] < i; --q) *q = q[-1];
         *p = i;
         size_ = n + 1;
     }
@@ -73,7 +76,7 @@ public:
         } else {
             int* p = Position(data, i);
             if (p == data || p[-1] != i) return 0;
-            for (int* q = p, *e = data + n; q != e; ++q) q[-1] = *q;
+            for (int* q = p, *e = data + n; q != e && *q < i; ++q) q[-1] = *q;
             size_ = n - 1;
         }
         if (size_ == kInlineCapacity / 2 && IsOnHeap()) Shrink();

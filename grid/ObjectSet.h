@@ -50,18 +50,26 @@ public:
             size_ = n + 1;
             return;
         }
-        int* p = Position(data, i);
-        if (p != data && p[-1] == i) return;
         if (n == capacity_) {
+            int* p = Position(data, i);
+            if (p != data && p[-1] == i) return;
             const long offset = p - data;
             data = Grow();
             p = data + offset;
+            for (int* q = data + n; q != p; --q) *q = q[-1];
+            *p = i;
+            size_ = n + 1;
+            return;
         }
-        // The entries that move are the few moving objects below i: a loop
-        // that stops on the data is not vectorised, whose set-up costs more
-        // than moving them one by one.
-        for (int* q = data + n; q != p && q[-1] < i; --q) *q = q[-1];
-        *p = i;
+        // The entries below i (a few moving objects) move up as the search
+        // passes them; an index found present moves them back.
+        int* q = data + n;
+        for (; q != data && q[-1] < i; --q) *q = q[-1];
+        if (q != data && q[-1] == i) {
+            for (; q != data + n; ++q) *q = q[1];
+            return;
+        }
+        *q = i;
         size_ = n + 1;
     }
 

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
+#include <set>
+#include <vector>
 
 #include "TestWorld.h"
 #include "grid/Grid.h"
+#include "grid/ObjectSet.h"
 #include "scan/Scan.h"
 
 namespace gridcull {
@@ -104,6 +108,26 @@ TEST_F(MovedRegistration, StrayCentreStaysEntered) {
         std::copy(p, p + 3, w.disks[4].fPosition);
         RegisterObject(w, 4, false, false);
         EXPECT_TRUE(HoldsExactly(w, 4)) << p[0] << "," << p[1] << "," << p[2];
+    }
+}
+
+// Cell sets under registration traffic: indices inserted present or absent
+// and erased present or absent among neighbours on both sides, the set
+// growing past its inline entries and shrinking back, against an ordered set.
+TEST(CellSet, AgreesWithAnOrderedSet) {
+    std::mt19937 random(5);
+    ObjectSet set;
+    std::set<int> reference;
+    for (int step = 0; step < 4000; ++step) {
+        const int i = static_cast<int>(random() % 16);
+        if (random() % 4 < (step / 500 % 2 ? 1u : 3u)) {  // mostly inserts, then mostly erases
+            set.insert(i);
+            reference.insert(i);
+        } else {
+            ASSERT_EQ(set.erase(i), static_cast<int>(reference.erase(i)));
+        }
+        ASSERT_EQ(std::vector<int>(set.begin(), set.end()), std::vector<int>(reference.begin(), reference.end()))
+            << "step " << step;
     }
 }
 

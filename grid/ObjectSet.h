@@ -51,15 +51,8 @@ public:
             return;
         }
         if (n == capacity_) {
-            int* p = Position(data, i);
-            if (p != data && p[-1] == i) return;
-            const long offset = p - data;
+            if (contains(i)) return;  // a full set grows only for a new index
             data = Grow();
-            p = data + offset;
-            for (int* q = data + n; q != p; --q) *q = q[-1];
-            *p = i;
-            size_ = n + 1;
-            return;
         }
         // The entries below i (a few moving objects) move up as the search
         // passes them; an index found present moves them back.

@@ -109,8 +109,7 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
 
 // The entries of a non-empty cube, z outermost, x innermost. The first row
 // is written cell by cell; every other row of the first slice is a copy of
-// it with y changed, and every other slice a copy of the first with z
-// changed: per cell one coordinate written, the others copied.
+// it with y changed, and every other slice the first with z raised.
 void WriteCube(float (*cells)[3], const Region& r) {
     const int nx = r.hi[0] - r.lo[0] + 1, ny = r.hi[1] - r.lo[1] + 1, nz = r.hi[2] - r.lo[2] + 1;
     for (int i = 0; i < nx; ++i) {

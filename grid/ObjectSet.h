@@ -41,25 +41,45 @@ public:
     // Adds i; an index already present changes nothing.
     void insert(int i) {
         int* data = Data();
-        int* p = Position(data, i);
-        if (p != data && p[-1] == i) return;
-        if (size_ == capacity_) {
-            const long offset = p - data;
-            data = Grow();
-            p = data + offset;
+        const int n = size_;
+        // Below every entry, the usual place of a moving object (the
+        // smallest indices): appended, nothing moves.
+        if (n == 0 || data[n - 1] > i) {
+            if (n == capacity_) data = Grow();
+            data[n] = i;
+            size_ = n + 1;
+            return;
         }
-        for (int* q = data + size_; q != p; --q) *q = q[-1];
-        *p = i;
-        ++size_;
+        if (n == capacity_) {
+            if (contains(i)) return;  // a full set grows only for a new index
+            data = Grow();
+        }
+        // The entries below i (a few moving objects) move up as the search
+        // passes them; an index found present moves them back.
+        int* q = data + n;
+        for (; q != data && q[-1] < i; --q) *q = q[-1];
+        if (q != data && q[-1] == i) {
+            for (; q != data + n; ++q) *q = q[1];
+            return;
+        }
+        *q = i;
+        size_ = n + 1;
     }
 
     // Removes i if present; returns the number removed (0 or 1).
     int erase(int i) {
         int* data = Data();
-        int* p = Position(data, i);
-        if (p == data || p[-1] != i) return 0;
-        for (int* q = p, *e = data + size_; q != e; ++q) q[-1] = *q;
-        --size_;
+        const int n = size_;
+        if (n == 0) return 0;
+        // The last entry, the usual place of a moving object: nothing moves.
+        if (data[n - 1] == i) {
+            size_ = n - 1;
+        } else {
+            int* p = Position(data, i);
+            if (p == data || p[-1] != i) return 0;
+            for (int* q = p, *e = data + n; q != e && *q < i; ++q) q[-1] = *q;
+            size_ = n - 1;
+        }
         if (size_ == kInlineCapacity / 2 && IsOnHeap()) Shrink();
         return 1;
     }

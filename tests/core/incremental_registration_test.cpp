@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
+#include <set>
+#include <vector>
 
 #include "TestWorld.h"
 #include "grid/Grid.h"
+#include "grid/ObjectSet.h"
 #include "scan/Scan.h"
 
 namespace gridcull {
@@ -37,6 +41,21 @@ bool ShouldHold(const float p[3], float R, int x, int y, int z) {
         if (w.I[g].contains(j) != want) return ::testing::AssertionFailure() << "cell " << g << " wrong";
     }
     if (test::CellsHolding(w, j) != expected) return ::testing::AssertionFailure() << "count";
+    // The removal list: the clipped cube z outermost, x innermost, then the
+    // in-grid centres.
+    auto rnd = [](float v) { return static_cast<int>(v >= 0 ? v + 0.5f : v - 0.5f); };
+    int lo[3], hi[3], k = 0;
+    for (int a = 0; a < 3; ++a)
+        lo[a] = std::max(rnd(o.fPosition[a] - o.fBoundRadius), 0),
+        hi[a] = std::min(rnd(o.fPosition[a] + o.fBoundRadius), kGridSize - 1);
+    for (int z = lo[2]; z <= hi[2]; ++z)
+        for (int y = lo[1]; y <= hi[1]; ++y)
+            for (int x = lo[0]; x <= hi[0]; ++x, ++k)
+                if (o.fCells[k][0] != x || o.fCells[k][1] != y || o.fCells[k][2] != z)
+                    return ::testing::AssertionFailure() << "removal list entry " << k;
+    const float* p = o.fPosition;
+    const int centres = InGrid(rnd(p[0]), rnd(p[1]), rnd(p[2])) + InGrid(int(p[0]), int(p[1]), int(p[2]));
+    if (o.iCellCount != k + centres) return ::testing::AssertionFailure() << "removal list length";
     return ::testing::AssertionSuccess();
 }
 
@@ -89,6 +108,26 @@ TEST_F(MovedRegistration, StrayCentreStaysEntered) {
         std::copy(p, p + 3, w.disks[4].fPosition);
         RegisterObject(w, 4, false, false);
         EXPECT_TRUE(HoldsExactly(w, 4)) << p[0] << "," << p[1] << "," << p[2];
+    }
+}
+
+// Cell sets under registration traffic: indices inserted present or absent
+// and erased present or absent among neighbours on both sides, the set
+// growing past its inline entries and shrinking back, against an ordered set.
+TEST(CellSet, AgreesWithAnOrderedSet) {
+    std::mt19937 random(5);
+    ObjectSet set;
+    std::set<int> reference;
+    for (int step = 0; step < 4000; ++step) {
+        const int i = static_cast<int>(random() % 16);
+        if (random() % 4 < (step / 500 % 2 ? 1u : 3u)) {  // mostly inserts, then mostly erases
+            set.insert(i);
+            reference.insert(i);
+        } else {
+            ASSERT_EQ(set.erase(i), static_cast<int>(reference.erase(i)));
+        }
+        ASSERT_EQ(std::vector<int>(set.begin(), set.end()), std::vector<int>(reference.begin(), reference.end()))
+            << "step " << step;
     }
 }
 

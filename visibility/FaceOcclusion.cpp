@@ -261,6 +261,40 @@ struct StopRows {
     }
 };
 
+// Every vertex of an outline sits on integer face coordinates, and a
+// coordinate's projection depends on nothing else: vertices with equal u
+// (or v) move by equal increments (c - D) / D, accumulated step by step in
+// float. So the projections, and their rounded span ends, are kept once per
+// coordinate and plane instead of once per vertex; the vertices stay where
+// the extraction put them, and their coordinates index the table.
+struct ProjectedCoords {
+    static constexpr int kSize = 2 * kGridSize;  // coordinates 0..2D of any shell in the grid
+    float fAt[kSize];
+    float fStep[kSize];
+    int iStart[kSize];  // R(c' + 0.375): first line or cell a projection covers
+    int iEnd[kSize];    // R(c' - 0.375): last one
+    int iLo, iHi;       // coordinates in use
+
+    void Start(int lo, int hi, float fD) {
+        iLo = lo;
+        iHi = hi;
+        for (int c = lo; c <= hi; ++c) {
+            fAt[c] = static_cast<float>(c);
+            fStep[c] = (fAt[c] - fD) / fD;
+        }
+    }
+    // Onto the next plane.
+    void Step() {
+        for (int c = iLo; c <= iHi; ++c) {
+            fAt[c] += fStep[c];
+            iStart[c] = RoundHalfAway(fAt[c] + 0.375);
+            iEnd[c] = RoundHalfAway(fAt[c] - 0.375);
+        }
+    }
+    int StartOf(float c) const { return iStart[static_cast<int>(c)]; }
+    int EndOf(float c) const { return iEnd[static_cast<int>(c)]; }
+};
+
 // One sweep of a face: rows (line coordinate v, spans along u) or columns
 // (line coordinate u, spans along v).
 struct SweepAxes {
@@ -382,8 +416,9 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 // line: each is rounded once for all the lines of the range.
 // Inlined into both of the sweep's calls: the call alone cost about a tenth
 // of the drawing.
-[[gnu::always_inline]] inline void DrawLines(World& world, const SweepAxes& s, const int view[3], const LineClip& clip,
-                                             const PlaneTarget& target, int t0, int t1, int band) {
+[[gnu::always_inline]] inline void DrawLines(World& world, const SweepAxes& s, const ProjectedCoords& at,
+                                             const int view[3], const LineClip& clip, const PlaneTarget& target,
+                                             int t0, int t1, int band) {
     t0 = std::max(t0, clip.iLo);
     t1 = std::min(t1, clip.iHi);
     if (t0 > t1) return;
@@ -397,8 +432,8 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
     BitSet H = world.H;
     const SpanList& spans = s.pSpans[band];
     for (int i = 0; i < spans.iCount; ++i) {
-        const int lo = RoundHalfAway(world.FaceVertex[spans.iFirst[i]].*s.pAlong + 0.375);
-        const int hi = RoundHalfAway(world.FaceVertex[spans.iSecond[i]].*s.pAlong - 0.375);
+        const int lo = at.StartOf(world.FaceVertex[spans.iFirst[i]].*s.pAlong);
+        const int hi = at.EndOf(world.FaceVertex[spans.iSecond[i]].*s.pAlong);
         if (lo > hi) continue;
         const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
         const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
@@ -419,17 +454,17 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int view[3], const PlaneTarget& target,
-           StopRows& stopRows) {
+void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
+           const PlaneTarget& target, StopRows& stopRows) {
     stopRows.Clear();
     auto addStops = [&](int band) {
         const StopList& stops = s.pStops[band];
         for (int i = 0; i < stops.iCount; ++i)
-            stopRows.Add(RoundHalfAway(world.FaceVertex[stops.iVertex[i]].*s.pLine + 0.375));
+            stopRows.Add(at.StartOf(world.FaceVertex[stops.iVertex[i]].*s.pLine));
     };
     // First projected line of band b; past the last band, never reached.
     auto bandStart = [&](int b) {
-        return b < s.iBandCount ? RoundHalfAway(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine + 0.375) : INT_MAX;
+        return b < s.iBandCount ? at.StartOf(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine) : INT_MAX;
     };
     const LineClip clip = GridLines(world, s, view);
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
@@ -453,28 +488,27 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const int vie
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
         while (e < last && !stopRows.Contains(e)) ++e;
-        DrawLines(world, s, view, clip, target, t, e, band);
+        DrawLines(world, s, at, view, clip, target, t, e, band);
         t = e + 1;
     }
     if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, s, view, clip, target, tEnd, tEnd, band);
+        DrawLines(world, s, at, view, clip, target, tEnd, tEnd, band);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
-// face plane lies in the grid. Vertices and bounds move by their per-shell
-// increment, so after k shells c has become c0 + k (c0 - D) / D.
+// face plane lies in the grid. Coordinates and bounds move by their
+// per-shell increment, so after k shells c has become c0 + k (c0 - D) / D.
 void PropagateFaceOf(World& world, int f) {
     const FaceAxes& face = kFaces[f];
     const int D = world.iDist;
-    if (D < 1) return;  // a shell of distance 0 has no faces to scale from
+    // A shell of distance 0 has no faces to scale from; from a shell at the
+    // grid's size on, no farther plane lies in the grid.
+    if (D < 1 || D >= kGridSize || world.iFaceVertexCount == 0) return;
     const float fD = static_cast<float>(D);
     auto increment = [fD](float c) { return (c - fD) / fD; };
-    const int vertexCount = world.iFaceVertexCount;
-    for (int k = 0; k < vertexCount; ++k) {
-        FaceVertex& vx = world.FaceVertex[k];
-        vx.fDU = increment(vx.fU);
-        vx.fDV = increment(vx.fV);
-    }
+    ProjectedCoords at;
+    at.Start(static_cast<int>(std::min(world.fFaceUMin, world.fFaceVMin)),
+             static_cast<int>(std::max(world.fFaceUMax, world.fFaceVMax)), fD);
     const float dUMin = increment(world.fFaceUMin), dUMax = increment(world.fFaceUMax);
     const float dVMin = increment(world.fFaceVMin), dVMax = increment(world.fFaceVMax);
 
@@ -487,18 +521,14 @@ void PropagateFaceOf(World& world, int f) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
-        for (int k = 0; k < vertexCount; ++k) {
-            FaceVertex& vx = world.FaceVertex[k];
-            vx.fU += vx.fDU;
-            vx.fV += vx.fDV;
-        }
+        at.Step();
         world.fFaceUMin += dUMin;
         world.fFaceUMax += dUMax;
         world.fFaceVMin += dVMin;
         world.fFaceVMax += dVMax;
 
-        Sweep(world, face, rows, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
-        Sweep(world, face, columns, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
+        Sweep(world, face, rows, at, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
+        Sweep(world, face, columns, at, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
     }
 }
 

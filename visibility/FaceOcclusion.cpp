@@ -307,18 +307,29 @@ struct SweepAxes {
     float FaceVertex::*pAlong;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
+    const unsigned char* pBandLine;  // line coordinate of each band, 0..2D
 };
 
-SweepAxes RowSweep(const World& world, const FaceAxes& face) {
-    return {world.RowSpanList, world.RowStopList, world.iRowListCount, &world.fFaceVMin,
-            &world.fFaceVMax,  &FaceVertex::fV,   &FaceVertex::fU,     face.iV,
-            face.iVSign,       face.iU,           face.iUSign};
+// Coordinates of a face of a shell in the grid fit a byte.
+static_assert(ProjectedCoords::kSize <= 256, "band lines as bytes");
+
+// The band lines of a sweep, read once per face instead of through each
+// band's first vertex on every plane.
+void FindBandLines(const World& world, const SweepAxes& s, unsigned char* lines) {
+    for (int b = 0; b < s.iBandCount; ++b)
+        lines[b] = static_cast<unsigned char>(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine);
 }
 
-SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
+SweepAxes RowSweep(const World& world, const FaceAxes& face, const unsigned char* bandLines) {
+    return {world.RowSpanList, world.RowStopList, world.iRowListCount, &world.fFaceVMin,
+            &world.fFaceVMax,  &FaceVertex::fV,   &FaceVertex::fU,     face.iV,
+            face.iVSign,       face.iU,           face.iUSign,         bandLines};
+}
+
+SweepAxes ColumnSweep(const World& world, const FaceAxes& face, const unsigned char* bandLines) {
     return {world.ColSpanList, world.ColStopList, world.iColListCount, &world.fFaceUMin,
             &world.fFaceUMax,  &FaceVertex::fU,   &FaceVertex::fV,     face.iU,
-            face.iUSign,       face.iV,           face.iVSign};
+            face.iUSign,       face.iV,           face.iVSign,         bandLines};
 }
 
 // ---- Staged hidden cells ----
@@ -464,7 +475,7 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const Project
     };
     // First projected line of band b; past the last band, never reached.
     auto bandStart = [&](int b) {
-        return b < s.iBandCount ? at.StartOf(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine) : INT_MAX;
+        return b < s.iBandCount ? at.iStart[s.pBandLine[b]] : INT_MAX;
     };
     const LineClip clip = GridLines(world, s, view);
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
@@ -514,8 +525,11 @@ void PropagateFaceOf(World& world, int f) {
 
     int view[3];
     ViewCell(world, view);
-    const SweepAxes rows = RowSweep(world, face);
-    const SweepAxes columns = ColumnSweep(world, face);
+    unsigned char rowLines[kMaxBands], columnLines[kMaxBands];
+    const SweepAxes rows = RowSweep(world, face, rowLines);
+    const SweepAxes columns = ColumnSweep(world, face, columnLines);
+    FindBandLines(world, rows, rowLines);
+    FindBandLines(world, columns, columnLines);
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "grid/Grid.h"
 
@@ -269,27 +272,45 @@ struct StopRows {
 // the extraction put them, and their coordinates index the table.
 struct ProjectedCoords {
     static constexpr int kSize = 2 * kGridSize;  // coordinates 0..2D of any shell in the grid
-    float fAt[kSize];
-    float fStep[kSize];
-    int iStart[kSize];  // R(c' + 0.375): first line or cell a projection covers
-    int iEnd[kSize];    // R(c' - 0.375): last one
-    int iLo, iHi;       // coordinates in use
+    static constexpr int kLanes = 4;             // a step takes four coordinates at a time
+    alignas(16) float fAt[kSize + kLanes];
+    alignas(16) float fStep[kSize + kLanes];
+    alignas(16) int iStart[kSize + kLanes];  // R(c' + 0.375): first line or cell a projection covers
+    alignas(16) int iEnd[kSize + kLanes];    // R(c' - 0.375): last one
+    int iLo, iHi;  // coordinates in use, iLo a multiple of kLanes; iHi rounded up to the lanes' end
 
     void Start(int lo, int hi, float fD) {
-        iLo = lo;
-        iHi = hi;
-        for (int c = lo; c <= hi; ++c) {
+        iLo = lo & ~(kLanes - 1);
+        iHi = hi | (kLanes - 1);
+        for (int c = iLo; c <= iHi; ++c) {
             fAt[c] = static_cast<float>(c);
             fStep[c] = (fAt[c] - fD) / fD;
         }
     }
-    // Onto the next plane.
+    // Onto the next plane. The vector form makes the scalar's float sum and
+    // double roundings lane by lane (v + copysign(0.5, v) is v + 0.5 or
+    // v - 0.5; at v = -0 both truncate to 0), so the ends are bit for bit the same.
     void Step() {
+#ifdef __SSE2__
+        const __m128d start = _mm_set1_pd(0.375), end = _mm_set1_pd(-0.375);
+        const __m128d sign = _mm_set1_pd(-0.0), half = _mm_set1_pd(0.5);
+        auto round = [&](__m128d v) { return _mm_cvttpd_epi32(_mm_add_pd(v, _mm_or_pd(half, _mm_and_pd(v, sign)))); };
+        for (int c = iLo; c <= iHi; c += kLanes) {
+            const __m128 at = _mm_add_ps(_mm_load_ps(fAt + c), _mm_load_ps(fStep + c));
+            _mm_store_ps(fAt + c, at);
+            const __m128d low = _mm_cvtps_pd(at), high = _mm_cvtps_pd(_mm_movehl_ps(at, at));
+            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c),
+                            _mm_unpacklo_epi64(round(_mm_add_pd(low, start)), round(_mm_add_pd(high, start))));
+            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c),
+                            _mm_unpacklo_epi64(round(_mm_add_pd(low, end)), round(_mm_add_pd(high, end))));
+        }
+#else
         for (int c = iLo; c <= iHi; ++c) {
             fAt[c] += fStep[c];
             iStart[c] = RoundHalfAway(fAt[c] + 0.375);
             iEnd[c] = RoundHalfAway(fAt[c] - 0.375);
         }
+#endif
     }
     int StartOf(float c) const { return iStart[static_cast<int>(c)]; }
     int EndOf(float c) const { return iEnd[static_cast<int>(c)]; }

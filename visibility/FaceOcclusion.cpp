@@ -486,7 +486,9 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
+// One copy per stop rule: the rule is the face's, fixed for all its sweeps.
+template <bool bStopsOfBandEntered>
+void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
            const PlaneTarget& target, StopRows& stopRows) {
     stopRows.Clear();
     auto addStops = [&](int band) {
@@ -507,10 +509,10 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const Project
     for (int t = RoundHalfAway(*s.pLineMin + 0.375);;) {
         t = std::max(t, nextStart);
         if (t > tEnd) break;
-        if (!face.bStopsOfBandEntered && band >= 0) addStops(band);
+        if (!bStopsOfBandEntered && band >= 0) addStops(band);
         ++band;
         nextStart = bandStart(band + 1);
-        if (face.bStopsOfBandEntered) addStops(band);
+        if (bStopsOfBandEntered) addStops(band);
         if (stopRows.Contains(t)) {
             ++t;
             continue;
@@ -523,7 +525,7 @@ void Sweep(World& world, const FaceAxes& face, const SweepAxes& s, const Project
         DrawLines(world, s, at, view, clip, target, t, e, band);
         t = e + 1;
     }
-    if (!face.bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
+    if (!bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
         DrawLines(world, s, at, view, clip, target, tEnd, tEnd, band);
 }
 
@@ -562,8 +564,9 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMin += dVMin;
         world.fFaceVMax += dVMax;
 
-        Sweep(world, face, rows, at, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
-        Sweep(world, face, columns, at, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
+        const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
+        sweep(world, rows, at, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
+        sweep(world, columns, at, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
     }
 }
 

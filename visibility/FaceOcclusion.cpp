@@ -271,7 +271,8 @@ struct StopRows {
 // coordinate and plane instead of once per vertex; the vertices stay where
 // the extraction put them, and their coordinates index the table.
 struct ProjectedCoords {
-    static constexpr int kSize = 2 * kGridSize;  // coordinates 0..2D of any shell in the grid
+    // Entries of any face map, which may be wider than the shell's 2D + 1.
+    static constexpr int kSize = kMaxFaceSide;
     static constexpr int kLanes = 4;             // a step takes four coordinates at a time
     alignas(16) float fAt[kSize + kLanes];
     alignas(16) float fStep[kSize + kLanes];
@@ -328,26 +329,25 @@ struct SweepAxes {
     float FaceVertex::*pAlong;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
-    const unsigned char* pBandLine;  // line coordinate of each band, 0..2D
+    const std::uint16_t* pBandLine;  // line coordinate of each band
 };
 
-// Coordinates of a face of a shell in the grid fit a byte.
-static_assert(ProjectedCoords::kSize <= 256, "band lines as bytes");
+static_assert(ProjectedCoords::kSize <= 65536, "band lines in 16 bits");
 
 // The band lines of a sweep, read once per face instead of through each
 // band's first vertex on every plane.
-void FindBandLines(const World& world, const SweepAxes& s, unsigned char* lines) {
+void FindBandLines(const World& world, const SweepAxes& s, std::uint16_t* lines) {
     for (int b = 0; b < s.iBandCount; ++b)
-        lines[b] = static_cast<unsigned char>(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine);
+        lines[b] = static_cast<std::uint16_t>(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine);
 }
 
-SweepAxes RowSweep(const World& world, const FaceAxes& face, const unsigned char* bandLines) {
+SweepAxes RowSweep(const World& world, const FaceAxes& face, const std::uint16_t* bandLines) {
     return {world.RowSpanList, world.RowStopList, world.iRowListCount, &world.fFaceVMin,
             &world.fFaceVMax,  &FaceVertex::fV,   &FaceVertex::fU,     face.iV,
             face.iVSign,       face.iU,           face.iUSign,         bandLines};
 }
 
-SweepAxes ColumnSweep(const World& world, const FaceAxes& face, const unsigned char* bandLines) {
+SweepAxes ColumnSweep(const World& world, const FaceAxes& face, const std::uint16_t* bandLines) {
     return {world.ColSpanList, world.ColStopList, world.iColListCount, &world.fFaceUMin,
             &world.fFaceUMax,  &FaceVertex::fU,   &FaceVertex::fV,     face.iU,
             face.iUSign,       face.iV,           face.iVSign,         bandLines};
@@ -535,20 +535,22 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
 void PropagateFaceOf(World& world, int f) {
     const FaceAxes& face = kFaces[f];
     const int D = world.iDist;
-    // A shell of distance 0 has no faces to scale from; from a shell at the
-    // grid's size on, no farther plane lies in the grid.
-    if (D < 1 || D >= kGridSize || world.iFaceVertexCount == 0) return;
+    // A shell of distance 0 has no faces to scale from; an empty outline
+    // (nothing marked, or over capacity) hides nothing.
+    if (D < 1 || world.iFaceVertexCount == 0) return;
     const float fD = static_cast<float>(D);
     auto increment = [fD](float c) { return (c - fD) / fD; };
+    const int cLo = static_cast<int>(std::min(world.fFaceUMin, world.fFaceVMin));
+    const int cHi = static_cast<int>(std::max(world.fFaceUMax, world.fFaceVMax));
+    if (cLo < 0 || cHi >= ProjectedCoords::kSize) return;  // no face map holds such entries
     ProjectedCoords at;
-    at.Start(static_cast<int>(std::min(world.fFaceUMin, world.fFaceVMin)),
-             static_cast<int>(std::max(world.fFaceUMax, world.fFaceVMax)), fD);
+    at.Start(cLo, cHi, fD);
     const float dUMin = increment(world.fFaceUMin), dUMax = increment(world.fFaceUMax);
     const float dVMin = increment(world.fFaceVMin), dVMax = increment(world.fFaceVMax);
 
     int view[3];
     ViewCell(world, view);
-    unsigned char rowLines[kMaxBands], columnLines[kMaxBands];
+    std::uint16_t rowLines[kMaxBands], columnLines[kMaxBands];
     const SweepAxes rows = RowSweep(world, face, rowLines);
     const SweepAxes columns = ColumnSweep(world, face, columnLines);
     FindBandLines(world, rows, rowLines);

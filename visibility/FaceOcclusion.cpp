@@ -445,7 +445,7 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 // Hides the cells of the spans of band on lines t0..t1 of the plane of
 // target; lines and span cells outside the grid are skipped, so nothing
 // outside it is written. A span's ends depend on the plane, not on the
-// line: each is rounded once for all the lines of the range.
+// line: each is looked up once for all the lines of the range.
 // Inlined into both of the sweep's calls: the call alone cost about a tenth
 // of the drawing.
 [[gnu::always_inline]] inline void DrawLines(World& world, const SweepAxes& s, const ProjectedCoords& at,

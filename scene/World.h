@@ -42,7 +42,9 @@ constexpr double kNearPlane = 0.1;
 
 struct FaceVertex {
     float fU, fV;    // face coordinates; integers when created
-    float fDU, fDV;  // per-shell increment, set by the propagation
+    // Per-shell increment. Unused: vertices of equal coordinate move alike,
+    // so the propagation steps a table of coordinates instead.
+    float fDU, fDV;
 };
 
 // Strict propagation's view of a farther plane d of shell D's faces: the

@@ -107,6 +107,19 @@ struct StopList {
     int iVertex[kMaxBandEntries];
 };
 
+// One pass's bands (rows or columns) by face coordinate, beside the span and
+// stop lists and in their order: band b's span ends (along its line) are
+// iSpanEnds[iSpanFrom[b] ..], its stop lines iStopLine[iStopFrom[b] ..],
+// each up to the next band's start. Every span end and stop is a vertex, so
+// the vertex capacity bounds both.
+struct BandCoords {
+    int iSpanFrom[kMaxBands + 1];
+    int iStopFrom[kMaxBands + 1];
+    std::uint16_t iBandLine[kMaxBands];
+    std::uint16_t iSpanEnds[kMaxFaceVertices][2];
+    std::uint16_t iStopLine[kMaxFaceVertices];
+};
+
 // Virtual trackball of the overview view.
 struct Trackball {
     int iBallWidth = 0;
@@ -184,6 +197,7 @@ struct World {
     int iRowListCount;
     int iColListCount;
     gridcull::FaceVertex FaceVertex[kMaxFaceVertices];
+    BandCoords RowBandCoords, ColBandCoords;  // the lists above by coordinate, for the propagation
     PlaneEntryTable StrictPlaneEntries[kPlanePairCount];
     // Scratch of the face propagation, here rather than on the caller's stack
     // (about 64 KB for each path).

@@ -165,14 +165,17 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 // Returns false when a list would overflow; the caller then drops the whole
 // outline rather than propagate a truncated one.
 bool ExtractBands(World& world, int* map, const BandPass& p) {
+    // The pass's coordinates go beside its lists (the row pass's lines are v).
+    BandCoords& coords = p.bLineIsV ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
     p.pSpans[0].iCount = 0;
     p.pStops[0].iCount = 0;
+    coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
+    int spanCount = 0, stopCount = 0;
     auto vertex = [&](int line, int pos) {
         const int index = line * p.iLineStep + pos * p.iPosStep;
         return p.bLineIsV ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
     };
-    auto lineOf = [&](int k) { return static_cast<int>(p.bLineIsV ? world.FaceVertex[k].fV : world.FaceVertex[k].fU); };
 
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
     const std::uint64_t none[kMaxLineWords] = {};
@@ -197,10 +200,11 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
                 if (k < 0) return false;
                 StopList& stops = p.pStops[band];
                 bool seen = false;
-                for (int j = 0; j < stops.iCount && !seen; ++j) seen = lineOf(stops.iVertex[j]) == end;
+                for (int j = coords.iStopFrom[band]; j < stopCount && !seen; ++j) seen = coords.iStopLine[j] == end;
                 if (!seen) {
                     if (stops.iCount == kMaxBandEntries) return false;
                     stops.iVertex[stops.iCount++] = k;
+                    coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(end);
                 }
             }
             if (band == kMaxBands) return false;
@@ -212,11 +216,17 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
             spans.iFirst[spans.iCount] = first;
             spans.iSecond[spans.iCount] = second;
             ++spans.iCount;
+            coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(p.iPosMin + i);
+            coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(p.iPosMin + runEnd - 1);
+            ++spanCount;
             hasSpan = true;
             i = runEnd;
         }
         if (!hasSpan) continue;  // lines without marks are no band
+        coords.iBandLine[band] = static_cast<std::uint16_t>(line);
         const int next = ++*p.pBandCount;
+        coords.iSpanFrom[next] = spanCount;
+        coords.iStopFrom[next] = stopCount;
         if (next < kMaxBands) {
             p.pSpans[next].iCount = 0;
             p.pStops[next].iCount = 0;
@@ -268,8 +278,8 @@ struct StopRows {
 // coordinate's projection depends on nothing else: vertices with equal u
 // (or v) move by equal increments (c - D) / D, accumulated step by step in
 // float. So the projections, and their rounded span ends, are kept once per
-// coordinate and plane instead of once per vertex; the vertices stay where
-// the extraction put them, and their coordinates index the table.
+// coordinate and plane instead of once per vertex; the extraction keeps each
+// span end and stop line as its coordinate, which indexes the table.
 struct ProjectedCoords {
     // Entries of any face map, which may be wider than the shell's 2D + 1.
     static constexpr int kSize = kMaxFaceSide;
@@ -313,44 +323,29 @@ struct ProjectedCoords {
         }
 #endif
     }
-    int StartOf(float c) const { return iStart[static_cast<int>(c)]; }
-    int EndOf(float c) const { return iEnd[static_cast<int>(c)]; }
 };
 
 // One sweep of a face: rows (line coordinate v, spans along u) or columns
 // (line coordinate u, spans along v).
 struct SweepAxes {
-    const SpanList* pSpans;
-    const StopList* pStops;
+    const BandCoords* pCoords;
     int iBandCount;
     const float* pLineMin;  // the face's float bounds, scaled shell by shell
     const float* pLineMax;
-    float FaceVertex::*pLine;
-    float FaceVertex::*pAlong;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
-    const std::uint16_t* pBandLine;  // line coordinate of each band
 };
 
-static_assert(ProjectedCoords::kSize <= 65536, "band lines in 16 bits");
+static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 
-// The band lines of a sweep, read once per face instead of through each
-// band's first vertex on every plane.
-void FindBandLines(const World& world, const SweepAxes& s, std::uint16_t* lines) {
-    for (int b = 0; b < s.iBandCount; ++b)
-        lines[b] = static_cast<std::uint16_t>(world.FaceVertex[s.pSpans[b].iFirst[0]].*s.pLine);
+SweepAxes RowSweep(const World& world, const FaceAxes& face) {
+    return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
+            face.iV,              face.iVSign,         face.iU,          face.iUSign};
 }
 
-SweepAxes RowSweep(const World& world, const FaceAxes& face, const std::uint16_t* bandLines) {
-    return {world.RowSpanList, world.RowStopList, world.iRowListCount, &world.fFaceVMin,
-            &world.fFaceVMax,  &FaceVertex::fV,   &FaceVertex::fU,     face.iV,
-            face.iVSign,       face.iU,           face.iUSign,         bandLines};
-}
-
-SweepAxes ColumnSweep(const World& world, const FaceAxes& face, const std::uint16_t* bandLines) {
-    return {world.ColSpanList, world.ColStopList, world.iColListCount, &world.fFaceUMin,
-            &world.fFaceUMax,  &FaceVertex::fU,   &FaceVertex::fV,     face.iU,
-            face.iUSign,       face.iV,           face.iVSign,         bandLines};
+SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
+    return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
+            face.iU,              face.iUSign,         face.iV,          face.iVSign};
 }
 
 // ---- Staged hidden cells ----
@@ -462,10 +457,10 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    const SpanList& spans = s.pSpans[band];
-    for (int i = 0; i < spans.iCount; ++i) {
-        const int lo = at.StartOf(world.FaceVertex[spans.iFirst[i]].*s.pAlong);
-        const int hi = at.EndOf(world.FaceVertex[spans.iSecond[i]].*s.pAlong);
+    const BandCoords& coords = *s.pCoords;
+    for (int i = coords.iSpanFrom[band], n = coords.iSpanFrom[band + 1]; i < n; ++i) {
+        const int lo = at.iStart[coords.iSpanEnds[i][0]];
+        const int hi = at.iEnd[coords.iSpanEnds[i][1]];
         if (lo > hi) continue;
         const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
         const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
@@ -491,15 +486,13 @@ template <bool bStopsOfBandEntered>
 void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
            const PlaneTarget& target, StopRows& stopRows) {
     stopRows.Clear();
+    const BandCoords& coords = *s.pCoords;
     auto addStops = [&](int band) {
-        const StopList& stops = s.pStops[band];
-        for (int i = 0; i < stops.iCount; ++i)
-            stopRows.Add(at.StartOf(world.FaceVertex[stops.iVertex[i]].*s.pLine));
+        for (int i = coords.iStopFrom[band], n = coords.iStopFrom[band + 1]; i < n; ++i)
+            stopRows.Add(at.iStart[coords.iStopLine[i]]);
     };
     // First projected line of band b; past the last band, never reached.
-    auto bandStart = [&](int b) {
-        return b < s.iBandCount ? at.iStart[s.pBandLine[b]] : INT_MAX;
-    };
+    auto bandStart = [&](int b) { return b < s.iBandCount ? at.iStart[coords.iBandLine[b]] : INT_MAX; };
     const LineClip clip = GridLines(world, s, view);
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     int band = -1;
@@ -550,11 +543,8 @@ void PropagateFaceOf(World& world, int f) {
 
     int view[3];
     ViewCell(world, view);
-    std::uint16_t rowLines[kMaxBands], columnLines[kMaxBands];
-    const SweepAxes rows = RowSweep(world, face, rowLines);
-    const SweepAxes columns = ColumnSweep(world, face, columnLines);
-    FindBandLines(world, rows, rowLines);
-    FindBandLines(world, columns, columnLines);
+    const SweepAxes rows = RowSweep(world, face);
+    const SweepAxes columns = ColumnSweep(world, face);
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

@@ -641,14 +641,13 @@ struct AxisCover {
 void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
-    // Candidates: cells whose centre projects inside the entries' span (a
-    // cube's projection contains its centre's), on the face and in the grid.
-    const double toCell = d / (D - 0.5);
+    // The table alone bounds the cells: a cube's projection contains its
+    // centre's, so a cell whose entries lie in the span has its centre
+    // projecting inside it. Only the face's own cells (|offset| <= d) and
+    // the grid's are left to clip.
     const int view = ViewCell(world, axis);
-    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
-    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
-    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
-    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
+    const int first = std::max(-d, sign > 0 ? -view : view - (kGridSize - 1));
+    const int last = std::min(d, sign > 0 ? kGridSize - 1 - view : view);
     c.iFirst = std::max<int>(first, t.iFromEntry[iEntryMin - D + PlaneEntryTable::kEntryBias]);
     c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }

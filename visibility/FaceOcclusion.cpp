@@ -631,14 +631,13 @@ struct AxisCover {
 void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
-    // Candidates: cells whose centre projects inside the entries' span (a
-    // cube's projection contains its centre's), on the face and in the grid.
-    const double toCell = d / (D - 0.5);
+    // The table alone bounds the cells: a cube's projection contains its
+    // centre's, so a cell whose entries lie in the span has its centre
+    // projecting inside it. Only the face's own cells (|offset| <= d) and
+    // the grid's are left to clip.
     const int view = ViewCell(world, axis);
-    int first = std::max(CeilToInt((iEntryMin - D - 0.5) * toCell), -d);
-    int last = std::min(FloorToInt((iEntryMax - D + 0.5) * toCell), d);
-    first = std::max(first, sign > 0 ? -view : view - (kGridSize - 1));
-    last = std::min(last, sign > 0 ? kGridSize - 1 - view : view);
+    const int first = std::max(-d, sign > 0 ? -view : view - (kGridSize - 1));
+    const int last = std::min(d, sign > 0 ? kGridSize - 1 - view : view);
     c.iFirst = std::max<int>(first, t.iFromEntry[iEntryMin - D + PlaneEntryTable::kEntryBias]);
     c.iLast = std::min<int>(last, t.iToEntry[iEntryMax - D + PlaneEntryTable::kEntryBias]);
 }
@@ -696,6 +695,13 @@ int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* sp
     }
     return count;
 }
+
+// Whether a row loop stages its spans, as a type: each kind of target gets
+// its own loop.
+template <bool k>
+struct Staged {
+    static constexpr bool kValue = k;
+};
 
 template <int kFace>
 void PropagateFace(World& world) {
@@ -862,41 +868,47 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
         const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
         const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
-        int b0Prev = -1, b1Prev = -1, spanCount = 0;
-        const EntryRuns* runsPrev = nullptr;
-        LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
-        if (target.pLines) target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
-        int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
-        for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-            const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
-            if (b0 != b0Prev || b1 != b1Prev) {
-                b0Prev = b0;
-                b1Prev = b1;
-                const EntryRuns* runs = runsOf(b0, b1);
-                // The scratch runs change under the same address.
-                if (runs != runsPrev || runs == &scratchRuns) {
-                    runsPrev = runs;
-                    spanCount = FindHiddenSpans(*runs, cellsOf, spans);
-                    if (target.pLines) {
-                        staged = {{0, 0}};
-                        for (int i = 0; i < spanCount; ++i) {
-                            const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
-                            staged.iWord[0] |= cells.iWord[0];
-                            staged.iWord[1] |= cells.iWord[1];
+        // One row loop per kind of target, so the row's write is not chosen
+        // again on every row.
+        auto walkRows = [&](auto bStaged, auto write) {
+            int b0Prev = -1, b1Prev = -1, spanCount = 0;
+            const EntryRuns* runsPrev = nullptr;
+            LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
+            int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
+            for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
+                const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
+                if (b0 != b0Prev || b1 != b1Prev) {
+                    b0Prev = b0;
+                    b1Prev = b1;
+                    const EntryRuns* runs = runsOf(b0, b1);
+                    // The scratch runs change under the same address.
+                    if (runs != runsPrev || runs == &scratchRuns) {
+                        runsPrev = runs;
+                        spanCount = FindHiddenSpans(*runs, cellsOf, spans);
+                        if (decltype(bStaged)::kValue) {
+                            staged = {{0, 0}};
+                            for (int i = 0; i < spanCount; ++i) {
+                                const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
+                                staged.iWord[0] |= cells.iWord[0];
+                                staged.iWord[1] |= cells.iWord[1];
+                            }
                         }
                     }
                 }
+                if (spanCount != 0) write(row, rowIndex, spanCount, staged);
             }
-            if (spanCount == 0) continue;
-            if (target.pLines) {
-                target.Stage(row, staged);
-            } else {
+        };
+        if (target.pLines) {
+            target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
+            walkRows(Staged<true>(), [&](int row, int, int, const LineMask& staged) { target.Stage(row, staged); });
+        } else {
+            walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                 for (int i = 0; i < spanCount; ++i) {
                     const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
                     world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
-            }
+            });
         }
     }
 }

@@ -76,10 +76,20 @@ struct RunStart {
     int iAxis, iStep;
 };
 
-[[gnu::noinline]] void TestRunCell(World& world, int g, const RunStart& run, int i) {
+// The visible cells of a run from cell i (visible, grid index g) up to the
+// next hidden one; returns that one's position, or n. Out of line: hidden
+// cells are the common case, and visible ones come in stretches, so the
+// call is paid once a stretch.
+[[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
     int cell[3] = {run.iCell[0], run.iCell[1], run.iCell[2]};
-    cell[run.iAxis] += i * run.iStep;
-    TestVisibleCell(world, g, cell[0], cell[1], cell[2]);
+    int& along = cell[run.iAxis];
+    along += i * run.iStep;
+    do {
+        TestVisibleCell(world, g, cell[0], cell[1], cell[2]);
+        along += run.iStep;
+        g += gStep;
+    } while (++i < n && !world.H.Test(static_cast<unsigned>(g)));
+    return i;
 }
 
 }  // namespace
@@ -145,11 +155,16 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     // of world, locals they cannot.
     const BitSet hidden = world.H;
     const ObjectSet* const cells = world.I;
-    for (int i = 0, n = hi - lo + 1; i < n; ++i, g += gStep) {
-        if (!hidden.Test(static_cast<unsigned>(g)))
-            TestRunCell(world, g, run, i);
-        else if (!cells[g].empty())
-            MarkHeldInFrustum(world, cells[g]);
+    for (int i = 0, n = hi - lo + 1; i < n;) {
+        if (!hidden.Test(static_cast<unsigned>(g))) {
+            const int next = SeeVisibleStretch(world, run, g, gStep, i, n);
+            g += (next - i) * gStep;
+            i = next;
+            continue;
+        }
+        if (!cells[g].empty()) MarkHeldInFrustum(world, cells[g]);
+        ++i;
+        g += gStep;
     }
 }
 

@@ -54,7 +54,7 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], in
     const float origin[3] = {static_cast<float>(from[0]), static_cast<float>(from[1]), static_cast<float>(from[2])};
     float result[3];
     FrustumClamp clamp;
-    AxisRayHit(world, result, origin, f, delta, clamp);
+    AxisRayHitOnAxis(world, result, origin, f, delta, clamp);
     const int end = static_cast<int>(clamp.iOutside[f] ? clamp.fClamp[f] : result[f]);
 
     int cell[3] = {from[0], from[1], from[2]};
@@ -80,8 +80,8 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     const int d = std::abs(start[axes.iFront]);
     // The ray origins keep the unclamped start.
     AxisRunEnd low, high;
-    FindAxisRunEnd(world, start, r, -d, -1, low);
-    FindAxisRunEnd(world, start, r, d, +1, high);
+    FindAxisRunEndOnAxis(world, start, r, -d, -1, low);
+    FindAxisRunEndOnAxis(world, start, r, d, +1, high);
     const int s0 = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
 
     int cell[3] = {x, y, z};
@@ -116,8 +116,8 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
     // nothing, so s is clamped unconditionally.
     start[r] = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
     AxisRunEnd low, high;
-    FindAxisRunEnd(world, start, r, -d, -1, low);
-    FindAxisRunEnd(world, start, r, d, +1, high);
+    FindAxisRunEndOnAxis(world, start, r, -d, -1, low);
+    FindAxisRunEndOnAxis(world, start, r, d, +1, high);
 
     // Rows below s first, then s and the rows above; each row starts on the
     // front face's edge row.

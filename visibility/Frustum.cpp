@@ -99,22 +99,38 @@ int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
 
 int InsideAllPlanes(const World& world, const float p[3]) { return InsideAllPlanes(LoadSidePlanes(world), p); }
 
+// Clamps coordinate k of grid point p to 0..69, reporting it as an offset
+// from the viewpoint cell.
+void ClampAxisToGrid(const int cell[3], const float p[3], int k, FrustumClamp& clamp) {
+    float c = p[k];
+    clamp.iOutside[k] = 0;
+    if (c < 0) {
+        c = 0.0f;
+        clamp.iOutside[k] = 1;
+    } else if (c > kGridMax) {
+        c = kGridMax;
+        clamp.iOutside[k] = 1;
+    }
+    clamp.fClamp[k] = c - static_cast<float>(cell[k]);
+}
+
 // Clamps grid point p to 0..69 per axis and reports the clamped coordinates
 // as offsets from the viewpoint cell.
 void ClampToGrid(const World& world, const float p[3], FrustumClamp& clamp) {
     const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    clamp.iAnyOutside = 0;
-    for (int k = 0; k < 3; ++k) {
-        float c = p[k];
-        clamp.iOutside[k] = 0;
-        if (c < 0) {
-            c = 0.0f;
-            clamp.iOutside[k] = clamp.iAnyOutside = 1;
-        } else if (c > kGridMax) {
-            c = kGridMax;
-            clamp.iOutside[k] = clamp.iAnyOutside = 1;
-        }
-        clamp.fClamp[k] = c - static_cast<float>(cell[k]);
+    for (int k = 0; k < 3; ++k) ClampAxisToGrid(cell, p, k, clamp);
+    clamp.iAnyOutside = clamp.iOutside[0] | clamp.iOutside[1] | clamp.iOutside[2];
+}
+
+// ClampToGrid on every axis, or on the given one alone: a run's scan reads
+// only its own axis's end.
+template <bool kEveryAxis>
+void ClampEnd(const World& world, const float p[3], int axis, FrustumClamp& clamp) {
+    if (kEveryAxis) {
+        ClampToGrid(world, p, clamp);
+    } else {
+        const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+        ClampAxisToGrid(cell, p, axis, clamp);
     }
 }
 
@@ -222,6 +238,7 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
 namespace {
 
 // AxisRayHit on planes already gathered.
+template <bool kEveryAxis>
 void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int axis,
                   int direction, FrustumClamp& clamp) {
     // FrustumRayHit with the unit vector along axis, bit for bit: a product
@@ -262,17 +279,12 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
 
     float grid[3];
     Add(grid, result, view);
-    ClampToGrid(world, grid, clamp);
+    ClampEnd<kEveryAxis>(world, grid, axis, clamp);
 }
 
-}  // namespace
-
-void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
-                FrustumClamp& clamp) {
-    AxisRayHitOn(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
-}
-
-void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
+template <bool kEveryAxis>
+void FindAxisRunEndOn(const World& world, const int origin[3], int axis, int corner, int direction,
+                      AxisRunEnd& end) {
     const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
     float point[3];
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
@@ -282,11 +294,11 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
     end.iCorner = InsideAllPlanes(sides, point);
     float hit[3];
     if (end.iCorner) {
-        ClampToGrid(world, point, end.clamp);
+        ClampEnd<kEveryAxis>(world, point, axis, end.clamp);
     } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};
-        AxisRayHitOn(world, sides, hit, from, axis, direction, end.clamp);
+        AxisRayHitOn<kEveryAxis>(world, sides, hit, from, axis, direction, end.clamp);
     }
     end.iClamped = end.clamp.iOutside[axis];
     // A clamped end may lie anywhere beyond the grid, up to the largest float;
@@ -295,6 +307,27 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
         end.iLimit = static_cast<int>(end.clamp.fClamp[axis]);
     else
         end.iLimit = end.iCorner ? corner : static_cast<int>(hit[axis]);
+}
+
+}  // namespace
+
+void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
+                FrustumClamp& clamp) {
+    AxisRayHitOn<true>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+}
+
+void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
+                      FrustumClamp& clamp) {
+    AxisRayHitOn<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+}
+
+void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
+    FindAxisRunEndOn<true>(world, origin, axis, corner, direction, end);
+}
+
+void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int corner, int direction,
+                          AxisRunEnd& end) {
+    FindAxisRunEndOn<false>(world, origin, axis, corner, direction, end);
 }
 
 }  // namespace gridcull

@@ -49,6 +49,10 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
 // FrustumRayHit for direction +1 or -1 along axis, with the same result.
 void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
                 FrustumClamp& clamp);
+// AxisRayHit with clamp filled on axis alone (iOutside[axis], fClamp[axis]),
+// for a scan that reads only where its run ends.
+void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
+                      FrustumClamp& clamp);
 
 // Clamps offset s from viewpoint cell coordinate v into the grid on one axis.
 inline int ClampOffsetIntoGrid(int s, int v) {
@@ -69,5 +73,8 @@ struct AxisRunEnd {
     FrustumClamp clamp;  // the evaluation's outside flags on every axis
 };
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end);
+// FindAxisRunEnd with end.clamp filled on axis alone.
+void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int corner, int direction,
+                          AxisRunEnd& end);
 
 }  // namespace gridcull

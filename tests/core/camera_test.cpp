@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <utility>
 
 #include "TestWorld.h"
@@ -141,6 +142,52 @@ TEST(Frustum, PointTestAtExtremeFieldsOnPlanesAndWithPadding) {
         EXPECT_EQ(PointInFrustum(*w, in, clamp), 1) << "fov " << c.fov << " at " << c.in[0] << "," << c.in[2];
         EXPECT_EQ(PointInFrustum(*w, out, clamp), 0) << "fov " << c.fov << " at " << c.out[0] << "," << c.out[2];
     }
+}
+
+// The scans' axis rays against the general ray: the same end on the ray's
+// axis, with origins and ends inside and beyond the grid, along both
+// directions of every axis.
+TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
+    test::WorldPtr w(NewWorld());
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> cell(0, 69), offset(-40, 40);
+    std::uniform_real_distribution<float> aim(-1, 1);
+    int checked = 0, clamped = 0;
+    for (int view = 0; view < 40; ++view) {
+        test::AimCamera(*w, cell(rng), cell(rng), cell(rng), aim(rng), aim(rng), aim(rng), view % 2 ? 120 : 50);
+        for (int i = 0; i < 50; ++i) {
+            const int origin[3] = {offset(rng), offset(rng), offset(rng)};
+            const float from[3] = {1.0f * origin[0], 1.0f * origin[1], 1.0f * origin[2]};
+            for (int axis = 0; axis < 3; ++axis) {
+                for (int direction : {-1, 1}) {
+                    float general[3], full[3], alone[3], unit[3] = {0, 0, 0};
+                    unit[axis] = static_cast<float>(direction);
+                    FrustumClamp g, f, a;
+                    FrustumRayHit(*w, general, from, unit, g);
+                    AxisRayHit(*w, full, from, axis, direction, f);
+                    AxisRayHitOnAxis(*w, alone, from, axis, direction, a);
+                    EXPECT_EQ(full[axis], general[axis]);
+                    EXPECT_EQ(alone[axis], general[axis]);
+                    EXPECT_EQ(f.iOutside[axis], g.iOutside[axis]);
+                    EXPECT_EQ(a.iOutside[axis], g.iOutside[axis]);
+                    if (g.iOutside[axis]) {
+                        EXPECT_EQ(a.fClamp[axis], g.fClamp[axis]);
+                    }
+                    clamped += g.iOutside[axis];
+
+                    AxisRunEnd whole, own;
+                    const int corner = direction * (1 + i % 30);
+                    FindAxisRunEnd(*w, origin, axis, corner, direction, whole);
+                    FindAxisRunEndOnAxis(*w, origin, axis, corner, direction, own);
+                    EXPECT_EQ(own.iLimit, whole.iLimit);
+                    EXPECT_EQ(own.iCorner, whole.iCorner);
+                    EXPECT_EQ(own.iClamped, whole.iClamped);
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(clamped, checked / 20);
 }
 
 }  // namespace

@@ -757,7 +757,7 @@ EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int
             sign};
 }
 
-int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
+[[gnu::always_inline]] inline int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
     for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
         const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);

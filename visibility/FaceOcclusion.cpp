@@ -702,7 +702,7 @@ struct AxisCover {
     int iFirst, iLast;
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
+[[gnu::always_inline]] inline void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
     // The table alone bounds the cells: a cube's projection contains its

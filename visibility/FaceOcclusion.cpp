@@ -932,7 +932,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
-    const int bandBase = D - vMin;  // band[bandBase + e]: band of entry row e, counted from the face centre
+    const unsigned char* const bandAt = band + (D - vMin);  // by entry row counted from the face centre
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
@@ -949,15 +949,15 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         // One row loop per kind of target, so the row's write is not chosen
         // again on every row.
         auto walkRows = [&](auto bStaged, auto write) {
-            int b0Prev = -1, b1Prev = -1, spanCount = 0;
+            int spanCount = 0;
+            unsigned bandsPrev = ~0u;  // b0 and b1 of the row before, as one key
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
             int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
             for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-                const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
-                if (b0 != b0Prev || b1 != b1Prev) {
-                    b0Prev = b0;
-                    b1Prev = b1;
+                const unsigned b0 = bandAt[rowEntryFirst[q]], b1 = bandAt[rowEntryLast[q]];
+                if ((b0 | b1 << 8) != bandsPrev) {
+                    bandsPrev = b0 | b1 << 8;
                     const EntryRuns* runs = runsOf(b0, b1);
                     // The scratch runs change under the same address.
                     if (runs != runsPrev || runs == &scratchRuns) {

@@ -980,10 +980,12 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
             walkRows(Staged<true>(), [&](int row, int, int, const LineMask& staged) { target.Stage(row, staged); });
         } else {
+            // The set's handle by value: its word pointer stays in a register.
+            BitSet H = world.H;
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                 for (int i = 0; i < spanCount; ++i) {
                     const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                    H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
             });
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -49,15 +50,49 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
     MarkFace(world, f, d + face.iUSign * offset[face.iU], d + face.iVSign * offset[face.iV]);
 }
 
-// Calls mark(u, v) for every marked entry of the rectangle uMin..uMax,
-// vMin..vMax of face iFace's map, offsets from its corner, row by row; with
-// fusion, entries whose cell is hidden count as marked too: shadows of
-// nearer occluders inside the shell's marked rectangle join the new marks,
-// so neighbouring occluders are handled as one region. Returns whether
-// every entry counted as marked.
-template <typename Mark>
-bool ForEachMarkedEntry(const World& world, const int* map, int stride, int uMin, int uMax, int vMin, int vMax,
-                        Mark mark) {
+// Cells first .. first + n - 1 of the set (1 <= n <= 48) as bits, cell first
+// at bit n - 1: four words read at once and put in order, most significant
+// first like the set itself. Words past the set's end are not read.
+inline std::uint64_t CellBits(const BitSet& H, unsigned first, int n) {
+    const unsigned w = first >> 4;
+    std::uint64_t v;
+    if (static_cast<int>(w) + 4 <= H.iWordCount) {
+        std::uint64_t raw;
+        std::memcpy(&raw, H.pWords + w, sizeof raw);
+        // Words in memory order are the low lanes first; reverse the lanes.
+        raw = (raw << 32) | (raw >> 32);
+        v = ((raw & 0x0000FFFF0000FFFFull) << 16) | ((raw >> 16) & 0x0000FFFF0000FFFFull);
+    } else {
+        v = 0;
+        for (unsigned k = w; k < w + 4; ++k)
+            v = (v << 16) | (static_cast<int>(k) < H.iWordCount ? H.pWords[k] : 0u);
+    }
+    return (v << (first & 15)) >> (64 - n);
+}
+
+inline std::uint64_t ReverseBits(std::uint64_t x) {
+    x = __builtin_bswap64(x);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    return ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+}
+
+// Ors bits 0..n-1 of b into a row's bits from bit p on.
+inline void OrBitsAt(std::uint64_t* row, int p, int n, std::uint64_t b) {
+    const int s = p & 63;
+    row[p >> 6] |= b << s;
+    if (s + n > 64) row[(p >> 6) + 1] |= b >> (64 - s);
+}
+
+// The marked entries of the rectangle uMin..uMax, vMin..vMax of face iFace's
+// map as bits: row v's entry u at bit u - uMin of the rowWords words from
+// bits + (v - vMin) * rowWords, which the caller has cleared. With fusion,
+// entries whose cell is hidden count as marked too: shadows of nearer
+// occluders inside the shell's marked rectangle join the new marks, so
+// neighbouring occluders are handled as one region. Returns whether every
+// entry counted as marked.
+bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMin, int uMax, int vMin, int vMax,
+                         std::uint64_t* bits, int rowWords) {
     const int D = world.iDist;
     const FaceAxes& face = kFaces[world.iFace];
     int view[3];
@@ -80,24 +115,63 @@ bool ForEachMarkedEntry(const World& world, const int* map, int stride, int uMin
     const int corner = gFront * kAxisStride[face.iFront] + (view[face.iU] + face.iUSign * (hu0 - D)) * kAxisStride[face.iU] +
                        (view[face.iV] + face.iVSign * (hv0 - D)) * kAxisStride[face.iV];
     const BitSet H = world.H;
+    const int width = uMax - uMin + 1;
+    // Every bit of a fully marked row's words; words past the row's end stay clear.
+    auto fullWord = [width](int w) {
+        const int n = std::clamp(width - 64 * w, 0, 64);
+        return n == 64 ? ~0ull : (1ull << n) - 1;
+    };
     bool all = true;
-    for (int v = vMin, rowCell = corner; v <= vMax; ++v) {
+    std::uint64_t* rowBits = bits;
+    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowBits += rowWords) {
         const int* row = map + v * stride;
-        auto plain = [&](int from, int to) {
-            for (int u = from; u <= to; ++u)
-                if (row[u] != 0) mark(u - uMin, v - vMin);
-                else all = false;
-        };
-        if (v < hv0 || v > hv1) {
-            plain(uMin, uMax);
-            continue;
+        int u = uMin;
+#ifdef __SSE2__
+        // Sixteen entries a step: unmarked ones compare equal to zero.
+        const __m128i zero = _mm_setzero_si128();
+        for (; u + 15 <= uMax; u += 16) {
+            auto unmarked = [&](int k) {
+                return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + u + k)), zero);
+            };
+            const __m128i low = _mm_packs_epi32(unmarked(0), unmarked(4));
+            const __m128i high = _mm_packs_epi32(unmarked(8), unmarked(12));
+            const unsigned none = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+            const int i = u - uMin;
+            rowBits[i >> 6] |= static_cast<std::uint64_t>(~none & 0xFFFFu) << (i & 63);
         }
-        plain(uMin, hu0 - 1);
-        for (int u = hu0, cell = rowCell; u <= hu1; ++u, cell += uStep)
-            if (row[u] != 0 || H.Test(static_cast<unsigned>(cell))) mark(u - uMin, v - vMin);
-            else all = false;
-        plain(hu1 + 1, uMax);
-        rowCell += vStep;
+        // Then four a step; a last group of four ends at uMax, overlapping
+        // the one before, so only rows narrower than four go one by one.
+        auto marked4 = [&](int at) {
+            const __m128i unmarked = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)), zero);
+            return static_cast<std::uint64_t>(~_mm_movemask_ps(_mm_castsi128_ps(unmarked)) & 15);
+        };
+        for (; u + 3 <= uMax; u += 4) rowBits[(u - uMin) >> 6] |= marked4(u) << ((u - uMin) & 63);
+        if (u <= uMax && width >= 4) {
+            OrBitsAt(rowBits, uMax - 3 - uMin, 4, marked4(uMax - 3));
+            u = uMax + 1;
+        }
+#endif
+        for (; u <= uMax; ++u)
+            if (row[u] != 0) rowBits[(u - uMin) >> 6] |= 1ull << ((u - uMin) & 63);
+        if (v >= hv0 && v <= hv1) {
+            if (face.iU == 0) {
+                // Cells along x are neighbouring bits of H: read up to 48 at a time.
+                for (int c = hu0; c <= hu1; c += 48) {
+                    const int n = std::min(48, hu1 - c + 1);
+                    const int cellC = rowCell + uStep * (c - hu0);
+                    // Bit n - 1 is the lowest cell; entry c is the highest
+                    // cell when u runs against x, else the lowest.
+                    std::uint64_t hidden = CellBits(H, static_cast<unsigned>(uStep < 0 ? cellC - (n - 1) : cellC), n);
+                    if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
+                    OrBitsAt(rowBits, c - uMin, n, hidden);
+                }
+            } else {
+                for (int e = hu0, cell = rowCell; e <= hu1; ++e, cell += uStep)
+                    if (H.Test(static_cast<unsigned>(cell))) rowBits[(e - uMin) >> 6] |= 1ull << ((e - uMin) & 63);
+            }
+            rowCell += vStep;
+        }
+        for (int w = 0; w < rowWords && all; ++w) all = rowBits[w] == fullWord(w);
     }
     return all;
 }
@@ -628,7 +702,7 @@ struct AxisCover {
     int iFirst, iLast;
 };
 
-void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
+[[gnu::always_inline]] inline void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
                AxisCover& c) {
     const int D = world.iDist;
     // The table alone bounds the cells: a cube's projection contains its
@@ -683,7 +757,7 @@ EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int
             sign};
 }
 
-int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
+[[gnu::always_inline]] inline int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
     for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
         const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);
@@ -764,10 +838,13 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::uint64_t* const columnBits = world.FaceColumnBits;
         std::fill_n(rowBits, height * rowWords, 0);
         std::fill_n(columnBits, width * columnWords, 0);
-        ForEachMarkedEntry(world, map, stride, uMin, uMax, vMin, vMax, [&](int u, int v) {
-            rowBits[v * rowWords + (u >> 6)] |= 1ull << (u & 63);
-            columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
-        });
+        GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits, rowWords);
+        for (int v = 0; v < height; ++v)
+            for (int w = 0; w < rowWords; ++w)
+                for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
+                    const int u = w * 64 + __builtin_ctzll(marked);
+                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+                }
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         fits = ExtractBands(world, map, rows);
@@ -794,8 +871,8 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int width = uMax - uMin + 1, height = vMax - vMin + 1;
     RowBits rowBits[kMarkedFaceSide];
     for (int v = 0; v < height; ++v) std::fill_n(rowBits[v].iWord, kRowWords, 0);
-    const bool bAllMarked = ForEachMarkedEntry(world, map, stride, uMin, uMax, vMin, vMax,
-                                               [&](int u, int v) { rowBits[v].iWord[u >> 6] |= 1ull << (u & 63); });
+    static_assert(sizeof(RowBits) == kRowWords * sizeof(std::uint64_t), "rows of bits back to back");
+    const bool bAllMarked = GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits[0].iWord, kRowWords);
     world.bFaceFull = bAllMarked && uMin == 0 && vMin == 0 && uMax == 2 * D && vMax == 2 * D;
 
     // Entry rows equal to the row before share its runs: a stretch of equal
@@ -855,7 +932,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
     const int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
-    const int bandBase = D - vMin;  // band[bandBase + e]: band of entry row e, counted from the face centre
+    const unsigned char* const bandAt = band + (D - vMin);  // by entry row counted from the face centre
     for (int d = D + 1;; ++d) {
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
@@ -872,15 +949,15 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         // One row loop per kind of target, so the row's write is not chosen
         // again on every row.
         auto walkRows = [&](auto bStaged, auto write) {
-            int b0Prev = -1, b1Prev = -1, spanCount = 0;
+            int spanCount = 0;
+            unsigned bandsPrev = ~0u;  // b0 and b1 of the row before, as one key
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
             int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
             for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-                const int b0 = band[bandBase + rowEntryFirst[q]], b1 = band[bandBase + rowEntryLast[q]];
-                if (b0 != b0Prev || b1 != b1Prev) {
-                    b0Prev = b0;
-                    b1Prev = b1;
+                const unsigned b0 = bandAt[rowEntryFirst[q]], b1 = bandAt[rowEntryLast[q]];
+                if ((b0 | b1 << 8) != bandsPrev) {
+                    bandsPrev = b0 | b1 << 8;
                     const EntryRuns* runs = runsOf(b0, b1);
                     // The scratch runs change under the same address.
                     if (runs != runsPrev || runs == &scratchRuns) {
@@ -903,10 +980,12 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
             walkRows(Staged<true>(), [&](int row, int, int, const LineMask& staged) { target.Stage(row, staged); });
         } else {
+            // The set's handle by value: its word pointer stays in a register.
+            BitSet H = world.H;
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                 for (int i = 0; i < spanCount; ++i) {
                     const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                    world.H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                    H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
             });
         }

@@ -115,6 +115,37 @@ TEST_F(FaceOcclusionTest, OutlineOverCapacityIsDroppedWhole) {
     EXPECT_EQ(w.bFaceFull, 0);
 }
 
+// With fusion a face's gaps close where their cells are hidden; H is read many cells at a time along x. Gaps at both
+// ends of one such read, and in the grid's last row, close only together; a narrow face there reads the set's last words.
+TEST_F(FaceOcclusionTest, FusionClosesGapsOnlyWhereEveryCellIsHidden) {
+    const std::array<std::array<int, 2>, 4> gaps = {{{9, 0}, {47, 68}, {48, 68}, {60, 34}}};
+    for (int strict : {0, 1})
+        for (int f : {0, 1, 4, 5})
+            for (int hiddenCount = 0; hiddenCount <= 4; ++hiddenCount) {
+                w.H.ClearAll();
+                MarkShell(f, 34, 0, 68, 0, 68);
+                for (int i = 0; i < 4; ++i) {
+                    const auto [u, v] = gaps[i];
+                    w.FaceMap[f][v * w.iFaceStride + u] = 0;
+                    const Cell o = FaceOffset(f, 34, u, v);
+                    if (i < hiddenCount) w.H.Set(static_cast<unsigned>(CellIndex(35 + o[0], 35 + o[1], 35 + o[2])));
+                }
+                if (strict)
+                    PropagateFaceStrict(w, w.FaceMap[f], w.iFaceStride);
+                else
+                    ExtractFaceOutline(w, w.FaceMap[f], w.iFaceStride);
+                EXPECT_EQ(w.bFaceFull, hiddenCount == 4) << "strict " << strict << " face " << f << " " << hiddenCount;
+            }
+    for (bool hidden : {false, true}) {
+        w.H.ClearAll();
+        MarkShell(0, 34, 0, 20, 0, 2);
+        w.FaceMap[0][9] = 0;  // entry (9, 0): cell (60, 69, 69)
+        if (hidden) w.H.Set(static_cast<unsigned>(CellIndex(60, 69, 69)));
+        ExtractFaceOutline(w, w.FaceMap[0], w.iFaceStride);
+        EXPECT_EQ(w.RowSpanList[0].iCount, hidden ? 1 : 2);
+    }
+}
+
 // Strict: block u 12..16, v 4..8 on shell 10. Cell (15, 7) of shell 11 projects onto entries 13..14 x 6..7: an
 // open entry among those leaves it visible, one just beside them does not. Each face, for its axes and signs.
 class StrictHitMissTest : public FaceOcclusionTest, public ::testing::WithParamInterface<int> {};

@@ -335,6 +335,8 @@ struct SweepAxes {
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
     int iSpanMin, iSpanMax;  // the face map's bounds along the spans
+    const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
+    const std::uint16_t* pStopLine;
 };
 
 static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
@@ -342,13 +344,40 @@ static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
             face.iV,              face.iVSign,         face.iU,          face.iUSign,
-            static_cast<int>(world.fFaceUMin),     static_cast<int>(world.fFaceUMax)};
+            static_cast<int>(world.fFaceUMin),     static_cast<int>(world.fFaceUMax),
+            nullptr,              nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
             face.iU,              face.iUSign,         face.iV,          face.iVSign,
-            static_cast<int>(world.fFaceVMin),     static_cast<int>(world.fFaceVMax)};
+            static_cast<int>(world.fFaceVMin),     static_cast<int>(world.fFaceVMax),
+            nullptr,              nullptr};
+}
+
+// A sweep's stop rows only accumulate, and a stop line projects onto the
+// same row for every band of a plane: a line that an earlier band already
+// stops at is left out of the later bands' lists. Distinct lines are at most
+// the face map's side.
+struct FirstStops {
+    int iFrom[kMaxBands + 1];
+    std::uint16_t iLine[kMaxFaceSide];
+};
+
+void KeepFirstStops(const BandCoords& coords, int bandCount, FirstStops& out) {
+    std::uint64_t seen[kMaxFaceSide / 64] = {};
+    int n = 0;
+    for (int b = 0; b < bandCount; ++b) {
+        out.iFrom[b] = n;
+        for (int i = coords.iStopFrom[b]; i < coords.iStopFrom[b + 1]; ++i) {
+            const int c = coords.iStopLine[i];
+            const std::uint64_t bit = 1ull << (c & 63);
+            if (seen[c >> 6] & bit) continue;
+            seen[c >> 6] |= bit;
+            out.iLine[n++] = static_cast<std::uint16_t>(c);
+        }
+    }
+    out.iFrom[bandCount] = n;
 }
 
 // ---- Staged hidden cells ----
@@ -534,8 +563,8 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
         start[s.iSpanMin] > f.iSpanHi)
         return;
     stopRows.Clear();
-    const int* const stopFrom = coords.iStopFrom;
-    const std::uint16_t* const stopLine = coords.iStopLine;
+    const int* const stopFrom = s.pStopFrom;
+    const std::uint16_t* const stopLine = s.pStopLine;
     auto addStops = [&](int band) {
         for (int i = stopFrom[band], n = stopFrom[band + 1]; i < n; ++i) stopRows.Add(start[stopLine[i]]);
     };
@@ -588,8 +617,15 @@ void PropagateFaceOf(World& world, int f) {
 
     int view[3];
     ViewCell(world, view);
-    const SweepAxes rows = RowSweep(world, face);
-    const SweepAxes columns = ColumnSweep(world, face);
+    SweepAxes rows = RowSweep(world, face);
+    SweepAxes columns = ColumnSweep(world, face);
+    FirstStops rowStops, columnStops;
+    KeepFirstStops(*rows.pCoords, rows.iBandCount, rowStops);
+    KeepFirstStops(*columns.pCoords, columns.iBandCount, columnStops);
+    rows.pStopFrom = rowStops.iFrom;
+    rows.pStopLine = rowStops.iLine;
+    columns.pStopFrom = columnStops.iFrom;
+    columns.pStopLine = columnStops.iLine;
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

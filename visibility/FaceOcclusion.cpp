@@ -289,10 +289,14 @@ struct ProjectedCoords {
     alignas(16) int iStart[kSize + kLanes];  // R(c' + 0.375): first line or cell a projection covers
     alignas(16) int iEnd[kSize + kLanes];    // R(c' - 0.375): last one
     int iLo, iHi;  // coordinates in use, iLo a multiple of kLanes; iHi rounded up to the lanes' end
+    // A coordinate past every face map's, whose start no line reaches: it
+    // ends the list of band lines.
+    static constexpr int kPastLast = kSize;
 
     void Start(int lo, int hi, float fD) {
         iLo = lo & ~(kLanes - 1);
         iHi = hi | (kLanes - 1);
+        iStart[kPastLast] = INT_MAX;
         for (int c = iLo; c <= iHi; ++c) {
             fAt[c] = static_cast<float>(c);
             fStep[c] = (fAt[c] - fD) / fD;
@@ -337,6 +341,7 @@ struct SweepAxes {
     int iSpanMin, iSpanMax;  // the face map's bounds along the spans
     const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
     const std::uint16_t* pStopLine;
+    const std::uint16_t* pBandLine;  // the bands' lines, then one whose start is never reached
 };
 
 static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
@@ -345,26 +350,29 @@ SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
             face.iV,              face.iVSign,         face.iU,          face.iUSign,
             static_cast<int>(world.fFaceUMin),     static_cast<int>(world.fFaceUMax),
-            nullptr,              nullptr};
+            nullptr,              nullptr,             nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
             face.iU,              face.iUSign,         face.iV,          face.iVSign,
             static_cast<int>(world.fFaceVMin),     static_cast<int>(world.fFaceVMax),
-            nullptr,              nullptr};
+            nullptr,              nullptr,             nullptr};
 }
 
-// A sweep's stop rows only accumulate, and a stop line projects onto the
-// same row for every band of a plane: a line that an earlier band already
-// stops at is left out of the later bands' lists. Distinct lines are at most
-// the face map's side.
-struct FirstStops {
+// A sweep's lists, gathered once per propagation. Its stop rows only
+// accumulate, and a stop line projects onto the same row for every band of
+// a plane: a line that an earlier band already stops at is left out of the
+// later bands' lists (distinct lines are at most the face map's side). The
+// band lines end with one past every face map, so the next band's start is
+// one read.
+struct SweepLines {
     int iFrom[kMaxBands + 1];
     std::uint16_t iLine[kMaxFaceSide];
+    std::uint16_t iBandLine[kMaxBands + 1];
 };
 
-void KeepFirstStops(const BandCoords& coords, int bandCount, FirstStops& out) {
+void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) {
     std::uint64_t seen[kMaxFaceSide / 64] = {};
     int n = 0;
     for (int b = 0; b < bandCount; ++b) {
@@ -378,6 +386,8 @@ void KeepFirstStops(const BandCoords& coords, int bandCount, FirstStops& out) {
         }
     }
     out.iFrom[bandCount] = n;
+    std::copy_n(coords.iBandLine, bandCount, out.iBandLine);
+    out.iBandLine[bandCount] = ProjectedCoords::kPastLast;
 }
 
 // ---- Staged hidden cells ----
@@ -550,10 +560,10 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
            const PlaneTarget& target, StopRows& stopRows) {
     const int bandCount = s.iBandCount;
     if (bandCount == 0) return;
-    const BandCoords& coords = *s.pCoords;
     const int* const start = at.iStart;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
-    int nextStart = start[coords.iBandLine[0]];
+    const std::uint16_t* const bandLine = s.pBandLine;
+    int nextStart = start[bandLine[0]];
     int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), nextStart);
     const SweepFrame f = FrameOf(world, s, at, view, target);
     // Every line drawn lies in t..tEnd and every span within the projection
@@ -577,7 +587,7 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
         if (!bStopsOfBandEntered && band >= 0) addStops(band);
         ++band;
         // First projected line of the next band; past the last band, never reached.
-        nextStart = band + 1 < bandCount ? start[coords.iBandLine[band + 1]] : INT_MAX;
+        nextStart = start[bandLine[band + 1]];
         if (bStopsOfBandEntered) addStops(band);
         // Drawn through the first stop line, else up to the next band's start
         // (one band change per line) or the sweep's end; a band starting on a
@@ -619,13 +629,15 @@ void PropagateFaceOf(World& world, int f) {
     ViewCell(world, view);
     SweepAxes rows = RowSweep(world, face);
     SweepAxes columns = ColumnSweep(world, face);
-    FirstStops rowStops, columnStops;
-    KeepFirstStops(*rows.pCoords, rows.iBandCount, rowStops);
-    KeepFirstStops(*columns.pCoords, columns.iBandCount, columnStops);
-    rows.pStopFrom = rowStops.iFrom;
-    rows.pStopLine = rowStops.iLine;
-    columns.pStopFrom = columnStops.iFrom;
-    columns.pStopLine = columnStops.iLine;
+    SweepLines rowLines, columnLines;
+    GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
+    GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
+    rows.pStopFrom = rowLines.iFrom;
+    rows.pStopLine = rowLines.iLine;
+    columns.pStopFrom = columnLines.iFrom;
+    columns.pStopLine = columnLines.iLine;
+    rows.pBandLine = rowLines.iBandLine;
+    columns.pBandLine = columnLines.iBandLine;
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

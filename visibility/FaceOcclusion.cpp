@@ -338,7 +338,6 @@ struct SweepAxes {
     const float* pLineMax;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
-    int iSpanMin, iSpanMax;  // the face map's bounds along the spans
     const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
     const std::uint16_t* pStopLine;
     const std::uint16_t* pBandLine;  // the bands' lines, then one whose start is never reached
@@ -349,14 +348,12 @@ static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
             face.iV,              face.iVSign,         face.iU,          face.iUSign,
-            static_cast<int>(world.fFaceUMin),     static_cast<int>(world.fFaceUMax),
             nullptr,              nullptr,             nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
             face.iU,              face.iUSign,         face.iV,          face.iVSign,
-            static_cast<int>(world.fFaceVMin),     static_cast<int>(world.fFaceVMax),
             nullptr,              nullptr,             nullptr};
 }
 
@@ -566,12 +563,7 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
     int nextStart = start[bandLine[0]];
     int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), nextStart);
     const SweepFrame f = FrameOf(world, s, at, view, target);
-    // Every line drawn lies in t..tEnd and every span within the projection
-    // of the face's span bounds (the rounded ends grow with the coordinate):
-    // a plane whose lines or spans all miss the grid draws nothing.
-    if (t > tEnd || t > f.iLineHi || tEnd < f.iLineLo || at.iEnd[s.iSpanMax] < f.iSpanLo ||
-        start[s.iSpanMin] > f.iSpanHi)
-        return;
+    if (t > tEnd) return;  // no band begins on this plane
     stopRows.Clear();
     const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;

@@ -311,39 +311,39 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
 
 // ---- Propagation ----
 
-// StopRows holds each projected stop row once: membership is all the sweep
-// asks of it, and the distinct stop rows of a sweep are at most its bands.
+// StopRows holds each projected stop row of a sweep: membership is all the
+// sweep asks of it, and the distinct stop rows of a sweep are at most its bands.
 static_assert(kMaxStopRows >= kMaxBands, "stop rows are bounded by the band count");
 
 struct StopRows {
-    // Projected lines stay within about -70..210; membership there is one
-    // table read, the sweep's question for every line. Lines outside the
-    // table, which no real face reaches, fall back to the list.
-    static constexpr int kTableOffset = 128, kTableSize = 512;
-    unsigned char bInTable[kTableSize] = {};
-    int iRow[kMaxStopRows];
+    // Projected lines stay within about -70..210; there the rows are bits,
+    // which clear in a few stores and, unlike a byte table, never alias the
+    // band lists the sweep reads. Rows outside, which no real face reaches,
+    // fall back to the list.
+    static constexpr int kBitsOffset = 128, kBitCount = 512, kWords = kBitCount / 64;
+    std::uint64_t iBits[kWords] = {};
+    int iRow[kMaxStopRows];  // rows outside the bits, each once
     int iCount = 0;
 
+    void Add(int t) {
+        const unsigned k = static_cast<unsigned>(t + kBitsOffset);
+        if (k < kBitCount) {
+            iBits[k >> 6] |= 1ull << (k & 63);
+            return;
+        }
+        for (int i = 0; i < iCount; ++i)
+            if (iRow[i] == t) return;
+        iRow[iCount++] = t;
+    }
     bool Contains(int t) const {
-        const unsigned k = static_cast<unsigned>(t + kTableOffset);
-        if (k < kTableSize) return bInTable[k] != 0;
+        const unsigned k = static_cast<unsigned>(t + kBitsOffset);
+        if (k < kBitCount) return (iBits[k >> 6] >> (k & 63)) & 1;
         for (int i = 0; i < iCount; ++i)
             if (iRow[i] == t) return true;
         return false;
     }
-    void Add(int t) {
-        if (Contains(t)) return;
-        iRow[iCount++] = t;
-        const unsigned k = static_cast<unsigned>(t + kTableOffset);
-        if (k < kTableSize) bInTable[k] = 1;
-    }
-    // Undoes only the rows added: a sweep adds a few, and clearing the whole
-    // table for each of a face's sweeps cost more than the sweep itself.
     void Clear() {
-        for (int i = 0; i < iCount; ++i) {
-            const unsigned k = static_cast<unsigned>(iRow[i] + kTableOffset);
-            if (k < kTableSize) bInTable[k] = 0;
-        }
+        std::fill_n(iBits, kWords, 0);
         iCount = 0;
     }
 };
@@ -363,10 +363,14 @@ struct ProjectedCoords {
     alignas(16) int iStart[kSize + kLanes];  // R(c' + 0.375): first line or cell a projection covers
     alignas(16) int iEnd[kSize + kLanes];    // R(c' - 0.375): last one
     int iLo, iHi;  // coordinates in use, iLo a multiple of kLanes; iHi rounded up to the lanes' end
+    // A coordinate past every face map's, whose start no line reaches: it
+    // ends the list of band lines.
+    static constexpr int kPastLast = kSize;
 
     void Start(int lo, int hi, float fD) {
         iLo = lo & ~(kLanes - 1);
         iHi = hi | (kLanes - 1);
+        iStart[kPastLast] = INT_MAX;
         for (int c = iLo; c <= iHi; ++c) {
             fAt[c] = static_cast<float>(c);
             fStep[c] = (fAt[c] - fD) / fD;
@@ -408,18 +412,53 @@ struct SweepAxes {
     const float* pLineMax;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
+    const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
+    const std::uint16_t* pStopLine;
+    const std::uint16_t* pBandLine;  // the bands' lines, then one whose start is never reached
 };
 
 static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 
 SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
-            face.iV,              face.iVSign,         face.iU,          face.iUSign};
+            face.iV,              face.iVSign,         face.iU,          face.iUSign,
+            nullptr,              nullptr,             nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
-            face.iU,              face.iUSign,         face.iV,          face.iVSign};
+            face.iU,              face.iUSign,         face.iV,          face.iVSign,
+            nullptr,              nullptr,             nullptr};
+}
+
+// A sweep's lists, gathered once per propagation. Its stop rows only
+// accumulate, and a stop line projects onto the same row for every band of
+// a plane: a line that an earlier band already stops at is left out of the
+// later bands' lists (distinct lines are at most the face map's side). The
+// band lines end with one past every face map, so the next band's start is
+// one read.
+struct SweepLines {
+    int iFrom[kMaxBands + 1];
+    std::uint16_t iLine[kMaxFaceSide];
+    std::uint16_t iBandLine[kMaxBands + 1];
+};
+
+void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) {
+    std::uint64_t seen[kMaxFaceSide / 64] = {};
+    int n = 0;
+    for (int b = 0; b < bandCount; ++b) {
+        out.iFrom[b] = n;
+        for (int i = coords.iStopFrom[b]; i < coords.iStopFrom[b + 1]; ++i) {
+            const int c = coords.iStopLine[i];
+            const std::uint64_t bit = 1ull << (c & 63);
+            if (seen[c >> 6] & bit) continue;
+            seen[c >> 6] |= bit;
+            out.iLine[n++] = static_cast<std::uint16_t>(c);
+        }
+    }
+    out.iFrom[bandCount] = n;
+    std::copy_n(coords.iBandLine, bandCount, out.iBandLine);
+    out.iBandLine[bandCount] = ProjectedCoords::kPastLast;
 }
 
 // ---- Staged hidden cells ----
@@ -499,56 +538,87 @@ PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
     return {gFront * kAxisStride[front], world.Staged.Line[kind][gFront], world.Staged.DirtyLines[kind][gFront]};
 }
 
-// Lines whose grid row lies in the grid, iLo..iHi; nothing is drawn on others.
-struct LineClip {
-    int iLo, iHi;
+// What a sweep needs on one plane, taken once for all its bands. Face
+// coordinate t lies on grid line iLineBase + iLineSign * t, and likewise for
+// the cells of a span; lines iLineLo..iLineHi and span coordinates
+// iSpanLo..iSpanHi lie in the grid, and nothing is drawn outside them.
+struct SweepFrame {
+    const int* pStart;
+    const int* pEnd;
+    const int* pSpanFrom;
+    const std::uint16_t (*pSpanEnds)[2];
+    int iLineLo, iLineHi, iLineBase, iLineSign;
+    int iLineStride, iLineStep;  // cell index steps of a grid line and a face line
+    int iSpanLo, iSpanHi, iSpanBase, iSpanSign;
+    PlaneTarget target;
 };
 
-LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
-    // gLine = view + sign (t - D) must lie in 0 .. kGridSize - 1.
-    const int D = world.iDist, c = view[s.iLineAxis];
-    const int a = D - s.iLineSign * c, b = D + s.iLineSign * (kGridSize - 1 - c);
-    return {std::min(a, b), std::max(a, b)};
+[[gnu::always_inline]] inline SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords& at,
+                                                 const int view[3], const PlaneTarget& target) {
+    const int D = world.iDist;
+    // Face coordinates t with view + sign (t - D) in 0 .. kGridSize - 1.
+    auto clip = [D](int c, int sign, int& lo, int& hi) {
+        const int a = D - sign * c, b = D + sign * (kGridSize - 1 - c);
+        lo = std::min(a, b);
+        hi = std::max(a, b);
+    };
+    SweepFrame f;
+    f.pStart = at.iStart;
+    f.pEnd = at.iEnd;
+    f.pSpanFrom = s.pCoords->iSpanFrom;
+    f.pSpanEnds = s.pCoords->iSpanEnds;
+    clip(view[s.iLineAxis], s.iLineSign, f.iLineLo, f.iLineHi);
+    f.iLineBase = view[s.iLineAxis] - s.iLineSign * D;
+    f.iLineSign = s.iLineSign;
+    f.iLineStride = kAxisStride[s.iLineAxis];
+    f.iLineStep = s.iLineSign * kAxisStride[s.iLineAxis];
+    clip(view[s.iSpanAxis], s.iSpanSign, f.iSpanLo, f.iSpanHi);
+    f.iSpanBase = view[s.iSpanAxis] - s.iSpanSign * D;
+    f.iSpanSign = s.iSpanSign;
+    f.target = target;
+    return f;
 }
 
-// Hides the cells of the spans of band on lines t0..t1 of the plane of
-// target; lines and span cells outside the grid are skipped, so nothing
-// outside it is written. A span's ends depend on the plane, not on the
-// line: each is looked up once for all the lines of the range.
+// Hides the cells of the spans of band on lines t0..t1 of the plane; lines
+// and span cells outside the grid are skipped, so nothing outside it is
+// written. A span's ends depend on the plane, not on the line: each is
+// looked up once for all the lines of the range.
 // Inlined into both of the sweep's calls: the call alone cost about a tenth
 // of the drawing.
-[[gnu::always_inline]] inline void DrawLines(World& world, const SweepAxes& s, const ProjectedCoords& at,
-                                             const int view[3], const LineClip& clip, const PlaneTarget& target,
-                                             int t0, int t1, int band) {
-    t0 = std::max(t0, clip.iLo);
-    t1 = std::min(t1, clip.iHi);
+[[gnu::always_inline]] inline void DrawLines(World& world, const SweepFrame& f, int t0, int t1, int band) {
+    t0 = std::max(t0, f.iLineLo);
+    t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    const int D = world.iDist;
-    const int firstLine = view[s.iLineAxis] + s.iLineSign * (t0 - D);
-    if (target.pLines) target.MarkLines(firstLine, view[s.iLineAxis] + s.iLineSign * (t1 - D));
-    const int lineStep = s.iLineSign * kAxisStride[s.iLineAxis];
-    const int first = target.iFrontIndex + firstLine * kAxisStride[s.iLineAxis];
+    const int firstLine = f.iLineBase + f.iLineSign * t0;
+    if (f.target.pLines) {
+        // A band's spans as one line of cells, staged once on each line.
+        LineMask cells = {{0, 0}};
+        for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+            const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+            const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
+            if (lo > hi) continue;
+            const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
+            const LineMask span = BitsBetween(gMin, gMin + hi - lo);
+            cells.iWord[0] |= span.iWord[0];
+            cells.iWord[1] |= span.iWord[1];
+        }
+        if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
+        f.target.MarkLines(firstLine, f.iLineBase + f.iLineSign * t1);
+        for (int t = t0, line = firstLine; t <= t1; ++t, line += f.iLineSign) f.target.Stage(line, cells);
+        return;
+    }
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    const BandCoords& coords = *s.pCoords;
-    for (int i = coords.iSpanFrom[band], n = coords.iSpanFrom[band + 1]; i < n; ++i) {
-        const int lo = at.iStart[coords.iSpanEnds[i][0]];
-        const int hi = at.iEnd[coords.iSpanEnds[i][1]];
+    const int first = f.target.iFrontIndex + firstLine * f.iLineStride;
+    for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
-        const int g0 = view[s.iSpanAxis] + s.iSpanSign * (lo - D);
-        const int g1 = view[s.iSpanAxis] + s.iSpanSign * (hi - D);
-        const int gMin = std::max(std::min(g0, g1), 0);
-        const int gMax = std::min(std::max(g0, g1), kGridSize - 1);
-        if (gMin > gMax) continue;
-        if (target.pLines) {
-            const LineMask cells = BitsBetween(gMin, gMax);
-            for (int t = t0, line = firstLine; t <= t1; ++t, line += s.iLineSign) target.Stage(line, cells);
-        } else {
-            const unsigned length = static_cast<unsigned>(gMax - gMin + 1);
-            int base = first + gMin;
-            for (int t = t0; t <= t1; ++t, base += lineStep) H.SetRange(static_cast<unsigned>(base), length);
-        }
+        const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
+        const unsigned length = static_cast<unsigned>(hi - lo + 1);
+        int base = first + gMin;
+        for (int t = t0; t <= t1; ++t, base += f.iLineStep) H.SetRange(static_cast<unsigned>(base), length);
     }
 }
 
@@ -559,41 +629,47 @@ LineClip GridLines(const World& world, const SweepAxes& s, const int view[3]) {
 template <bool bStopsOfBandEntered>
 void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
            const PlaneTarget& target, StopRows& stopRows) {
-    stopRows.Clear();
-    const BandCoords& coords = *s.pCoords;
-    auto addStops = [&](int band) {
-        for (int i = coords.iStopFrom[band], n = coords.iStopFrom[band + 1]; i < n; ++i)
-            stopRows.Add(at.iStart[coords.iStopLine[i]]);
-    };
-    // First projected line of band b; past the last band, never reached.
-    auto bandStart = [&](int b) { return b < s.iBandCount ? at.iStart[coords.iBandLine[b]] : INT_MAX; };
-    const LineClip clip = GridLines(world, s, view);
+    const int bandCount = s.iBandCount;
+    if (bandCount == 0) return;
+    const int* const start = at.iStart;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
+    const std::uint16_t* const bandLine = s.pBandLine;
+    int nextStart = start[bandLine[0]];
+    int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), nextStart);
+    const SweepFrame f = FrameOf(world, s, at, view, target);
+    if (t > tEnd) return;  // no band begins on this plane
+    stopRows.Clear();
+    const int* const stopFrom = s.pStopFrom;
+    const std::uint16_t* const stopLine = s.pStopLine;
+    auto addStops = [&](int band) {
+        for (int i = stopFrom[band], n = stopFrom[band + 1]; i < n; ++i) stopRows.Add(start[stopLine[i]]);
+    };
     int band = -1;
-    int nextStart = bandStart(0);
     // At the top of the loop either the band is skipped or a band begins at t:
     // lines before the next band's start that are skipped draw nothing.
-    for (int t = RoundHalfAway(*s.pLineMin + 0.375);;) {
+    for (;;) {
         t = std::max(t, nextStart);
         if (t > tEnd) break;
         if (!bStopsOfBandEntered && band >= 0) addStops(band);
         ++band;
-        nextStart = bandStart(band + 1);
+        // First projected line of the next band; past the last band, never reached.
+        nextStart = start[bandLine[band + 1]];
         if (bStopsOfBandEntered) addStops(band);
+        // Drawn through the first stop line, else up to the next band's start
+        // (one band change per line) or the sweep's end; a band starting on a
+        // stop line is skipped.
         if (stopRows.Contains(t)) {
             ++t;
             continue;
         }
-        // Drawn through the first stop line, else up to the next band's start
-        // (one band change per line) or the sweep's end.
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
         while (e < last && !stopRows.Contains(e)) ++e;
-        DrawLines(world, s, at, view, clip, target, t, e, band);
+        DrawLines(world, f, t, e, band);
         t = e + 1;
     }
     if (!bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, s, at, view, clip, target, tEnd, tEnd, band);
+        DrawLines(world, f, tEnd, tEnd, band);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -617,8 +693,17 @@ void PropagateFaceOf(World& world, int f) {
 
     int view[3];
     ViewCell(world, view);
-    const SweepAxes rows = RowSweep(world, face);
-    const SweepAxes columns = ColumnSweep(world, face);
+    SweepAxes rows = RowSweep(world, face);
+    SweepAxes columns = ColumnSweep(world, face);
+    SweepLines rowLines, columnLines;
+    GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
+    GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
+    rows.pStopFrom = rowLines.iFrom;
+    rows.pStopLine = rowLines.iLine;
+    columns.pStopFrom = columnLines.iFrom;
+    columns.pStopLine = columnLines.iLine;
+    rows.pBandLine = rowLines.iBandLine;
+    columns.pBandLine = columnLines.iBandLine;
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

@@ -21,6 +21,33 @@ int* ObjectSet::Grow() {
     return grown;
 }
 
+// Out of line, so that the loops keep their few values in registers. Index i
+// below every entry, the usual case, is handled before the general path.
+void ObjectSet::InsertEach(ObjectSet* s, int count, int i) {
+    for (ObjectSet* const end = s + count; s != end; ++s) {
+        const int n = s->size_;
+        int* data = s->Data();
+        if (n != s->capacity_ && (n == 0 || data[n - 1] > i)) {
+            data[n] = i;
+            s->size_ = n + 1;
+        } else {
+            s->insert(i);
+        }
+    }
+}
+
+void ObjectSet::EraseEach(ObjectSet* s, int count, int i) {
+    for (ObjectSet* const end = s + count; s != end; ++s) {
+        const int n = s->size_ - 1;
+        if (n >= 0 && s->Data()[n] == i) {
+            s->size_ = n;
+            if (n == kInlineCapacity / 2 && s->IsOnHeap()) s->Shrink();
+        } else {
+            s->erase(i);
+        }
+    }
+}
+
 void ObjectSet::Shrink() {
     int* heap = store_.heap;
     std::memcpy(store_.local, heap, sizeof(int) * size_);

@@ -96,12 +96,12 @@ void ForCubeMinus(const Region& a, const Region& b, F f) {
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
     ForCubeMinus(from, to, [&](int first, int last) {
-        for (int g = first; g <= last; ++g) I[g].erase(j);
+        ObjectSet::EraseEach(I + first, last - first + 1, j);
     });
     for (const int* c : from.centre)
         if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
     ForCubeMinus(to, from, [&](int first, int last) {
-        for (int g = first; g <= last; ++g) I[g].insert(j);
+        ObjectSet::InsertEach(I + first, last - first + 1, j);
     });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);

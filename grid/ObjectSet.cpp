@@ -21,30 +21,32 @@ int* ObjectSet::Grow() {
     return grown;
 }
 
-// Out of line, so that the loops keep their few values in registers. Index i
-// below every entry, the usual case, is handled before the general path.
+// Out of line, so that the loops keep their few values in registers. The
+// usual case, an inline set with room whose entries all lie above i (or, to
+// erase, whose last entry is i), is decided before the general path.
 void ObjectSet::InsertEach(ObjectSet* s, int count, int i) {
     for (ObjectSet* const end = s + count; s != end; ++s) {
-        const int n = s->size_;
-        int* data = s->Data();
-        if (n != s->capacity_ && (n == 0 || data[n - 1] > i)) {
-            data[n] = i;
-            s->size_ = n + 1;
-        } else {
-            s->insert(i);
+        const unsigned n = static_cast<unsigned>(s->size_);
+        if (s->capacity_ == kInlineCapacity) {
+            int* data = s->store_.local;
+            if (n == 0 || (n < kInlineCapacity && data[n - 1] > i)) {
+                data[n] = i;
+                s->size_ = static_cast<int>(n + 1);
+                continue;
+            }
         }
+        s->insert(i);
     }
 }
 
 void ObjectSet::EraseEach(ObjectSet* s, int count, int i) {
     for (ObjectSet* const end = s + count; s != end; ++s) {
-        const int n = s->size_ - 1;
-        if (n >= 0 && s->Data()[n] == i) {
-            s->size_ = n;
-            if (n == kInlineCapacity / 2 && s->IsOnHeap()) s->Shrink();
-        } else {
-            s->erase(i);
+        const unsigned n = static_cast<unsigned>(s->size_);
+        if (s->capacity_ == kInlineCapacity && n != 0 && s->store_.local[n - 1] == i) {
+            s->size_ = static_cast<int>(n - 1);
+            continue;
         }
+        s->erase(i);
     }
 }
 

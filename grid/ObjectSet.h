@@ -87,6 +87,12 @@ public:
     // Empties the set; heap storage is kept for reuse.
     void clear() { size_ = 0; }
 
+    // insert(i) or erase(i) on each of the count sets from first on, the run
+    // of cells along x that a moving object enters or leaves, and on the
+    // same run in each of the next rows - 1 rows, stride sets apart.
+    static void InsertEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0);
+    static void EraseEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0);
+
 private:
     bool IsOnHeap() const { return capacity_ > kInlineCapacity; }
     int* Data() { return IsOnHeap() ? store_.heap : store_.local; }

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "grid/Grid.h"
@@ -55,18 +56,18 @@ Region RecordedRegion(const SceneObject& o) {
     return r;
 }
 
-// Calls f(first, last) for the runs of consecutive cell indices that make up
-// a's cube outside b's cube: whole rows along x where y or z lies outside b,
-// and at most two runs around the overlap in the rows that cross b. Rows
-// inside b that b covers along x are not visited, so the cost follows the
-// difference, not the size of a.
+// Calls f(first, last, rows) for the runs of consecutive cell indices that
+// make up a's cube outside b's cube, each call covering `rows` such runs one
+// grid row (kGridSize cells) apart: a slice's whole rows along x where y or z
+// lies outside b, and at most two runs around the overlap in the rows that
+// cross b. Rows inside b that b covers along x are not visited, so the cost
+// follows the difference, not the size of a.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
     auto rows = [&](int z, int y0, int y1) {
-        for (int y = y0; y <= y1; ++y) {
-            const int row = CellIndex(0, y, z);
-            f(row + a.lo[0], row + a.hi[0]);
-        }
+        if (y0 > y1) return;
+        const int row = CellIndex(0, y0, z);
+        f(row + a.lo[0], row + a.hi[0], y1 - y0 + 1);
     };
     const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
     const int yLo = std::max(a.lo[1], b.lo[1]), yHi = std::min(a.hi[1], b.hi[1]);
@@ -79,12 +80,9 @@ void ForCubeMinus(const Region& a, const Region& b, F f) {
         }
         rows(z, a.lo[1], yLo - 1);
         rows(z, yHi + 1, a.hi[1]);
-        if (!left && !right) continue;
-        for (int y = yLo; y <= yHi; ++y) {
-            const int row = CellIndex(0, y, z);
-            if (left) f(row + a.lo[0], row + overlapLo - 1);
-            if (right) f(row + overlapHi + 1, row + a.hi[0]);
-        }
+        const int row = CellIndex(0, yLo, z);
+        if (left) f(row + a.lo[0], row + overlapLo - 1, yHi - yLo + 1);
+        if (right) f(row + overlapHi + 1, row + a.hi[0], yHi - yLo + 1);
     }
 }
 
@@ -95,13 +93,13 @@ void ForCubeMinus(const Region& a, const Region& b, F f) {
 // the last loop enters it again.
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
-    ForCubeMinus(from, to, [&](int first, int last) {
-        for (int g = first; g <= last; ++g) I[g].erase(j);
+    ForCubeMinus(from, to, [&](int first, int last, int rows) {
+        ObjectSet::EraseEach(I + first, last - first + 1, j, rows, kGridSize);
     });
     for (const int* c : from.centre)
         if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
-    ForCubeMinus(to, from, [&](int first, int last) {
-        for (int g = first; g <= last; ++g) I[g].insert(j);
+    ForCubeMinus(to, from, [&](int first, int last, int rows) {
+        ObjectSet::InsertEach(I + first, last - first + 1, j, rows, kGridSize);
     });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
@@ -217,6 +215,17 @@ Region LeaveCells(World& world, SceneObject& o, int j) {
     return kNoCells;
 }
 
+// Sets the bits of one occluder row, 1 to 32 cells from first: a 64-bit
+// window over the three words it can reach, most significant bit first,
+// written only where the row lies.
+inline void SetOccluderRow(std::uint16_t* words, unsigned first, unsigned count) {
+    const unsigned w = first / 16;
+    const std::uint64_t window = ((std::uint64_t{1} << count) - 1) << (48 - first % 16 - count);
+    words[w] = static_cast<std::uint16_t>(words[w] | (window >> 32));
+    if (const auto second = static_cast<std::uint16_t>(window >> 16)) words[w + 1] |= second;
+    if (const auto third = static_cast<std::uint16_t>(window)) words[w + 2] |= third;
+}
+
 // Occluder cells: all eight corners within or on the sphere. The farthest
 // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
 // each term, so testing that one corner decides all eight.
@@ -259,8 +268,8 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
                 while (last < n && inside(last + 1)) ++last;
             else
                 while (!inside(last)) --last;
-            occluders.SetRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
-                               static_cast<unsigned>(last - first + 1));
+            SetOccluderRow(occluders.pWords, static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                           static_cast<unsigned>(last - first + 1));
         }
     }
 }

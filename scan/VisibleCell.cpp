@@ -62,10 +62,28 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
     }
 }
 
+// The words of the moving objects whose volume's surface passes through cell
+// (x, y, z): those with two or three of the cell's columns on their outline.
+// Returns their union.
+inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::uint64_t surface[kDynamicWords]) {
+    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
+    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
+    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
+    std::uint64_t any = 0;
+    for (int w = 0; w < kDynamicWords; ++w) {
+        surface[w] = (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
+        any |= surface[w];
+    }
+    return any;
+}
+
 // The refresh proper, out of line so that the many visible cells that meet
-// no volume's surface pay only for the word test above. Objects are taken
-// in ascending j, the order the refresh (and so I and the draws) follows.
-[[gnu::noinline]] int RefreshSurfaceObjects(World& world, const std::uint64_t surface[kDynamicWords]) {
+// no volume's surface pay only for the word test, and keep their words in
+// registers: the words are formed again here. Objects are taken in
+// ascending j, the order the refresh (and so I and the draws) follows.
+[[gnu::noinline]] int RefreshSurfaceObjects(World& world, int x, int y, int z) {
+    std::uint64_t surface[kDynamicWords];
+    SurfaceWords(world, x, y, z, surface);
     // Collect first: a refresh changes the very columns the words came from.
     int refreshList[kDynamicCount];
     int refreshCount = 0;
@@ -100,19 +118,9 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 }
 
 int RefreshVolumesThrough(World& world, int x, int y, int z) {
-    // A cell lies on the surface of j's temporal bounding volume exactly when
-    // two or three of its columns hold j's outline.
-    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
-    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
-    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
     std::uint64_t surface[kDynamicWords];
-    std::uint64_t any = 0;
-    for (int w = 0; w < kDynamicWords; ++w) {
-        surface[w] = (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
-        any |= surface[w];
-    }
-    if (!any) return 0;  // most cells lie on no volume's surface
-    return RefreshSurfaceObjects(world, surface);
+    if (!SurfaceWords(world, x, y, z, surface)) return 0;  // most cells lie on no volume's surface
+    return RefreshSurfaceObjects(world, x, y, z);
 }
 
 }  // namespace gridcull

@@ -538,7 +538,7 @@ PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
     return {gFront * kAxisStride[front], world.Staged.Line[kind][gFront], world.Staged.DirtyLines[kind][gFront]};
 }
 
-// What a sweep needs on one plane, taken once for all its bands. Face
+// What a sweep needs on every plane, taken once per propagation. Face
 // coordinate t lies on grid line iLineBase + iLineSign * t, and likewise for
 // the cells of a span; lines iLineLo..iLineHi and span coordinates
 // iSpanLo..iSpanHi lie in the grid, and nothing is drawn outside them.
@@ -550,11 +550,9 @@ struct SweepFrame {
     int iLineLo, iLineHi, iLineBase, iLineSign;
     int iLineStride, iLineStep;  // cell index steps of a grid line and a face line
     int iSpanLo, iSpanHi, iSpanBase, iSpanSign;
-    PlaneTarget target;
 };
 
-[[gnu::always_inline]] inline SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords& at,
-                                                 const int view[3], const PlaneTarget& target) {
+SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3]) {
     const int D = world.iDist;
     // Face coordinates t with view + sign (t - D) in 0 .. kGridSize - 1.
     auto clip = [D](int c, int sign, int& lo, int& hi) {
@@ -575,7 +573,6 @@ struct SweepFrame {
     clip(view[s.iSpanAxis], s.iSpanSign, f.iSpanLo, f.iSpanHi);
     f.iSpanBase = view[s.iSpanAxis] - s.iSpanSign * D;
     f.iSpanSign = s.iSpanSign;
-    f.target = target;
     return f;
 }
 
@@ -585,12 +582,13 @@ struct SweepFrame {
 // looked up once for all the lines of the range.
 // Inlined into both of the sweep's calls: the call alone cost about a tenth
 // of the drawing.
-[[gnu::always_inline]] inline void DrawLines(World& world, const SweepFrame& f, int t0, int t1, int band) {
+[[gnu::always_inline]] inline void DrawLines(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
+                                             int t1, int band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
     const int firstLine = f.iLineBase + f.iLineSign * t0;
-    if (f.target.pLines) {
+    if (target.pLines) {
         // A band's spans as one line of cells, staged once on each line.
         LineMask cells = {{0, 0}};
         for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
@@ -603,14 +601,14 @@ struct SweepFrame {
             cells.iWord[1] |= span.iWord[1];
         }
         if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-        f.target.MarkLines(firstLine, f.iLineBase + f.iLineSign * t1);
-        for (int t = t0, line = firstLine; t <= t1; ++t, line += f.iLineSign) f.target.Stage(line, cells);
+        target.MarkLines(firstLine, f.iLineBase + f.iLineSign * t1);
+        for (int t = t0, line = firstLine; t <= t1; ++t, line += f.iLineSign) target.Stage(line, cells);
         return;
     }
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    const int first = f.target.iFrontIndex + firstLine * f.iLineStride;
+    const int first = target.iFrontIndex + firstLine * f.iLineStride;
     for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
         const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
@@ -627,17 +625,17 @@ struct SweepFrame {
 // skipped until the next band begins.
 // One copy per stop rule: the rule is the face's, fixed for all its sweeps.
 template <bool bStopsOfBandEntered>
-void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3],
-           const PlaneTarget& target, StopRows& stopRows) {
+void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
     const int bandCount = s.iBandCount;
     if (bandCount == 0) return;
-    const int* const start = at.iStart;
+    const int* const start = frame.pStart;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     const std::uint16_t* const bandLine = s.pBandLine;
     int nextStart = start[bandLine[0]];
     int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), nextStart);
-    const SweepFrame f = FrameOf(world, s, at, view, target);
     if (t > tEnd) return;  // no band begins on this plane
+    const SweepFrame f = frame;
+    const PlaneTarget target = plane;
     stopRows.Clear();
     const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;
@@ -665,11 +663,11 @@ void Sweep(World& world, const SweepAxes& s, const ProjectedCoords& at, const in
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
         while (e < last && !stopRows.Contains(e)) ++e;
-        DrawLines(world, f, t, e, band);
+        DrawLines(world, f, target, t, e, band);
         t = e + 1;
     }
     if (!bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, f, tEnd, tEnd, band);
+        DrawLines(world, f, target, tEnd, tEnd, band);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -704,6 +702,7 @@ void PropagateFaceOf(World& world, int f) {
     columns.pStopLine = columnLines.iLine;
     rows.pBandLine = rowLines.iBandLine;
     columns.pBandLine = columnLines.iBandLine;
+    const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
@@ -716,8 +715,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
-        sweep(world, rows, at, view, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
-        sweep(world, columns, at, view, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
+        sweep(world, rows, rowFrame, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
+        sweep(world, columns, columnFrame, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
     }
 }
 

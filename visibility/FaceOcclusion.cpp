@@ -342,6 +342,19 @@ struct StopRows {
             if (iRow[i] == t) return true;
         return false;
     }
+    // For a sweep that asks only about rows inside the bits: rows outside
+    // are dropped, and membership is one bit.
+    void AddInBits(int t) {
+        const unsigned k = static_cast<unsigned>(t + kBitsOffset);
+        if (k < kBitCount) iBits[k >> 6] |= 1ull << (k & 63);
+    }
+    bool ContainsInBits(int t) const {
+        const unsigned k = static_cast<unsigned>(t + kBitsOffset);
+        return (iBits[k >> 6] >> (k & 63)) & 1;
+    }
+    static bool InBits(int t0, int t1) {
+        return t0 + kBitsOffset >= 0 && t1 + kBitsOffset < kBitCount;
+    }
     void Clear() {
         std::fill_n(iBits, kWords, 0);
         iCount = 0;
@@ -624,24 +637,28 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
 // One copy per stop rule: the rule is the face's, fixed for all its sweeps.
-template <bool bStopsOfBandEntered>
-void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
-    const int bandCount = s.iBandCount;
-    if (bandCount == 0) return;
+// Lines t..tEnd + 1 are all the sweep asks about; when they lie inside the
+// stop rows' bits (bBitsOnly), so does every stop row that matters.
+template <bool bStopsOfBandEntered, bool bBitsOnly>
+void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane,
+                StopRows& stopRows, int t, int tEnd) {
     const int* const start = frame.pStart;
-    const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     const std::uint16_t* const bandLine = s.pBandLine;
     int nextStart = start[bandLine[0]];
-    int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), nextStart);
-    if (t > tEnd) return;  // no band begins on this plane
     const SweepFrame f = frame;
     const PlaneTarget target = plane;
     stopRows.Clear();
     const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;
     auto addStops = [&](int band) {
-        for (int i = stopFrom[band], n = stopFrom[band + 1]; i < n; ++i) stopRows.Add(start[stopLine[i]]);
+        for (int i = stopFrom[band], n = stopFrom[band + 1]; i < n; ++i) {
+            if (bBitsOnly)
+                stopRows.AddInBits(start[stopLine[i]]);
+            else
+                stopRows.Add(start[stopLine[i]]);
+        }
     };
+    auto isStop = [&](int row) { return bBitsOnly ? stopRows.ContainsInBits(row) : stopRows.Contains(row); };
     int band = -1;
     // At the top of the loop either the band is skipped or a band begins at t:
     // lines before the next band's start that are skipped draw nothing.
@@ -656,18 +673,29 @@ void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const Plan
         // Drawn through the first stop line, else up to the next band's start
         // (one band change per line) or the sweep's end; a band starting on a
         // stop line is skipped.
-        if (stopRows.Contains(t)) {
+        if (isStop(t)) {
             ++t;
             continue;
         }
         const int last = std::min(tEnd, std::max(nextStart - 1, t));
         int e = t;
-        while (e < last && !stopRows.Contains(e)) ++e;
+        while (e < last && !isStop(e)) ++e;
         DrawLines(world, f, target, t, e, band);
         t = e + 1;
     }
-    if (!bStopsOfBandEntered && band >= 0 && !stopRows.Contains(tEnd + 1))
-        DrawLines(world, f, target, tEnd, tEnd, band);
+    if (!bStopsOfBandEntered && band >= 0 && !isStop(tEnd + 1)) DrawLines(world, f, target, tEnd, tEnd, band);
+}
+
+template <bool bStopsOfBandEntered>
+void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
+    if (s.iBandCount == 0) return;
+    const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
+    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBandLine[0]]);
+    if (t > tEnd) return;  // no band begins on this plane
+    if (StopRows::InBits(t, tEnd + 1))
+        SweepBands<bStopsOfBandEntered, true>(world, s, frame, plane, stopRows, t, tEnd);
+    else
+        SweepBands<bStopsOfBandEntered, false>(world, s, frame, plane, stopRows, t, tEnd);
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose

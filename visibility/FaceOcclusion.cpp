@@ -543,6 +543,14 @@ struct PlaneTarget {
         pLines[line][0] |= cells.iWord[0];
         pLines[line][1] |= cells.iWord[1];
     }
+    // Onto the next plane along the front axis, sign = +-1.
+    void Next(int sign, int frontStride) {
+        iFrontIndex += sign * frontStride;
+        if (pLines) {
+            pLines += sign * kGridSize;
+            pDirty += sign * 2;
+        }
+    }
 };
 
 PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
@@ -732,10 +740,20 @@ void PropagateFaceOf(World& world, int f) {
     columns.pBandLine = columnLines.iBandLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
+    // Targets of the first plane; each later plane steps them on.
+    const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);
+    if (!InGrid(gFirst)) return;
+    PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
+    PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
+    const int frontStride = kAxisStride[face.iFront];
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
         if (!InGrid(gFront)) return;  // every farther plane of this face is outside too
+        if (i > 0) {
+            rowTarget.Next(face.iFrontSign, frontStride);
+            columnTarget.Next(face.iFrontSign, frontStride);
+        }
         at.Step();
         world.fFaceUMin += dUMin;
         world.fFaceUMax += dUMax;
@@ -743,8 +761,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
-        sweep(world, rows, rowFrame, TargetOf(world, face.iFront, gFront, rows.iSpanAxis), stopRows);
-        sweep(world, columns, columnFrame, TargetOf(world, face.iFront, gFront, columns.iSpanAxis), stopRows);
+        sweep(world, rows, rowFrame, rowTarget, stopRows);
+        sweep(world, columns, columnFrame, columnTarget, stopRows);
     }
 }
 

@@ -658,8 +658,11 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     stopRows.Clear();
     const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;
+    // Bands add their stops in order, each once: the list is read straight on.
+    int nextStop = stopFrom[0];
     auto addStops = [&](int band) {
-        for (int i = stopFrom[band], n = stopFrom[band + 1]; i < n; ++i) {
+        for (const int n = stopFrom[band + 1]; nextStop < n; ++nextStop) {
+            const int i = nextStop;
             if (bBitsOnly)
                 stopRows.AddInBits(start[stopLine[i]]);
             else

@@ -948,6 +948,45 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     }
 }
 
+// Masks for setting a span of at most 70 cells of H, the span starting at bit
+// s (0..15) of a word and ending at bit e (s..84) counted from that word: the
+// first four words as one 64-bit load, the next two as a 32-bit one. Bits
+// run most significant first inside each 16-bit word, words in memory order.
+struct RowSpanMasks {
+    std::uint64_t iFrom[16];   // bits s .. 63 of the first four words
+    std::uint64_t iTo[85];     // bits 0 .. min(e, 63)
+    std::uint32_t iToHigh[85]; // bits 64 .. e of the next two words
+    constexpr RowSpanMasks() : iFrom(), iTo(), iToHigh() {
+        auto bit = [](int b) { return 1ull << ((b / 16) * 16 + 15 - b % 16); };
+        for (int s = 0; s < 16; ++s)
+            for (int b = s; b < 64; ++b) iFrom[s] |= bit(b);
+        for (int e = 0; e < 85; ++e) {
+            for (int b = 0; b <= e && b < 64; ++b) iTo[e] |= bit(b);
+            for (int b = 64; b <= e; ++b) iToHigh[e] |= static_cast<std::uint32_t>(bit(b - 64));
+        }
+    }
+};
+constexpr RowSpanMasks kRowSpanMasks;
+
+// Sets cells first .. first + count - 1 (1 <= count <= 70) of H: two
+// read-modify-writes with table masks, short of the set's end.
+inline void SetRowSpan(const BitSet& H, unsigned first, unsigned count) {
+    const unsigned w = first >> 4;
+    if (static_cast<int>(w) + 6 > H.iWordCount) {
+        ApplyRange<true>(H.pWords, first, count);
+        return;
+    }
+    const unsigned s = first & 15, e = s + count - 1;
+    std::uint64_t low;
+    std::uint32_t high;
+    std::memcpy(&low, H.pWords + w, sizeof low);
+    std::memcpy(&high, H.pWords + w + 4, sizeof high);
+    low |= kRowSpanMasks.iFrom[s] & kRowSpanMasks.iTo[e];
+    high |= kRowSpanMasks.iToHigh[e];
+    std::memcpy(H.pWords + w, &low, sizeof low);
+    std::memcpy(H.pWords + w + 4, &high, sizeof high);
+}
+
 void PropagateFaceStrict(World& world, int* map, int stride) {
     const FaceAxes& face = kFaces[world.iFace];
     const int D = world.iDist;
@@ -1070,7 +1109,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                 for (int i = 0; i < spanCount; ++i) {
                     const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                    H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                    SetRowSpan(H, static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                 }
             });
         }

@@ -968,23 +968,18 @@ struct RowSpanMasks {
 };
 constexpr RowSpanMasks kRowSpanMasks;
 
-// Sets cells first .. first + count - 1 (1 <= count <= 70) of H: two
-// read-modify-writes with table masks, short of the set's end.
-inline void SetRowSpan(const BitSet& H, unsigned first, unsigned count) {
-    const unsigned w = first >> 4;
-    if (static_cast<int>(w) + 6 > H.iWordCount) {
-        ApplyRange<true>(H.pWords, first, count);
-        return;
-    }
-    const unsigned s = first & 15, e = s + count - 1;
+// Sets cells first .. first + extent (extent < 70) of H: two read-modify-
+// writes with table masks. Six words from first's on must lie in the set.
+inline void SetRowSpan(std::uint16_t* words, unsigned first, unsigned extent) {
+    const unsigned w = first >> 4, s = first & 15, e = s + extent;
     std::uint64_t low;
     std::uint32_t high;
-    std::memcpy(&low, H.pWords + w, sizeof low);
-    std::memcpy(&high, H.pWords + w + 4, sizeof high);
+    std::memcpy(&low, words + w, sizeof low);
+    std::memcpy(&high, words + w + 4, sizeof high);
     low |= kRowSpanMasks.iFrom[s] & kRowSpanMasks.iTo[e];
     high |= kRowSpanMasks.iToHigh[e];
-    std::memcpy(H.pWords + w, &low, sizeof low);
-    std::memcpy(H.pWords + w + 4, &high, sizeof high);
+    std::memcpy(words + w, &low, sizeof low);
+    std::memcpy(words + w + 4, &high, sizeof high);
 }
 
 void PropagateFaceStrict(World& world, int* map, int stride) {
@@ -1106,10 +1101,19 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         } else {
             // The set's handle by value: its word pointer stays in a register.
             BitSet H = world.H;
+            // Rows starting at or before this index have six words from any of
+            // their cells on inside the set; the last few take the general setter.
+            const int lastFastRow = (H.iWordCount - 6) * 16 - (kGridSize - 1);
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
-                for (int i = 0; i < spanCount; ++i) {
-                    const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                    SetRowSpan(H, static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                if (rowIndex <= lastFastRow) {
+                    for (int i = 0; i < spanCount; ++i)
+                        SetRowSpan(H.pWords, static_cast<unsigned>(rowIndex + spans[i].iGridMin),
+                                   static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin));
+                } else {
+                    for (int i = 0; i < spanCount; ++i) {
+                        const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
+                        H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                    }
                 }
             });
         }

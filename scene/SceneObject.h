@@ -40,10 +40,6 @@ struct SceneObject {
     int iCubeLo[3], iCubeHi[3];
     int iCentreCells[2][3];
     int iRegionCells = -1;
-    // Strict culling, set each frame: the sphere holds the eye or reaches the
-    // near plane's rectangle, so the image looks through it (back faces
-    // culled) and it occludes nothing this frame.
-    unsigned char bSeeThrough = 0;
     // The volume was sized by strict culling's rules (holds the sphere for
     // the whole interval, leaves the eye outside); a literal one is not
     // trusted by strict culling.

@@ -135,6 +135,14 @@ struct Trackball {
 
 struct World;
 
+// Strict culling's copy of this frame's camera as the 3D view builds it:
+// eye, forward, side and up axes, the near rectangle's half side and the
+// distance from the eye to its corners.
+struct SeeThroughCamera {
+    double fEye[3], fForward[3], fSide[3], fUp[3];
+    double fHalfSide, fReach;
+};
+
 // Called for every object that the traversal draws, in traversal order.
 using DrawObjectHook = void (*)(World& world, SceneObject& object, void* context);
 
@@ -155,6 +163,7 @@ struct World {
     // plus a rounding slack, so that every cell whose cube reaches into the
     // drawn frustum passes (see CellInStrictFrustum).
     float fStrictPlane[5][4];
+    SeeThroughCamera SeeThrough;
 
     // Grid bitsets
     BitSet H;   // hidden cells of the current frame

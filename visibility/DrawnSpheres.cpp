@@ -63,10 +63,11 @@ double TessellationInradius(int slices, int stacks) {
     return std::cos(kPi / slices) * std::cos(kPi / (2.0 * stacks)) * (1 - kInradiusMargin);
 }
 
-void FlagSeeThroughSpheres(World& world) {
+void SetupSeeThroughCamera(World& world) {
     // The 3D view's camera as the look-at transform builds it: forward to the
     // centre of the far rectangle, up the camera's y axis; the near
     // rectangle is square (aspect 1) with half side near * tan(fov / 2).
+    SeeThroughCamera& cam = world.SeeThrough;
     const Vec eye = {{world.fViewX, world.fViewY, world.fViewZ}};
     Vec toCentre;
     for (int k = 0; k < 3; ++k)
@@ -75,46 +76,47 @@ void FlagSeeThroughSpheres(World& world) {
     const float* m = world.fViewMatrix;
     const Vec s = Normalized(Cross(f, {{m[1], m[5], m[9]}}));
     const Vec u = Cross(s, f);
-    const double h = kNearPlane * std::tan(world.fFov * kDegToRad * 0.5);
+    for (int k = 0; k < 3; ++k) {
+        cam.fEye[k] = eye.v[k];
+        cam.fForward[k] = f.v[k];
+        cam.fSide[k] = s.v[k];
+        cam.fUp[k] = u.v[k];
+    }
+    cam.fHalfSide = kNearPlane * std::tan(world.fFov * kDegToRad * 0.5);
     // Farthest point of the near rectangle from the eye: a sphere farther off
     // than that plus its radius reaches neither the eye nor the rectangle.
-    const double reach = std::sqrt(kNearPlane * kNearPlane + 2 * h * h);
+    cam.fReach = std::sqrt(kNearPlane * kNearPlane + 2 * cam.fHalfSide * cam.fHalfSide);
+}
 
-    for (int i = 0; i < kObjectCount; ++i) {
-        SceneObject& o = world.disks[i];
-        const double r = o.fRadius * (1 + kFlagSlack) + kFlagSlackAbs;
-        // Most spheres are far off along one axis alone. The margin keeps
-        // this test inside the distance test below, whatever their rounding.
-        const double px = o.fPosition[0] - eye.v[0];
-        if (std::fabs(px) > (r + reach) * kAxisRejectFactor) {
-            o.bSeeThrough = 0;
-            continue;
-        }
-        const Vec p = {{px, o.fPosition[1] - eye.v[1], o.fPosition[2] - eye.v[2]}};
-        const double rr = r * r;
-        const double pp = Dot(p, p);
-        if (pp > (r + reach) * (r + reach)) {
-            o.bSeeThrough = 0;
-            continue;
-        }
-        // Holding the eye: every face is seen from behind and culled.
-        if (pp <= rr) {
-            o.bSeeThrough = 1;
-            continue;
-        }
-        // Reaching the near rectangle: the clipped sphere is open toward the eye.
-        const double dz = Dot(p, f) - kNearPlane;
-        const double dx = std::fmax(std::fabs(Dot(p, s)) - h, 0.0);
-        const double dy = std::fmax(std::fabs(Dot(p, u)) - h, 0.0);
-        o.bSeeThrough = dz * dz + dx * dx + dy * dy <= rr;
-    }
+bool SeenThrough(const World& world, const SceneObject& o) {
+    const SeeThroughCamera& cam = world.SeeThrough;
+    const double r = o.fRadius * (1 + kFlagSlack) + kFlagSlackAbs;
+    const double reach = cam.fReach, h = cam.fHalfSide;
+    // Most spheres are far off along one axis alone. The margin keeps this
+    // test inside the distance test below, whatever their rounding.
+    const double px = o.fPosition[0] - cam.fEye[0];
+    if (std::fabs(px) > (r + reach) * kAxisRejectFactor) return false;
+    const Vec p = {{px, o.fPosition[1] - cam.fEye[1], o.fPosition[2] - cam.fEye[2]}};
+    const double rr = r * r;
+    const double pp = Dot(p, p);
+    if (pp > (r + reach) * (r + reach)) return false;
+    // Holding the eye: every face is seen from behind and culled.
+    if (pp <= rr) return true;
+    // Reaching the near rectangle: the clipped sphere is open toward the eye.
+    const Vec f = {{cam.fForward[0], cam.fForward[1], cam.fForward[2]}};
+    const Vec s = {{cam.fSide[0], cam.fSide[1], cam.fSide[2]}};
+    const Vec u = {{cam.fUp[0], cam.fUp[1], cam.fUp[2]}};
+    const double dz = Dot(p, f) - kNearPlane;
+    const double dx = std::fmax(std::fabs(Dot(p, s)) - h, 0.0);
+    const double dy = std::fmax(std::fabs(Dot(p, u)) - h, 0.0);
+    return dz * dz + dx * dx + dy * dy <= rr;
 }
 
 bool CellHeldSolid(const World& world, int g, int x, int y, int z) {
     const int c[3] = {x, y, z};
     for (int k : world.I[g]) {
         const SceneObject& o = world.disks[k];
-        if (o.bSeeThrough || !HeldEntry(world, k)) continue;
+        if (!HeldEntry(world, k)) continue;
         // The farthest corner along each axis is |d| + 0.5 away; it decides
         // all eight.
         double far = 0;
@@ -125,7 +127,9 @@ bool CellHeldSolid(const World& world, int g, int x, int y, int z) {
         const double r = o.fRadius;
         if (far > r * r) continue;  // not even inside the true sphere
         const double solid = r * SolidRadiusFactor(static_cast<int>(o.fSlices), static_cast<int>(o.fStacks));
-        if (far <= solid * solid) return true;
+        // Only a sphere that would hold the cell is asked whether the image
+        // looks through it this frame.
+        if (far <= solid * solid && !SeenThrough(world, o)) return true;
     }
     return false;
 }

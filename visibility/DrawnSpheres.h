@@ -12,13 +12,17 @@ namespace gridcull {
 // down. Any orientation: the drawn objects turn.
 double TessellationInradius(int slices, int stacks);
 
-// Sets bSeeThrough on every object whose sphere holds the eye or reaches the
-// near plane's rectangle of this frame's camera, clears it on the others.
-// Expects the frustum of this frame (fFarCorner) to be set up.
-void FlagSeeThroughSpheres(World& world);
+// Takes this frame's camera for SeenThrough. Expects the frustum of this
+// frame (fFarCorner) to be set up.
+void SetupSeeThroughCamera(World& world);
+
+// Whether the object's sphere holds the eye or reaches the near plane's
+// rectangle of the camera last set up: the image looks through it (back
+// faces culled) and it occludes nothing this frame.
+bool SeenThrough(const World& world, const SceneObject& o);
 
 // Strict culling's occluder test for cell g = (x, y, z), whose O bit is set:
-// true when some object of I[g] that is not flagged see-through holds the
+// true when some object of I[g] that is not seen through holds the
 // whole cell inside the polyhedron it is drawn as. Never calls a cell solid
 // that the image can see through or past.
 bool CellHeldSolid(const World& world, int g, int x, int y, int z);

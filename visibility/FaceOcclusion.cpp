@@ -996,6 +996,40 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     }
 }
 
+// Masks for setting a span of at most 70 cells of H, the span starting at bit
+// s (0..15) of a word and ending at bit e (s..84) counted from that word: the
+// first four words as one 64-bit load, the next two as a 32-bit one. Bits
+// run most significant first inside each 16-bit word, words in memory order.
+struct RowSpanMasks {
+    std::uint64_t iFrom[16];   // bits s .. 63 of the first four words
+    std::uint64_t iTo[85];     // bits 0 .. min(e, 63)
+    std::uint32_t iToHigh[85]; // bits 64 .. e of the next two words
+    constexpr RowSpanMasks() : iFrom(), iTo(), iToHigh() {
+        auto bit = [](int b) { return 1ull << ((b / 16) * 16 + 15 - b % 16); };
+        for (int s = 0; s < 16; ++s)
+            for (int b = s; b < 64; ++b) iFrom[s] |= bit(b);
+        for (int e = 0; e < 85; ++e) {
+            for (int b = 0; b <= e && b < 64; ++b) iTo[e] |= bit(b);
+            for (int b = 64; b <= e; ++b) iToHigh[e] |= static_cast<std::uint32_t>(bit(b - 64));
+        }
+    }
+};
+constexpr RowSpanMasks kRowSpanMasks;
+
+// Sets cells first .. first + extent (extent < 70) of H: two read-modify-
+// writes with table masks. Six words from first's on must lie in the set.
+inline void SetRowSpan(std::uint16_t* words, unsigned first, unsigned extent) {
+    const unsigned w = first >> 4, s = first & 15, e = s + extent;
+    std::uint64_t low;
+    std::uint32_t high;
+    std::memcpy(&low, words + w, sizeof low);
+    std::memcpy(&high, words + w + 4, sizeof high);
+    low |= kRowSpanMasks.iFrom[s] & kRowSpanMasks.iTo[e];
+    high |= kRowSpanMasks.iToHigh[e];
+    std::memcpy(words + w, &low, sizeof low);
+    std::memcpy(words + w + 4, &high, sizeof high);
+}
+
 void PropagateFaceStrict(World& world, int* map, int stride) {
     const FaceAxes& face = kFaces[world.iFace];
     const int D = world.iDist;
@@ -1115,10 +1149,19 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         } else {
             // The set's handle by value: its word pointer stays in a register.
             BitSet H = world.H;
+            // Rows starting at or before this index have six words from any of
+            // their cells on inside the set; the last few take the general setter.
+            const int lastFastRow = (H.iWordCount - 6) * 16 - (kGridSize - 1);
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
-                for (int i = 0; i < spanCount; ++i) {
-                    const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                    H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                if (rowIndex <= lastFastRow) {
+                    for (int i = 0; i < spanCount; ++i)
+                        SetRowSpan(H.pWords, static_cast<unsigned>(rowIndex + spans[i].iGridMin),
+                                   static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin));
+                } else {
+                    for (int i = 0; i < spanCount; ++i) {
+                        const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
+                        H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                    }
                 }
             });
         }

@@ -93,8 +93,7 @@ void BeginFrame(World& world) {
     world.iViewCellY = RoundHalfAway(static_cast<double>(world.fViewY));
     world.iViewCellZ = RoundHalfAway(static_cast<double>(world.fViewZ));
     SetupFrustum(world);
-    // Before the refresh, so every sphere is judged where it is this frame.
-    if (world.bStrictCulling) FlagSeeThroughSpheres(world);
+    if (world.bStrictCulling) SetupSeeThroughCamera(world);
     std::memset(world.bFaceDone, 0, sizeof world.bFaceDone);
     for (int j = 0; j < kDynamicCount; ++j) Refresh(world, j, true);
 }

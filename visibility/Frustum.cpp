@@ -190,14 +190,6 @@ void SetupFrustum(World& world) {
     world.fStrictPlane[4][3] -= e + kSlack;
 }
 
-bool CellInStrictFrustum(const World& world, int a, int b, int c) {
-    const float p[3] = {static_cast<float>(world.iViewCellX + a), static_cast<float>(world.iViewCellY + b),
-                        static_cast<float>(world.iViewCellZ + c)};
-    for (const float* plane : world.fStrictPlane)
-        if (!PassesStrictPlane(plane, p)) return false;
-    return true;
-}
-
 int PointInFrustum(const World& world, const float p[3], FrustumClamp& clamp) {
     ClampToGrid(world, p, clamp);
     return InsideAllPlanes(world, p);

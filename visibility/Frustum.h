@@ -20,18 +20,25 @@ struct FrustumClamp {
 // and fFarDist.
 void SetupFrustum(World& world);
 
-// Strict culling's cell test: true for every cell (offsets from the viewpoint
-// cell) whose cube reaches into the drawn view frustum, near plane included;
-// may also keep a cell just outside it, never drops one inside.
-bool CellInStrictFrustum(const World& world, int a, int b, int c);
-
 // One strict plane's test of the grid point p, the very expression
-// CellInStrictFrustum uses, so a scan that cuts runs plane by plane keeps
+// CellInStrictFrustum below uses, so a scan that cuts runs plane by plane keeps
 // exactly its cells. Monotone in each coordinate of p: float products and
 // sums never reverse an order, so along a row the passing cells of one plane
 // are a prefix or a suffix.
 inline bool PassesStrictPlane(const float plane[4], const float p[3]) {
     return plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3] < 0;
+}
+
+// Strict culling's cell test: true for every cell (offsets from the viewpoint
+// cell) whose cube reaches into the drawn view frustum, near plane included;
+// may also keep a cell just outside it, never drops one inside. Inline: the
+// refresh asks it for every cell an object is entered in.
+inline bool CellInStrictFrustum(const World& world, int a, int b, int c) {
+    const float p[3] = {static_cast<float>(world.iViewCellX + a), static_cast<float>(world.iViewCellY + b),
+                        static_cast<float>(world.iViewCellZ + c)};
+    for (const float* plane : world.fStrictPlane)
+        if (!PassesStrictPlane(plane, p)) return false;
+    return true;
 }
 
 // 1 when the grid point p lies strictly inside all five planes. Clamp reports

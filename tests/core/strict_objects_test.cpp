@@ -44,8 +44,8 @@ TEST(StrictObjects, SpheresTheImageSeesThroughOccludeOnlyInLiteralMode) {
             test::AimCamera(*w, 35, 35, 35, 0, 0, 1, k.fov);
             test::PlaceDynamic(*w, 0, k.x, 35, k.z, 0, 0, 0, k.R);
             RegisterObject(*w, 0, false, false);
-            FlagSeeThroughSpheres(*w);
-            EXPECT_EQ(w->disks[0].bSeeThrough, k.seeThrough) << k.fov;
+            SetupSeeThroughCamera(*w);
+            EXPECT_EQ(SeenThrough(*w, w->disks[0]), k.seeThrough) << k.fov;
             EXPECT_EQ(TestsAsOccluder(*w, k.a, 0, k.c), !strict || !k.seeThrough) << k.fov << " strict " << +strict;
         }
 }
@@ -61,7 +61,7 @@ TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
         w->O.ClearAll();
         test::PlaceDynamic(*w, 1, 35, 35, 40, 0, 0, 0, R);
         RegisterObject(*w, 1, false, false);
-        FlagSeeThroughSpheres(*w);
+        SetupSeeThroughCamera(*w);
         ASSERT_TRUE(w->O.Test(static_cast<unsigned>(CellIndex(35, 35, 40))));
         EXPECT_EQ(TestsAsOccluder(*w, 0, 0, 5), R > 0.87f) << R;
     }
@@ -69,8 +69,8 @@ TEST(StrictObjects, OccluderCellsAreThoseOfTheDrawnSolid) {
     // the cell from the solid one; alone, it leaves the cell open.
     test::PlaceDynamic(*w, 0, 35, 35, 37, 0, 0, 0, 4);
     RegisterObject(*w, 0, false, false);
-    FlagSeeThroughSpheres(*w);
-    ASSERT_EQ(w->disks[0].bSeeThrough, 1);
+    SetupSeeThroughCamera(*w);
+    ASSERT_TRUE(SeenThrough(*w, w->disks[0]));
     EXPECT_TRUE(TestsAsOccluder(*w, 0, 0, 5));
     RegisterObject(*w, 1, false, true);
     EXPECT_FALSE(TestsAsOccluder(*w, 0, 0, 5));

@@ -253,11 +253,12 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
 
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
     const std::uint64_t none[kMaxLineWords] = {};
-    auto bitsOf = [&](int line) { return p.pLines + (line - p.iLineMin) * p.iLineWords; };
-    for (int line = p.iLineMin; line <= p.iLineMax; ++line) {
+    // Stop lines of the band being built, as bits from iLineMin.
+    std::uint64_t bandStops[kMaxLineWords] = {};
+    const std::uint64_t* marked = p.pLines;
+    const std::uint64_t* above = none;
+    for (int line = p.iLineMin; line <= p.iLineMax; ++line, above = marked, marked += p.iLineWords) {
         const int band = *p.pBandCount;
-        const std::uint64_t* marked = bitsOf(line);
-        const std::uint64_t* above = line == p.iLineMin ? none : bitsOf(line - 1);
         // Marked entries whose neighbour on the line before is not: each starts
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
@@ -273,10 +274,11 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
                 StopList& stops = p.pStops[band];
-                bool seen = false;
-                for (int j = coords.iStopFrom[band]; j < stopCount && !seen; ++j) seen = coords.iStopLine[j] == end;
-                if (!seen) {
+                const std::uint64_t bit = 1ull << ((end - p.iLineMin) & 63);
+                std::uint64_t& seen = bandStops[(end - p.iLineMin) >> 6];
+                if ((seen & bit) == 0) {
                     if (stops.iCount == kMaxBandEntries) return false;
+                    seen |= bit;
                     stops.iVertex[stops.iCount++] = k;
                     coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(end);
                 }
@@ -297,6 +299,10 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
             i = runEnd;
         }
         if (!hasSpan) continue;  // lines without marks are no band
+        for (int j = coords.iStopFrom[band]; j < stopCount; ++j) {
+            const int e = coords.iStopLine[j] - p.iLineMin;
+            bandStops[e >> 6] &= ~(1ull << (e & 63));
+        }
         coords.iBandLine[band] = static_cast<std::uint16_t>(line);
         const int next = ++*p.pBandCount;
         coords.iSpanFrom[next] = spanCount;

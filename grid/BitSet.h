@@ -40,6 +40,26 @@ inline void ApplyRange(std::uint16_t* words, unsigned first, unsigned count) {
     apply(wLast, tail);
 }
 
+// Masks for a range of at most 70 bits (a grid row) starting at bit s
+// (0..15) of a word and ending at bit e (s..84) counted from that word: the
+// first four words as one 64-bit load, the next two as a 32-bit one, words in
+// memory order and bits most significant first inside each.
+struct RowRangeMasks {
+    std::uint64_t iFrom[16];    // bits s .. 63 of the first four words
+    std::uint64_t iTo[85];      // bits 0 .. min(e, 63)
+    std::uint32_t iToHigh[85];  // bits 64 .. e of the next two words
+    constexpr RowRangeMasks() : iFrom(), iTo(), iToHigh() {
+        auto bit = [](int b) { return 1ull << ((b / 16) * 16 + 15 - b % 16); };
+        for (int s = 0; s < 16; ++s)
+            for (int b = s; b < 64; ++b) iFrom[s] |= bit(b);
+        for (int e = 0; e < 85; ++e) {
+            for (int b = 0; b <= e && b < 64; ++b) iTo[e] |= bit(b);
+            for (int b = 64; b <= e; ++b) iToHigh[e] |= static_cast<std::uint32_t>(bit(b - 64));
+        }
+    }
+};
+inline constexpr RowRangeMasks kRowRangeMasks;
+
 struct BitSet {
     std::uint16_t* pWords = nullptr;  // owned; allocated by the scene set-up
     int iWordCount = 0;
@@ -54,6 +74,27 @@ struct BitSet {
     // Bits first .. first + count - 1. A count of 0 changes nothing.
     void SetRange(unsigned first, unsigned count) { ApplyRange<true>(pWords, first, count); }
     void ClearRange(unsigned first, unsigned count) { ApplyRange<false>(pWords, first, count); }
+    // Bits first .. first + count - 1 for 1 <= count <= 70, a grid row at
+    // most: two read-modify-writes with table masks. The six words from
+    // first's on must lie in the set (RowRangeFits).
+    void SetRowRangeInside(unsigned first, unsigned count) {
+        const unsigned w = first >> 4, s = first & 15, e = s + count - 1;
+        std::uint64_t low;
+        std::uint32_t high;
+        std::memcpy(&low, pWords + w, sizeof low);
+        std::memcpy(&high, pWords + w + 4, sizeof high);
+        low |= kRowRangeMasks.iFrom[s] & kRowRangeMasks.iTo[e];
+        high |= kRowRangeMasks.iToHigh[e];
+        std::memcpy(pWords + w, &low, sizeof low);
+        std::memcpy(pWords + w + 4, &high, sizeof high);
+    }
+    bool RowRangeFits(unsigned first) const { return static_cast<int>(first >> 4) + 6 <= iWordCount; }
+    void SetRowRange(unsigned first, unsigned count) {
+        if (RowRangeFits(first))
+            SetRowRangeInside(first, count);
+        else
+            SetRange(first, count);
+    }
 
     std::size_t ByteSize() const { return static_cast<std::size_t>(iWordCount) * iBytesPerWord; }
     void ClearAll() { std::memset(pWords, 0, ByteSize()); }

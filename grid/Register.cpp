@@ -215,17 +215,6 @@ Region LeaveCells(World& world, SceneObject& o, int j) {
     return kNoCells;
 }
 
-// Sets the bits of one occluder row, 1 to 32 cells from first: a 64-bit
-// window over the three words it can reach, most significant bit first,
-// written only where the row lies.
-inline void SetOccluderRow(std::uint16_t* words, unsigned first, unsigned count) {
-    const unsigned w = first / 16;
-    const std::uint64_t window = ((std::uint64_t{1} << count) - 1) << (48 - first % 16 - count);
-    words[w] = static_cast<std::uint16_t>(words[w] | (window >> 32));
-    if (const auto second = static_cast<std::uint16_t>(window >> 16)) words[w + 1] |= second;
-    if (const auto third = static_cast<std::uint16_t>(window)) words[w + 2] |= third;
-}
-
 // Occluder cells: all eight corners within or on the sphere. The farthest
 // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
 // each term, so testing that one corner decides all eight.
@@ -268,8 +257,8 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
                 while (last < n && inside(last + 1)) ++last;
             else
                 while (!inside(last)) --last;
-            SetOccluderRow(occluders.pWords, static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
-                           static_cast<unsigned>(last - first + 1));
+            occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                                  static_cast<unsigned>(last - first + 1));
         }
     }
 }

@@ -50,6 +50,16 @@ inline void MarkOnFace(World& world, int f, const int offset[3]) {
     MarkFace(world, f, d + face.iUSign * offset[face.iU], d + face.iVSign * offset[face.iV]);
 }
 
+// Face coordinates t of shell D whose grid coordinate view + sign (t - D)
+// lies in 0 .. kGridSize - 1: lo..hi.
+struct FaceClip {
+    int iLo, iHi;
+};
+inline FaceClip FaceCoordsInGrid(int D, int view, int sign) {
+    const int a = D - sign * view, b = D + sign * (kGridSize - 1 - view);
+    return {std::min(a, b), std::max(a, b)};
+}
+
 // Cells first .. first + n - 1 of the set (1 <= n <= 48) as bits, cell first
 // at bit n - 1: four words read at once and put in order, most significant
 // first like the set itself. Words past the set's end are not read.
@@ -101,10 +111,9 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
     // Only entries whose cell lies in the grid can be hidden: H is read in
     // the rectangle clipped to them, hu0..hu1 by hv0..hv1.
     auto clip = [&](int axis, int sign, int lo, int hi, int& cLo, int& cHi) {
-        // The cell coordinate view + sign (e - D) must lie in 0 .. kGridSize - 1.
-        const int a = D - sign * view[axis], b = D + sign * (kGridSize - 1 - view[axis]);
-        cLo = std::max(lo, std::min(a, b));
-        cHi = std::min(hi, std::max(a, b));
+        const FaceClip c = FaceCoordsInGrid(D, view[axis], sign);
+        cLo = std::max(lo, c.iLo);
+        cHi = std::min(hi, c.iHi);
     };
     int hu0, hu1, hv0, hv1;
     clip(face.iU, face.iUSign, uMin, uMax, hu0, hu1);
@@ -581,11 +590,10 @@ struct SweepFrame {
 
 SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords& at, const int view[3]) {
     const int D = world.iDist;
-    // Face coordinates t with view + sign (t - D) in 0 .. kGridSize - 1.
     auto clip = [D](int c, int sign, int& lo, int& hi) {
-        const int a = D - sign * c, b = D + sign * (kGridSize - 1 - c);
-        lo = std::min(a, b);
-        hi = std::max(a, b);
+        const FaceClip t = FaceCoordsInGrid(D, c, sign);
+        lo = t.iLo;
+        hi = t.iHi;
     };
     SweepFrame f;
     f.pStart = at.iStart;
@@ -841,8 +849,8 @@ struct AxisCover {
     int iFirst, iLast;
 };
 
-[[gnu::always_inline]] inline void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax, int d, const PlaneEntryTable& t,
-               AxisCover& c) {
+[[gnu::always_inline]] inline void CoverAxis(const World& world, int axis, int sign, int iEntryMin, int iEntryMax,
+                                             int d, const PlaneEntryTable& t, AxisCover& c) {
     const int D = world.iDist;
     // The table alone bounds the cells: a cube's projection contains its
     // centre's, so a cell whose entries lie in the span has its centre
@@ -1002,40 +1010,6 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     }
 }
 
-// Masks for setting a span of at most 70 cells of H, the span starting at bit
-// s (0..15) of a word and ending at bit e (s..84) counted from that word: the
-// first four words as one 64-bit load, the next two as a 32-bit one. Bits
-// run most significant first inside each 16-bit word, words in memory order.
-struct RowSpanMasks {
-    std::uint64_t iFrom[16];   // bits s .. 63 of the first four words
-    std::uint64_t iTo[85];     // bits 0 .. min(e, 63)
-    std::uint32_t iToHigh[85]; // bits 64 .. e of the next two words
-    constexpr RowSpanMasks() : iFrom(), iTo(), iToHigh() {
-        auto bit = [](int b) { return 1ull << ((b / 16) * 16 + 15 - b % 16); };
-        for (int s = 0; s < 16; ++s)
-            for (int b = s; b < 64; ++b) iFrom[s] |= bit(b);
-        for (int e = 0; e < 85; ++e) {
-            for (int b = 0; b <= e && b < 64; ++b) iTo[e] |= bit(b);
-            for (int b = 64; b <= e; ++b) iToHigh[e] |= static_cast<std::uint32_t>(bit(b - 64));
-        }
-    }
-};
-constexpr RowSpanMasks kRowSpanMasks;
-
-// Sets cells first .. first + extent (extent < 70) of H: two read-modify-
-// writes with table masks. Six words from first's on must lie in the set.
-inline void SetRowSpan(std::uint16_t* words, unsigned first, unsigned extent) {
-    const unsigned w = first >> 4, s = first & 15, e = s + extent;
-    std::uint64_t low;
-    std::uint32_t high;
-    std::memcpy(&low, words + w, sizeof low);
-    std::memcpy(&high, words + w + 4, sizeof high);
-    low |= kRowSpanMasks.iFrom[s] & kRowSpanMasks.iTo[e];
-    high |= kRowSpanMasks.iToHigh[e];
-    std::memcpy(words + w, &low, sizeof low);
-    std::memcpy(words + w + 4, &high, sizeof high);
-}
-
 void PropagateFaceStrict(World& world, int* map, int stride) {
     const FaceAxes& face = kFaces[world.iFace];
     const int D = world.iDist;
@@ -1155,14 +1129,15 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         } else {
             // The set's handle by value: its word pointer stays in a register.
             BitSet H = world.H;
-            // Rows starting at or before this index have six words from any of
-            // their cells on inside the set; the last few take the general setter.
+            // Rows starting at or before this index have the six words from any
+            // of their cells on inside the set; the grid's last few take the
+            // general setter.
             const int lastFastRow = (H.iWordCount - 6) * 16 - (kGridSize - 1);
             walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                 if (rowIndex <= lastFastRow) {
                     for (int i = 0; i < spanCount; ++i)
-                        SetRowSpan(H.pWords, static_cast<unsigned>(rowIndex + spans[i].iGridMin),
-                                   static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin));
+                        H.SetRowRangeInside(static_cast<unsigned>(rowIndex + spans[i].iGridMin),
+                                            static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin + 1));
                 } else {
                     for (int i = 0; i < spanCount; ++i) {
                         const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;

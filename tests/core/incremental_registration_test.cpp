@@ -131,38 +131,5 @@ TEST(CellSet, AgreesWithAnOrderedSet) {
     }
 }
 
-// Runs of cells entered or left at once (a few rows of one run each) must
-// end as entering or leaving each cell alone, whatever the sets hold: empty,
-// full inline, grown onto the heap, the index already there or not, smaller
-// indices behind it.
-TEST(CellSet, RunUpdatesMatchSingleUpdates) {
-    std::mt19937 random(11);
-    constexpr int kStride = 8, kSets = 6 * kStride;
-    for (int trial = 0; trial < 300; ++trial) {
-        ObjectSet run[kSets], single[kSets];
-        for (int c = 0; c < kSets; ++c)
-            for (int k = static_cast<int>(random() % 12); k > 0; --k) {
-                const int i = static_cast<int>(random() % 20);
-                run[c].insert(i);
-                single[c].insert(i);
-            }
-        const int i = static_cast<int>(random() % 20), rows = static_cast<int>(random() % 6) + 1;
-        const int first = static_cast<int>(random() % kStride);
-        const int count = static_cast<int>(random() % (kStride - first + 1));
-        const bool entering = random() % 2;
-        if (entering)
-            ObjectSet::InsertEach(run + first, count, i, rows, kStride);
-        else
-            ObjectSet::EraseEach(run + first, count, i, rows, kStride);
-        for (int r = 0; r < rows; ++r)
-            for (int c = r * kStride + first; c < r * kStride + first + count; ++c)
-                entering ? single[c].insert(i) : static_cast<void>(single[c].erase(i));
-        for (int c = 0; c < kSets; ++c)
-            ASSERT_EQ(std::vector<int>(run[c].begin(), run[c].end()),
-                      std::vector<int>(single[c].begin(), single[c].end()))
-                << "trial " << trial << ", cell " << c << (entering ? ", entering " : ", leaving ") << i;
-    }
-}
-
 }  // namespace
 }  // namespace gridcull

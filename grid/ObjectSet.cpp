@@ -21,22 +21,32 @@ int* ObjectSet::Grow() {
     return grown;
 }
 
-// Out of line, so that the loops keep their few values in registers. The
-// usual case, an inline set with room whose entries all lie above i (or, to
-// erase, whose last entry is i), is decided before the general path.
+// Out of line, so that the loops keep their few values in registers. An
+// inline set is handled here whole: the entries below i (moving objects with
+// smaller indices) are passed from the tail, which is where i goes or sits.
+// Only heap sets take the general path.
 void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int stride) {
     for (; rows > 0; --rows, first += stride) {
         for (ObjectSet *s = first, *const end = first + count; s != end; ++s) {
-            const unsigned n = static_cast<unsigned>(s->size_);
-            if (s->capacity_ == kInlineCapacity) {
-                int* data = s->store_.local;
-                if (n == 0 || (n < kInlineCapacity && data[n - 1] > i)) {
-                    data[n] = i;
-                    s->size_ = static_cast<int>(n + 1);
-                    continue;
-                }
+            const int n = s->size_;
+            if (s->capacity_ != kInlineCapacity || n == kInlineCapacity) {
+                s->insert(i);
+                continue;
             }
-            s->insert(i);
+            int* const data = s->store_.local;
+            if (n == 0 || data[n - 1] > i) {
+                data[n] = i;
+                s->size_ = n + 1;
+                continue;
+            }
+            int k = n;
+            for (; k > 0 && data[k - 1] < i; --k) data[k] = data[k - 1];
+            if (k > 0 && data[k - 1] == i) {
+                for (; k < n; ++k) data[k] = data[k + 1];  // present: undo the shift
+                continue;
+            }
+            data[k] = i;
+            s->size_ = n + 1;
         }
     }
 }
@@ -44,12 +54,19 @@ void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int str
 void ObjectSet::EraseEach(ObjectSet* first, int count, int i, int rows, int stride) {
     for (; rows > 0; --rows, first += stride) {
         for (ObjectSet *s = first, *const end = first + count; s != end; ++s) {
-            const unsigned n = static_cast<unsigned>(s->size_);
-            if (s->capacity_ == kInlineCapacity && n != 0 && s->store_.local[n - 1] == i) {
-                s->size_ = static_cast<int>(n - 1);
+            const int n = s->size_;
+            if (s->capacity_ != kInlineCapacity || n == 0) {
+                s->erase(i);
                 continue;
             }
-            s->erase(i);
+            int* const data = s->store_.local;
+            if (data[n - 1] != i) {
+                int k = n - 1;
+                while (k > 0 && data[k - 1] < i) --k;
+                if (k == 0 || data[k - 1] != i) continue;
+                for (; k < n; ++k) data[k - 1] = data[k];
+            }
+            s->size_ = n - 1;
         }
     }
 }

@@ -76,15 +76,26 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
             for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c].iWord[word], bit);
         }
         const int sLo = std::max(cs - t + 1, 0), sHi = std::min(cs + t - 1, kGridSize - 1);
-        for (int f : {cf - t, cf + t}) {
-            if (!InGrid(f)) continue;
-            for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) {
-                if constexpr (kInsert)
-                    plane.Set(static_cast<unsigned>(c));
-                else
-                    plane.Clear(static_cast<unsigned>(c));
-                ApplyToColumn<kInsert>(column[c].iWord[word], bit);
+        auto edge = [&](int c) {
+            if constexpr (kInsert)
+                plane.Set(static_cast<unsigned>(c));
+            else
+                plane.Clear(static_cast<unsigned>(c));
+            ApplyToColumn<kInsert>(column[c].iWord[word], bit);
+        };
+        const int fLeft = cf - t, width = 2 * t;
+        if (InGrid(fLeft) && InGrid(fLeft + width)) {
+            // Both edges in the grid (the usual case): one walk, the right
+            // edge 2t columns along.
+            for (int c = fLeft + kGridSize * sLo, last = fLeft + kGridSize * sHi; c <= last; c += kGridSize) {
+                edge(c);
+                edge(c + width);
             }
+            continue;
+        }
+        for (int f : {fLeft, fLeft + width}) {
+            if (!InGrid(f)) continue;
+            for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) edge(c);
         }
     }
 }

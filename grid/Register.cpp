@@ -132,7 +132,11 @@ void WriteCube(float (*cells)[3], const Region& r) {
         const float add[12] = {0, 0, dz, 0, 0, dz, 0, 0, dz, 0, 0, dz};
         for (int i = 0; i < blockEnd; i += 12)
             for (int l = 0; l < 12; ++l) slice[i + l] = first[i + l] + add[l];
-        for (int i = blockEnd; i < sliceFloats; ++i) slice[i] = first[i] + (i % 3 == 2 ? dz : 0.0f);
+        for (int i = blockEnd; i < sliceFloats; i += 3) {  // the last cells, fewer than four
+            slice[i] = first[i];
+            slice[i + 1] = first[i + 1];
+            slice[i + 2] = first[i + 2] + dz;
+        }
     }
 }
 

@@ -73,6 +73,8 @@ void ApplyOutline(World& world, int j, const int centre[3], int t) {
             if (!InGrid(s)) continue;
             const int first = fLo + kGridSize * s, last = fHi + kGridSize * s;
             ApplyRange<kInsert>(plane.pWords, static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            // A row is up to 31 columns of one word operation each.
+#pragma GCC unroll 4
             for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c].iWord[word], bit);
         }
         const int sLo = std::max(cs - t + 1, 0), sHi = std::min(cs + t - 1, kGridSize - 1);

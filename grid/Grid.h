@@ -73,6 +73,11 @@ void InsertTbv(World& world, int j);
 // records nothing when even the sphere's present position cannot be boxed
 // without the eye's cell: the object must stay registered exactly.
 bool InsertStrictTbv(World& world, int j);
+// Replaces j's recorded volume by a new one from its present position, from
+// this frame to endFrame, sized as InsertTbv or (strict) InsertStrictTbv
+// does; returns false, with nothing recorded, where the strict one fails.
+// Leaves the outline as RemoveTbv followed by that insertion would.
+bool RenewTbv(World& world, int j, bool strict, int endFrame);
 // The eye's cell lies in the cube of o's recorded volume.
 bool VolumeHoldsEyeCell(const World& world, const SceneObject& o);
 // Removes what the last InsertTbv(j) recorded; expects fTbvOrigin and

@@ -115,12 +115,9 @@ int EyeCellDistance(const World& world, const int c[3]) {
     return d;
 }
 
-}  // namespace
-
-void InsertTbv(World& world, int j) {
-    SceneObject& o = world.disks[j];
-    int c[3];
-    TruncatedOrigin(o, c);
+// InsertTbv's sizing without the outline: sets the half size (and may
+// shorten the interval) and returns it.
+int SizeTbv(World& world, SceneObject& o, const int c[3]) {
     const float* v = o.fVelocity;
     const float speed = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     const float R = o.fBoundRadius;
@@ -151,13 +148,12 @@ void InsertTbv(World& world, int j) {
     }
     o.fTbvHalfSize = static_cast<float>(t);
     o.bStrictVolume = 0;
-    ApplyOutline<true>(world, j, c, t);
+    return t;
 }
 
-bool InsertStrictTbv(World& world, int j) {
-    SceneObject& o = world.disks[j];
-    int c[3];
-    TruncatedOrigin(o, c);
+// InsertStrictTbv's sizing without the outline: returns the half size, or
+// -1 (also the recorded half size) when no volume leaves the eye outside.
+int SizeStrictTbv(World& world, SceneObject& o, const int c[3]) {
     const float* v = o.fVelocity;
     const double speed = std::sqrt(static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1] +
                                    static_cast<double>(v[2]) * v[2]);
@@ -176,7 +172,7 @@ bool InsertStrictTbv(World& world, int j) {
     const int tMax = std::min(kMaxTbvHalfSize, EyeCellDistance(world, c) - 1);
     if (t0 > tMax) {
         o.fTbvHalfSize = -1;  // nothing recorded: a later RemoveTbv erases nothing
-        return false;
+        return -1;
     }
 
     const int s = o.iTbvStartFrame;
@@ -194,8 +190,42 @@ bool InsertStrictTbv(World& world, int j) {
     }
     o.fTbvHalfSize = static_cast<float>(t);
     o.bStrictVolume = 1;
+    return t;
+}
+
+}  // namespace
+
+void InsertTbv(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    int c[3];
+    TruncatedOrigin(o, c);
+    ApplyOutline<true>(world, j, c, SizeTbv(world, o, c));
+}
+
+bool InsertStrictTbv(World& world, int j) {
+    SceneObject& o = world.disks[j];
+    int c[3];
+    TruncatedOrigin(o, c);
+    const int t = SizeStrictTbv(world, o, c);
     ApplyOutline<true>(world, j, c, t);
-    return true;
+    return t >= 0;
+}
+
+bool RenewTbv(World& world, int j, bool strict, int endFrame) {
+    SceneObject& o = world.disks[j];
+    int was[3], c[3];
+    TruncatedOrigin(o, was);
+    const int wasT = static_cast<int>(o.fTbvHalfSize);
+    for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
+    o.iTbvStartFrame = world.iFrame;
+    o.iTbvEndFrame = endFrame;
+    TruncatedOrigin(o, c);
+    const int t = strict ? SizeStrictTbv(world, o, c) : SizeTbv(world, o, c);
+    // A slow object often keeps its cube: the outline is the same one.
+    if (t >= 0 && t == wasT && std::equal(c, c + 3, was)) return true;
+    ApplyOutline<false>(world, j, was, wasT);
+    ApplyOutline<true>(world, j, c, t);
+    return t >= 0;
 }
 
 bool VolumeHoldsEyeCell(const World& world, const SceneObject& o) {

@@ -45,18 +45,10 @@ void Refresh(World& world, int j, bool deferRemoval) {
             return;
         }
         // Ran out unseen: a volume 30% longer than the last plus one frame.
-        RemoveTbv(world, j);
-        for (int k = 0; k < 3; ++k) o.fTbvOrigin[k] = o.fPosition[k];
-        o.iTbvStartFrame = world.iFrame;
-        o.iTbvEndFrame = static_cast<int>((length + 1) * 1.3 + world.iFrame);
-        if (!strict) {
-            InsertTbv(world, j);
-        } else if (!InsertStrictTbv(world, j)) {
+        if (!RenewTbv(world, j, strict, static_cast<int>((length + 1) * 1.3 + world.iFrame))) {
             o.bInTemporalVolume = 0;
             RegisterObject(world, j, false, false);
-            return;
         }
-        o.bInTemporalVolume = 1;
         return;
     }
     // Exact state: trade the cells for a volume half as long as the last.

@@ -2,6 +2,7 @@
 // temporal bounding volumes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -99,6 +100,36 @@ TEST_F(Registration, VolumeNearAFaceKeepsOnlyItsInGridPart) {
     EXPECT_TRUE(FootprintsAgree(w));
     RemoveTbv(w, 10);
     EXPECT_TRUE(w.Txy[10].IsEmpty() && FootprintsAgree(w));
+}
+
+// A renewed volume leaves the outline of a fresh one and nothing of the old,
+// whether the cube stayed (a move within the origin's cell), moved by a cell
+// or far, or (strict, eye at the object) no volume can be had.
+TEST_F(Registration, RenewedVolumeLeavesOnlyTheNewOutline) {
+    for (bool strict : {false, true})
+        for (float move : {0.2f, 1.0f, 9.0f, -1.0f}) {
+            SCOPED_TRACE(::testing::Message() << (strict ? "strict " : "literal ") << move);
+            w.fViewX = w.fViewY = w.fViewZ = 1000;
+            test::GiveVolume(w, 12, 30.3f, 30.3f, 30.3f, 0.01f, 0, 0, 2.0f, 0, 10);
+            SceneObject& o = w.disks[12];
+            o.fPosition[0] += std::fabs(move);
+            if (move < 0) w.fViewX = o.fPosition[0], w.fViewY = w.fViewZ = 30.3f;
+            w.iFrame = 10;
+            const bool kept = RenewTbv(w, 12, strict, 23);
+            EXPECT_TRUE(FootprintsAgree(w, 12));
+            BitSet* planes[3] = {&w.Txy[12], &w.Tyz[12], &w.Txz[12]};
+            std::vector<std::uint16_t> renewed[3];
+            for (int p = 0; p < 3; ++p)
+                renewed[p].assign(planes[p]->pWords, planes[p]->pWords + planes[p]->iWordCount);
+            RemoveTbv(w, 12);
+            for (BitSet* plane : planes) EXPECT_TRUE(plane->IsEmpty());
+            o.iTbvEndFrame = 23;
+            EXPECT_EQ(strict ? InsertStrictTbv(w, 12) : (InsertTbv(w, 12), true), kept);
+            EXPECT_EQ(kept, move >= 0 || !strict);
+            for (int p = 0; p < 3; ++p)
+                EXPECT_TRUE(std::equal(renewed[p].begin(), renewed[p].end(), planes[p]->pWords)) << "plane " << p;
+            RemoveTbv(w, 12);
+        }
 }
 
 // The half size and end frame that the size cap and the viewpoint rule give.

@@ -25,19 +25,14 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
     for (; k != end; ++k) mark(*k);
 }
 
-// MarkHeldInFrustum with the arrays it touches passed in: a caller's locals,
-// which its flag stores cannot alias, so a loop over many cells loads them
-// once. The set must not be empty. Walked from its smallest entry up, as
-// ForEachHeld does: the moving objects, then the rest unchecked.
-inline void MarkHeld(const SceneObject* disks, unsigned char* pvsvf, const ObjectSet& objects) {
+// A hidden cell's marks, with the array it writes passed in: a caller's
+// local, which its flag stores cannot alias, so a loop over many cells loads
+// it once. The set must not be empty. Stale entries are marked as well, which
+// saves a test per moving entry: an object stays stale until its refresh or
+// the pass's end, and both drop its marks (DropStaleMarks).
+inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
     const int* const stop = objects.end().base();
     const int* p = objects.begin().base();
-    int k = p[-1];
-    while (k < kDynamicCount) {
-        if (!disks[k].bCellsStale) pvsvf[k] = 1;
-        if (--p == stop) return;
-        k = p[-1];
-    }
     do pvsvf[p[-1]] = 1;
     while (--p != stop);
 }
@@ -116,6 +111,14 @@ void SeeFrustumCell(World& world, int a, int b, int c) {
     SeeCell(world, CellIndex(x, y, z), x, y, z);
 }
 
+void DropStaleMarks(World& world, int j) {
+    if (world.disks[j].bCellsStale) world.PVSVF[j] = 0;
+}
+
+void DropStaleMarks(World& world) {
+    for (int j = 0; j < kDynamicCount; ++j) DropStaleMarks(world, j);
+}
+
 void SetCellTestObserver(CellTestObserver observer, void* context) {
     g_observer = observer;
     g_observerContext = context;
@@ -172,7 +175,6 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     // of world, locals they cannot.
     const BitSet hidden = world.H;
     const ObjectSet* const cells = world.I;
-    const SceneObject* const disks = world.disks;
     unsigned char* const pvsvf = world.PVSVF;
     for (int i = 0, n = hi - lo + 1; i < n;) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
@@ -181,7 +183,7 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
             i = next;
             continue;
         }
-        if (!cells[g].empty()) MarkHeld(disks, pvsvf, cells[g]);
+        if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);
         ++i;
         g += gStep;
     }

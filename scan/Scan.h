@@ -32,6 +32,12 @@ void CellTest(World& world, int a, int b, int c);
 // axis: the same cells in the same order, the shell bound checked once.
 void CellTestRun(World& world, const int from[3], int axis, int step, int count);
 
+// The cell runs mark the stale entries of hidden cells in PVSVF too: before
+// object j's refresh registers it, and once the pass is over for every
+// object, the marks of objects still stale are dropped.
+void DropStaleMarks(World& world, int j);
+void DropStaleMarks(World& world);
+
 // Marks and draws the objects of a visible cell and brings back every moving
 // object whose volume surface passes through it.
 void HandleVisibleCell(World& world, int a, int b, int c);

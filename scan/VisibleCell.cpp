@@ -92,6 +92,7 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
 
     for (int i = 0; i < refreshCount; ++i) {
         const int j = refreshList[i];
+        DropStaleMarks(world, j);
         RegisterObject(world, j, false, false);
         RemoveTbv(world, j);
         world.disks[j].bInTemporalVolume = 0;

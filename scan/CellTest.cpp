@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "grid/Grid.h"
@@ -88,19 +89,49 @@ struct RunStart {
     int iAxis, iStep;
 };
 
+// RefreshVolumesThrough's test at grid cell (x, y, z): whether a moving
+// object's volume surface passes through it.
+inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
+    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
+    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
+    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
+    std::uint64_t any = 0;
+    for (int w = 0; w < kDynamicWords; ++w) any |= (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
+    return any != 0;
+}
+
 // The visible cells of a run from cell i (visible, grid index g) up to the
 // next hidden one; returns that one's position, or n. Out of line: hidden
 // cells are the common case, and visible ones come in stretches, so the
-// call is paid once a stretch.
+// call is paid once a stretch. TestVisibleCell per cell, with the refresh's
+// test inline and the grid position stepped along.
 [[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
-    int cell[3] = {run.iCell[0], run.iCell[1], run.iCell[2]};
-    int& along = cell[run.iAxis];
-    along += i * run.iStep;
+    const int view[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    int at[3] = {view[0] + run.iCell[0], view[1] + run.iCell[1], view[2] + run.iCell[2]};
+    int& along = at[run.iAxis];
+    const int step = run.iStep;
+    along += i * step;
+    const BitSet hidden = world.H, occluders = world.O;
+    const bool strict = world.bStrictCulling;
+    const ObjectSet* const cells = world.I;
+    unsigned char* const pvsvf = world.PVSVF;
+    const unsigned char* const pvs = world.PVS;
     do {
-        TestVisibleCell(world, g, cell[0], cell[1], cell[2]);
-        along += run.iStep;
+        if (occluders.Test(static_cast<unsigned>(g)) && (!strict || CellHeldSolid(world, g, at[0], at[1], at[2])))
+            MarkOccluderFaces(world, at[0] - view[0], at[1] - view[1], at[2] - view[2]);
+        else
+            world.bShellOccluded = 0;
+        // SeeCell.
+        const ObjectSet& objects = cells[g];
+        ForEachHeld(world, objects, [&](int k) {
+            pvsvf[k] = 1;
+            if (!pvs[k]) MarkSeen(world, k);
+        });
+        if (MeetsVolumeSurface(world, at[0], at[1], at[2]) && RefreshSurfaceObjects(world, at[0], at[1], at[2]))
+            MarkHeldInFrustum(world, objects);
+        along += step;
         g += gStep;
-    } while (++i < n && !world.H.Test(static_cast<unsigned>(g)));
+    } while (++i < n && !hidden.Test(static_cast<unsigned>(g)));
     return i;
 }
 

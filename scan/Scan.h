@@ -49,6 +49,8 @@ void SeeFrustumCell(World& world, int a, int b, int c);
 // (x, y, z); returns the number of objects brought back.
 void MarkSeen(World& world, int k);
 int RefreshVolumesThrough(World& world, int x, int y, int z);
+// RefreshVolumesThrough for a cell already known to lie on a volume's surface.
+int RefreshSurfaceObjects(World& world, int x, int y, int z);
 
 // Observer of every CellTest call, for tests and statistics; null by default.
 using CellTestObserver = void (*)(World& world, int a, int b, int c, void* context);

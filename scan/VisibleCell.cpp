@@ -77,11 +77,13 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
     return any;
 }
 
-// The refresh proper, out of line so that the many visible cells that meet
-// no volume's surface pay only for the word test, and keep their words in
-// registers: the words are formed again here. Objects are taken in
+}  // namespace
+
+// The refresh proper, apart from the word test so that the many visible
+// cells that meet no volume's surface pay only for that test; the words are
+// formed again here. Objects are taken in
 // ascending j, the order the refresh (and so I and the draws) follows.
-[[gnu::noinline]] int RefreshSurfaceObjects(World& world, int x, int y, int z) {
+int RefreshSurfaceObjects(World& world, int x, int y, int z) {
     std::uint64_t surface[kDynamicWords];
     SurfaceWords(world, x, y, z, surface);
     // Collect first: a refresh changes the very columns the words came from.
@@ -100,8 +102,6 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
     if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
     return refreshCount;
 }
-
-}  // namespace
 
 void MarkSeen(World& world, int k) {
     if (world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility)

@@ -10,6 +10,18 @@ namespace gridcull {
 
 namespace {
 
+// Whether a cell of the box lo..hi may pass every strict plane: a plane's
+// value is monotone in each coordinate, so the box corner where it is least
+// decides for every cell of the box.
+bool BoxMeetsStrictFrustum(const World& world, const int lo[3], const int hi[3]) {
+    for (const float* plane : world.fStrictPlane) {
+        float p[3];
+        for (int a = 0; a < 3; ++a) p[a] = static_cast<float>(plane[a] > 0 ? lo[a] : hi[a]);
+        if (!PassesStrictPlane(plane, p)) return false;
+    }
+    return true;
+}
+
 // Strict culling, after j was just registered: the scans never come back to
 // a cell of this or an earlier shell, so if one of j's new cells there is
 // visible (in the strict frustum, not hidden) j is marked now. Cells of
@@ -33,7 +45,7 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
             hi[a] = std::min(hi[a], view[a] + d);
             any = any && lo[a] <= hi[a];
         }
-        if (any)
+        if (any && BoxMeetsStrictFrustum(world, lo, hi))
             for (int z = lo[2]; z <= hi[2]; ++z)
                 for (int y = lo[1]; y <= hi[1]; ++y)
                     for (int x = lo[0]; x <= hi[0]; ++x)

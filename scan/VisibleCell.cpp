@@ -46,10 +46,13 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
             any = any && lo[a] <= hi[a];
         }
         if (any && BoxMeetsStrictFrustum(world, lo, hi))
-            for (int z = lo[2]; z <= hi[2]; ++z)
+            for (int z = lo[2]; z <= hi[2]; ++z) {
+                const int sliceLo[3] = {lo[0], lo[1], z}, sliceHi[3] = {hi[0], hi[1], z};
+                if (!BoxMeetsStrictFrustum(world, sliceLo, sliceHi)) continue;
                 for (int y = lo[1]; y <= hi[1]; ++y)
                     for (int x = lo[0]; x <= hi[0]; ++x)
                         if (visible(x, y, z)) return true;
+            }
     }
     const float* p = o.fPosition;
     const int centres[2][3] = {{RoundHalfAway(p[0]), RoundHalfAway(p[1]), RoundHalfAway(p[2])},

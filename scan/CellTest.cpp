@@ -121,12 +121,13 @@ inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
             MarkOccluderFaces(world, at[0] - view[0], at[1] - view[1], at[2] - view[2]);
         else
             world.bShellOccluded = 0;
-        // SeeCell.
+        // SeeCell, its stale entries marked in PVSVF as a hidden cell's are
+        // (dropped later); only an object not yet in PVS is asked for one.
         const ObjectSet& objects = cells[g];
-        ForEachHeld(world, objects, [&](int k) {
+        for (const int k : objects) {
             pvsvf[k] = 1;
-            if (!pvs[k]) MarkSeen(world, k);
-        });
+            if (!pvs[k] && HeldEntry(world, k)) MarkSeen(world, k);
+        }
         if (MeetsVolumeSurface(world, at[0], at[1], at[2]) && RefreshSurfaceObjects(world, at[0], at[1], at[2]))
             MarkHeldInFrustum(world, objects);
         along += step;

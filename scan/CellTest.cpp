@@ -208,15 +208,15 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     const BitSet hidden = world.H;
     const ObjectSet* const cells = world.I;
     unsigned char* const pvsvf = world.PVSVF;
-    for (int i = 0, n = hi - lo + 1; i < n;) {
+    // The hidden loop counts in grid indices; a stretch's position along the
+    // run is formed only when one starts.
+    const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
+    while (g != end) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
-            const int next = SeeVisibleStretch(world, run, g, gStep, i, n);
-            g += (next - i) * gStep;
-            i = next;
+            g = g0 + SeeVisibleStretch(world, run, g, gStep, (g - g0) / gStep, n) * gStep;
             continue;
         }
         if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);
-        ++i;
         g += gStep;
     }
 }

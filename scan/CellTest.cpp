@@ -28,9 +28,8 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
 
 // A hidden cell's marks, with the array it writes passed in: a caller's
 // local, which its flag stores cannot alias, so a loop over many cells loads
-// it once. The set must not be empty. Stale entries are marked as well, which
-// saves a test per moving entry: an object stays stale until its refresh or
-// the pass's end, and both drop its marks (DropStaleMarks).
+// it once. The set must not be empty. Stale entries are marked as well
+// (DropStaleMarks takes them back).
 inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
     const int* const stop = objects.end().base();
     const int* p = objects.begin().base();

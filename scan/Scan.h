@@ -32,9 +32,9 @@ void CellTest(World& world, int a, int b, int c);
 // axis: the same cells in the same order, the shell bound checked once.
 void CellTestRun(World& world, const int from[3], int axis, int step, int count);
 
-// The cell runs mark the stale entries of hidden cells in PVSVF too: before
-// object j's refresh registers it, and once the pass is over for every
-// object, the marks of objects still stale are dropped.
+// The cell runs mark stale entries in PVSVF too, saving a test per entry:
+// before object j's refresh registers it, and once the pass is over for
+// every object, the marks of objects still stale are dropped.
 void DropStaleMarks(World& world, int j);
 void DropStaleMarks(World& world);
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "grid/Grid.h"
@@ -25,19 +26,13 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
     for (; k != end; ++k) mark(*k);
 }
 
-// MarkHeldInFrustum with the arrays it touches passed in: a caller's locals,
-// which its flag stores cannot alias, so a loop over many cells loads them
-// once. The set must not be empty. Walked from its smallest entry up, as
-// ForEachHeld does: the moving objects, then the rest unchecked.
-inline void MarkHeld(const SceneObject* disks, unsigned char* pvsvf, const ObjectSet& objects) {
+// A hidden cell's marks, with the array it writes passed in: a caller's
+// local, which its flag stores cannot alias, so a loop over many cells loads
+// it once. The set must not be empty. Stale entries are marked as well
+// (DropStaleMarks takes them back).
+inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
     const int* const stop = objects.end().base();
     const int* p = objects.begin().base();
-    int k = p[-1];
-    while (k < kDynamicCount) {
-        if (!disks[k].bCellsStale) pvsvf[k] = 1;
-        if (--p == stop) return;
-        k = p[-1];
-    }
     do pvsvf[p[-1]] = 1;
     while (--p != stop);
 }
@@ -93,19 +88,50 @@ struct RunStart {
     int iAxis, iStep;
 };
 
+// RefreshVolumesThrough's test at grid cell (x, y, z): whether a moving
+// object's volume surface passes through it.
+inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
+    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
+    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
+    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
+    std::uint64_t any = 0;
+    for (int w = 0; w < kDynamicWords; ++w) any |= (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
+    return any != 0;
+}
+
 // The visible cells of a run from cell i (visible, grid index g) up to the
 // next hidden one; returns that one's position, or n. Out of line: hidden
 // cells are the common case, and visible ones come in stretches, so the
-// call is paid once a stretch.
+// call is paid once a stretch. TestVisibleCell per cell, with the refresh's
+// test inline and the grid position stepped along.
 [[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
-    int cell[3] = {run.iCell[0], run.iCell[1], run.iCell[2]};
-    int& along = cell[run.iAxis];
-    along += i * run.iStep;
+    const int view[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    int at[3] = {view[0] + run.iCell[0], view[1] + run.iCell[1], view[2] + run.iCell[2]};
+    int& along = at[run.iAxis];
+    const int step = run.iStep;
+    along += i * step;
+    const BitSet hidden = world.H, occluders = world.O;
+    const bool strict = world.bStrictCulling;
+    const ObjectSet* const cells = world.I;
+    unsigned char* const pvsvf = world.PVSVF;
+    const unsigned char* const pvs = world.PVS;
     do {
-        TestVisibleCell(world, g, cell[0], cell[1], cell[2]);
-        along += run.iStep;
+        if (occluders.Test(static_cast<unsigned>(g)) && (!strict || CellHeldSolid(world, g, at[0], at[1], at[2])))
+            MarkOccluderFaces(world, at[0] - view[0], at[1] - view[1], at[2] - view[2]);
+        else
+            world.bShellOccluded = 0;
+        // SeeCell, its stale entries marked in PVSVF as a hidden cell's are
+        // (dropped later); only an object not yet in PVS is asked for one.
+        const ObjectSet& objects = cells[g];
+        for (const int k : objects) {
+            pvsvf[k] = 1;
+            if (!pvs[k] && HeldEntry(world, k)) MarkSeen(world, k);
+        }
+        if (MeetsVolumeSurface(world, at[0], at[1], at[2]) && RefreshSurfaceObjects(world, at[0], at[1], at[2]))
+            MarkHeldInFrustum(world, objects);
+        along += step;
         g += gStep;
-    } while (++i < n && !world.H.Test(static_cast<unsigned>(g)));
+    } while (++i < n && !hidden.Test(static_cast<unsigned>(g)));
     return i;
 }
 
@@ -114,6 +140,14 @@ struct RunStart {
 void SeeFrustumCell(World& world, int a, int b, int c) {
     const int x = world.iViewCellX + a, y = world.iViewCellY + b, z = world.iViewCellZ + c;
     SeeCell(world, CellIndex(x, y, z), x, y, z);
+}
+
+void DropStaleMarks(World& world, int j) {
+    if (world.disks[j].bCellsStale) world.PVSVF[j] = 0;
+}
+
+void DropStaleMarks(World& world) {
+    for (int j = 0; j < kDynamicCount; ++j) DropStaleMarks(world, j);
 }
 
 void SetCellTestObserver(CellTestObserver observer, void* context) {
@@ -172,17 +206,16 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     // of world, locals they cannot.
     const BitSet hidden = world.H;
     const ObjectSet* const cells = world.I;
-    const SceneObject* const disks = world.disks;
     unsigned char* const pvsvf = world.PVSVF;
-    for (int i = 0, n = hi - lo + 1; i < n;) {
+    // The hidden loop counts in grid indices; a stretch's position along the
+    // run is formed only when one starts.
+    const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
+    while (g != end) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
-            const int next = SeeVisibleStretch(world, run, g, gStep, i, n);
-            g += (next - i) * gStep;
-            i = next;
+            g = g0 + SeeVisibleStretch(world, run, g, gStep, (g - g0) / gStep, n) * gStep;
             continue;
         }
-        if (!cells[g].empty()) MarkHeld(disks, pvsvf, cells[g]);
-        ++i;
+        if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);
         g += gStep;
     }
 }

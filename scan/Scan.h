@@ -32,6 +32,12 @@ void CellTest(World& world, int a, int b, int c);
 // axis: the same cells in the same order, the shell bound checked once.
 void CellTestRun(World& world, const int from[3], int axis, int step, int count);
 
+// The cell runs mark stale entries in PVSVF too, saving a test per entry:
+// before object j's refresh registers it, and once the pass is over for
+// every object, the marks of objects still stale are dropped.
+void DropStaleMarks(World& world, int j);
+void DropStaleMarks(World& world);
+
 // Marks and draws the objects of a visible cell and brings back every moving
 // object whose volume surface passes through it.
 void HandleVisibleCell(World& world, int a, int b, int c);
@@ -43,6 +49,8 @@ void SeeFrustumCell(World& world, int a, int b, int c);
 // (x, y, z); returns the number of objects brought back.
 void MarkSeen(World& world, int k);
 int RefreshVolumesThrough(World& world, int x, int y, int z);
+// RefreshVolumesThrough for a cell already known to lie on a volume's surface.
+int RefreshSurfaceObjects(World& world, int x, int y, int z);
 
 // Observer of every CellTest call, for tests and statistics; null by default.
 using CellTestObserver = void (*)(World& world, int a, int b, int c, void* context);

@@ -10,6 +10,18 @@ namespace gridcull {
 
 namespace {
 
+// Whether a cell of the box lo..hi may pass every strict plane: a plane's
+// value is monotone in each coordinate, so the box corner where it is least
+// decides for every cell of the box.
+bool BoxMeetsStrictFrustum(const World& world, const int lo[3], const int hi[3]) {
+    for (const float* plane : world.fStrictPlane) {
+        float p[3];
+        for (int a = 0; a < 3; ++a) p[a] = static_cast<float>(plane[a] > 0 ? lo[a] : hi[a]);
+        if (!PassesStrictPlane(plane, p)) return false;
+    }
+    return true;
+}
+
 // Strict culling, after j was just registered: the scans never come back to
 // a cell of this or an earlier shell, so if one of j's new cells there is
 // visible (in the strict frustum, not hidden) j is marked now. Cells of
@@ -33,11 +45,14 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
             hi[a] = std::min(hi[a], view[a] + d);
             any = any && lo[a] <= hi[a];
         }
-        if (any)
-            for (int z = lo[2]; z <= hi[2]; ++z)
+        if (any && BoxMeetsStrictFrustum(world, lo, hi))
+            for (int z = lo[2]; z <= hi[2]; ++z) {
+                const int sliceLo[3] = {lo[0], lo[1], z}, sliceHi[3] = {hi[0], hi[1], z};
+                if (!BoxMeetsStrictFrustum(world, sliceLo, sliceHi)) continue;
                 for (int y = lo[1]; y <= hi[1]; ++y)
                     for (int x = lo[0]; x <= hi[0]; ++x)
                         if (visible(x, y, z)) return true;
+            }
     }
     const float* p = o.fPosition;
     const int centres[2][3] = {{RoundHalfAway(p[0]), RoundHalfAway(p[1]), RoundHalfAway(p[2])},
@@ -77,11 +92,13 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
     return any;
 }
 
-// The refresh proper, out of line so that the many visible cells that meet
-// no volume's surface pay only for the word test, and keep their words in
-// registers: the words are formed again here. Objects are taken in
+}  // namespace
+
+// The refresh proper, apart from the word test so that the many visible
+// cells that meet no volume's surface pay only for that test; the words are
+// formed again here. Objects are taken in
 // ascending j, the order the refresh (and so I and the draws) follows.
-[[gnu::noinline]] int RefreshSurfaceObjects(World& world, int x, int y, int z) {
+int RefreshSurfaceObjects(World& world, int x, int y, int z) {
     std::uint64_t surface[kDynamicWords];
     SurfaceWords(world, x, y, z, surface);
     // Collect first: a refresh changes the very columns the words came from.
@@ -92,6 +109,7 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
 
     for (int i = 0; i < refreshCount; ++i) {
         const int j = refreshList[i];
+        DropStaleMarks(world, j);
         RegisterObject(world, j, false, false);
         RemoveTbv(world, j);
         world.disks[j].bInTemporalVolume = 0;
@@ -99,8 +117,6 @@ inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::
     if (world.bStrictCulling) MarkRefreshedInPassedCells(world, refreshList, refreshCount);
     return refreshCount;
 }
-
-}  // namespace
 
 void MarkSeen(World& world, int k) {
     if (world.pfnDrawObject && !world.bRenderingDisabled && !world.bExactVisibility)

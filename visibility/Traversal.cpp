@@ -364,6 +364,8 @@ void WalkViewAxis(World& world, int startX, int startY, int startZ, int endX, in
     WalkShells(world, startX, startY, startZ, endX, endY, endZ);
     // Cells beyond the last shell, for whoever reads H after the pass.
     WriteStagedHidden(world);
+    // The cell runs marked stale entries too; what is still stale was never held.
+    DropStaleMarks(world);
 }
 
 void TraverseShell(World& world, int a, int b, int c) {

@@ -904,6 +904,9 @@ EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int
             sign};
 }
 
+// The face's u axis runs along the grid (kSign > 0) or against it: chosen
+// once per face, not per span.
+template <int kSign>
 [[gnu::always_inline]] inline int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
     for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
@@ -911,8 +914,7 @@ EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int
         if (a > b) continue;
         const int first = std::max<int>(m.iCellFirst, m.pFromEntry[a]), last = std::min<int>(m.iCellLast, m.pToEntry[b]);
         if (first > last) continue;
-        spans[count++] = m.iSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
-                                     : HiddenSpan{m.iView - last, m.iView - first};
+        spans[count++] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last} : HiddenSpan{m.iView - last, m.iView - first};
     }
     return count;
 }
@@ -1010,8 +1012,11 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     }
 }
 
-void PropagateFaceStrict(World& world, int* map, int stride) {
-    const FaceAxes& face = kFaces[world.iFace];
+namespace {
+
+template <int kFace>
+void PropagateStrict(World& world, int* map, int stride) {
+    constexpr FaceAxes face = kFaces[kFace];
     const int D = world.iDist;
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
@@ -1076,7 +1081,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     int view[3];
     ViewCell(world, view);
-    const int vStep = face.iVSign * kAxisStride[face.iV];
+    constexpr int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
     const unsigned char* const bandAt = band + (D - vMin);  // by entry row counted from the face centre
@@ -1109,7 +1114,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
                     // The scratch runs change under the same address.
                     if (runs != runsPrev || runs == &scratchRuns) {
                         runsPrev = runs;
-                        spanCount = FindHiddenSpans(*runs, cellsOf, spans);
+                        spanCount = FindHiddenSpans<face.iUSign>(*runs, cellsOf, spans);
                         if (decltype(bStaged)::kValue) {
                             staged = {{0, 0}};
                             for (int i = 0; i < spanCount; ++i) {
@@ -1123,7 +1128,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
                 if (spanCount != 0) write(row, rowIndex, spanCount, staged);
             }
         };
-        if (target.pLines) {
+        if constexpr (kStagedKindOf[face.iFront][face.iU] >= 0) {
             target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
             walkRows(Staged<true>(), [&](int row, int, int, const LineMask& staged) { target.Stage(row, staged); });
         } else {
@@ -1147,6 +1152,16 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             });
         }
     }
+}
+
+}  // namespace
+
+void PropagateFaceStrict(World& world, int* map, int stride) {
+    // Each face's axes and signs as constants of its own loops.
+    using Propagate = void (*)(World&, int*, int);
+    static constexpr Propagate kByFace[6] = {&PropagateStrict<0>, &PropagateStrict<1>, &PropagateStrict<2>,
+                                             &PropagateStrict<3>, &PropagateStrict<4>, &PropagateStrict<5>};
+    kByFace[world.iFace](world, map, stride);
 }
 
 }  // namespace gridcull

@@ -887,34 +887,32 @@ struct HiddenSpan {
 struct EntryToCells {
     const signed char* pFromEntry;  // by map entry (relative to uMin): first cell at or past it
     const signed char* pToEntry;    // last cell at or before it
-    int iBegin, iLast;              // map entries the covered cells meet
     int iCellFirst, iCellLast;      // the covered cells, by offset from the face centre
-    int iView, iSign;               // grid coordinate of offset 0, direction of the offsets
+    int iView;                      // grid coordinate of offset 0
 };
 
-EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view, int sign) {
+EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view) {
     const int entryBase = uMin - D;  // map entry 0 relative to the face centre
     return {t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase,
             t.iToEntry + PlaneEntryTable::kEntryBias + entryBase,
-            t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase,
-            t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase,
             c.iFirst,
             c.iLast,
-            view,
-            sign};
+            view};
 }
 
 // The face's u axis runs along the grid (kSign > 0) or against it: chosen
-// once per face, not per span.
+// once per face, not per span. Runs are not clipped to the covered entries:
+// both tables grow with the entry, so a run's part outside them only reaches
+// cells outside the covered ones, which the cell bounds cut off, and a run
+// wholly outside ends with first > last.
 template <int kSign>
 [[gnu::always_inline]] inline int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
-    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
-        const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);
-        if (a > b) continue;
-        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[a]), last = std::min<int>(m.iCellLast, m.pToEntry[b]);
-        if (first > last) continue;
-        spans[count++] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last} : HiddenSpan{m.iView - last, m.iView - first};
+    for (int i = 0; i < runs.iCount; ++i) {
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[runs.iFirst[i]]);
+        const int last = std::min<int>(m.iCellLast, m.pToEntry[runs.iLast[i]]);
+        spans[count] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last} : HiddenSpan{m.iView - last, m.iView - first};
+        count += first <= last;
     }
     return count;
 }
@@ -1094,7 +1092,7 @@ void PropagateStrict(World& world, int* map, int stride) {
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
         const PlaneTarget target = TargetOf(world, face.iFront, gFront, face.iU);
-        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
+        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU]);
         const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
         const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;

@@ -1093,8 +1093,6 @@ void PropagateStrict(World& world, int* map, int stride) {
         if (vs.iFirst > vs.iLast) continue;
         const PlaneTarget target = TargetOf(world, face.iFront, gFront, face.iU);
         const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU]);
-        const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
-        const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
         // One row loop per kind of target, so the row's write is not chosen
         // again on every row.
@@ -1104,11 +1102,16 @@ void PropagateStrict(World& world, int* map, int stride) {
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
             int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
-            for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-                const unsigned b0 = bandAt[rowEntryFirst[q]], b1 = bandAt[rowEntryLast[q]];
-                if ((b0 | b1 << 8) != bandsPrev) {
-                    bandsPrev = b0 | b1 << 8;
-                    const EntryRuns* runs = runsOf(b0, b1);
+            // Rows by table index: both entry tables read from the one table.
+            constexpr int kBias = PlaneEntryTable::kCellBias;
+            for (int q = vs.iFirst + kBias, row = firstRow; q <= vs.iLast + kBias; ++q, rowIndex += vStep, row += face.iVSign) {
+                const unsigned bands = bandAt[entries.iEntryFirst[q]] | bandAt[entries.iEntryLast[q]] << 8;
+                if (bands != bandsPrev) {
+                    bandsPrev = bands;
+                    // Runs already kept are read here; the rest are found.
+                    const unsigned b0 = bands & 255, k = (bands >> 8) - b0;
+                    const EntryRuns* runs = k < kKeptRowCounts ? kept[b0][k] : nullptr;
+                    if (!runs) runs = runsOf(b0, bands >> 8);
                     // The scratch runs change under the same address.
                     if (runs != runsPrev || runs == &scratchRuns) {
                         runsPrev = runs;
@@ -1136,18 +1139,24 @@ void PropagateStrict(World& world, int* map, int stride) {
             // of their cells on inside the set; the grid's last few take the
             // general setter.
             const int lastFastRow = (H.iWordCount - 6) * 16 - (kGridSize - 1);
-            walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
-                if (rowIndex <= lastFastRow) {
+            // Only the plane's rows at the set's end need the general setter:
+            // a plane clear of it is written without asking row by row.
+            const int firstIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
+            const int lastIndex = firstIndex + (vs.iLast - vs.iFirst) * vStep;
+            if (std::max(firstIndex, lastIndex) <= lastFastRow) {
+                walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                     for (int i = 0; i < spanCount; ++i)
                         H.SetRowRangeInside(static_cast<unsigned>(rowIndex + spans[i].iGridMin),
                                             static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin + 1));
-                } else {
+                });
+            } else {
+                walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                     for (int i = 0; i < spanCount; ++i) {
                         const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                        H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                        H.SetRowRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                     }
-                }
-            });
+                });
+            }
         }
     }
 }

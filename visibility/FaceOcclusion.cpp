@@ -917,6 +917,23 @@ template <int kSign>
     return count;
 }
 
+// The same spans as one line of cells, for staged targets. Returns whether
+// any cell is hidden.
+template <int kSign>
+[[gnu::always_inline]] inline bool FindHiddenLine(const EntryRuns& runs, const EntryToCells& m, LineMask& line) {
+    line = {{0, 0}};
+    for (int i = 0; i < runs.iCount; ++i) {
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[runs.iFirst[i]]);
+        const int last = std::min<int>(m.iCellLast, m.pToEntry[runs.iLast[i]]);
+        if (first > last) continue;
+        const LineMask cells =
+            kSign > 0 ? BitsBetween(m.iView + first, m.iView + last) : BitsBetween(m.iView - last, m.iView - first);
+        line.iWord[0] |= cells.iWord[0];
+        line.iWord[1] |= cells.iWord[1];
+    }
+    return (line.iWord[0] | line.iWord[1]) != 0;
+}
+
 // Whether a row loop stages its spans, as a type: each kind of target gets
 // its own loop.
 template <bool k>
@@ -1115,15 +1132,10 @@ void PropagateStrict(World& world, int* map, int stride) {
                     // The scratch runs change under the same address.
                     if (runs != runsPrev || runs == &scratchRuns) {
                         runsPrev = runs;
-                        spanCount = FindHiddenSpans<face.iUSign>(*runs, cellsOf, spans);
-                        if (decltype(bStaged)::kValue) {
-                            staged = {{0, 0}};
-                            for (int i = 0; i < spanCount; ++i) {
-                                const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
-                                staged.iWord[0] |= cells.iWord[0];
-                                staged.iWord[1] |= cells.iWord[1];
-                            }
-                        }
+                        if constexpr (decltype(bStaged)::kValue)
+                            spanCount = FindHiddenLine<face.iUSign>(*runs, cellsOf, staged);
+                        else
+                            spanCount = FindHiddenSpans<face.iUSign>(*runs, cellsOf, spans);
                     }
                 }
                 if (spanCount != 0) write(row, rowIndex, spanCount, staged);

@@ -1128,9 +1128,12 @@ void PropagateStrict(World& world, int* map, int stride) {
                     // Runs already kept are read here; the rest are found.
                     const unsigned b0 = bands & 255, k = (bands >> 8) - b0;
                     const EntryRuns* runs = k < kKeptRowCounts ? kept[b0][k] : nullptr;
-                    if (!runs) runs = runsOf(b0, bands >> 8);
-                    // The scratch runs change under the same address.
-                    if (runs != runsPrev || runs == &scratchRuns) {
+                    if (!runs) {
+                        runs = runsOf(b0, bands >> 8);
+                        // The scratch runs change under the same address.
+                        if (runs == &scratchRuns) runsPrev = nullptr;
+                    }
+                    if (runs != runsPrev) {
                         runsPrev = runs;
                         if constexpr (decltype(bStaged)::kValue)
                             spanCount = FindHiddenLine<face.iUSign>(*runs, cellsOf, staged);

@@ -911,7 +911,8 @@ template <int kSign>
     for (int i = 0; i < runs.iCount; ++i) {
         const int first = std::max<int>(m.iCellFirst, m.pFromEntry[runs.iFirst[i]]);
         const int last = std::min<int>(m.iCellLast, m.pToEntry[runs.iLast[i]]);
-        spans[count] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last} : HiddenSpan{m.iView - last, m.iView - first};
+        spans[count] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
+                                 : HiddenSpan{m.iView - last, m.iView - first};
         count += first <= last;
     }
     return count;
@@ -1119,9 +1120,11 @@ void PropagateStrict(World& world, int* map, int stride) {
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
             int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
-            // Rows by table index: both entry tables read from the one table.
+            // Rows by table index: both entry tables read from the one table;
+            // n counts the rows left.
             constexpr int kBias = PlaneEntryTable::kCellBias;
-            for (int q = vs.iFirst + kBias, row = firstRow; q <= vs.iLast + kBias; ++q, rowIndex += vStep, row += face.iVSign) {
+            for (int q = vs.iFirst + kBias, row = firstRow, n = vs.iLast - vs.iFirst; n >= 0;
+                 ++q, --n, rowIndex += vStep, row += face.iVSign) {
                 const unsigned bands = bandAt[entries.iEntryFirst[q]] | bandAt[entries.iEntryLast[q]] << 8;
                 if (bands != bandsPrev) {
                     bandsPrev = bands;

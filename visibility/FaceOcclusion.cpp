@@ -887,34 +887,52 @@ struct HiddenSpan {
 struct EntryToCells {
     const signed char* pFromEntry;  // by map entry (relative to uMin): first cell at or past it
     const signed char* pToEntry;    // last cell at or before it
-    int iBegin, iLast;              // map entries the covered cells meet
     int iCellFirst, iCellLast;      // the covered cells, by offset from the face centre
-    int iView, iSign;               // grid coordinate of offset 0, direction of the offsets
+    int iView;                      // grid coordinate of offset 0
 };
 
-EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view, int sign) {
+EntryToCells MapEntriesToCells(const AxisCover& c, const PlaneEntryTable& t, int uMin, int D, int view) {
     const int entryBase = uMin - D;  // map entry 0 relative to the face centre
     return {t.iFromEntry + PlaneEntryTable::kEntryBias + entryBase,
             t.iToEntry + PlaneEntryTable::kEntryBias + entryBase,
-            t.iEntryFirst[c.iFirst + PlaneEntryTable::kCellBias] - entryBase,
-            t.iEntryLast[c.iLast + PlaneEntryTable::kCellBias] - entryBase,
             c.iFirst,
             c.iLast,
-            view,
-            sign};
+            view};
 }
 
+// The face's u axis runs along the grid (kSign > 0) or against it: chosen
+// once per face, not per span. Runs are not clipped to the covered entries:
+// both tables grow with the entry, so a run's part outside them only reaches
+// cells outside the covered ones, which the cell bounds cut off, and a run
+// wholly outside ends with first > last.
+template <int kSign>
 [[gnu::always_inline]] inline int FindHiddenSpans(const EntryRuns& runs, const EntryToCells& m, HiddenSpan* spans) {
     int count = 0;
-    for (int i = 0; i < runs.iCount && runs.iFirst[i] <= m.iLast; ++i) {
-        const int a = std::max<int>(runs.iFirst[i], m.iBegin), b = std::min<int>(runs.iLast[i], m.iLast);
-        if (a > b) continue;
-        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[a]), last = std::min<int>(m.iCellLast, m.pToEntry[b]);
-        if (first > last) continue;
-        spans[count++] = m.iSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
-                                     : HiddenSpan{m.iView - last, m.iView - first};
+    for (int i = 0; i < runs.iCount; ++i) {
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[runs.iFirst[i]]);
+        const int last = std::min<int>(m.iCellLast, m.pToEntry[runs.iLast[i]]);
+        spans[count] = kSign > 0 ? HiddenSpan{m.iView + first, m.iView + last}
+                                 : HiddenSpan{m.iView - last, m.iView - first};
+        count += first <= last;
     }
     return count;
+}
+
+// The same spans as one line of cells, for staged targets. Returns whether
+// any cell is hidden.
+template <int kSign>
+[[gnu::always_inline]] inline bool FindHiddenLine(const EntryRuns& runs, const EntryToCells& m, LineMask& line) {
+    line = {{0, 0}};
+    for (int i = 0; i < runs.iCount; ++i) {
+        const int first = std::max<int>(m.iCellFirst, m.pFromEntry[runs.iFirst[i]]);
+        const int last = std::min<int>(m.iCellLast, m.pToEntry[runs.iLast[i]]);
+        if (first > last) continue;
+        const LineMask cells =
+            kSign > 0 ? BitsBetween(m.iView + first, m.iView + last) : BitsBetween(m.iView - last, m.iView - first);
+        line.iWord[0] |= cells.iWord[0];
+        line.iWord[1] |= cells.iWord[1];
+    }
+    return (line.iWord[0] | line.iWord[1]) != 0;
 }
 
 // Whether a row loop stages its spans, as a type: each kind of target gets
@@ -1010,8 +1028,11 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
     }
 }
 
-void PropagateFaceStrict(World& world, int* map, int stride) {
-    const FaceAxes& face = kFaces[world.iFace];
+namespace {
+
+template <int kFace>
+void PropagateStrict(World& world, int* map, int stride) {
+    constexpr FaceAxes face = kFaces[kFace];
     const int D = world.iDist;
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);
@@ -1076,7 +1097,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
 
     int view[3];
     ViewCell(world, view);
-    const int vStep = face.iVSign * kAxisStride[face.iV];
+    constexpr int vStep = face.iVSign * kAxisStride[face.iV];
     AxisCover us, vs;
     HiddenSpan spans[2 * kGridSize];
     const unsigned char* const bandAt = band + (D - vMin);  // by entry row counted from the face centre
@@ -1089,9 +1110,7 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
         CoverAxis(world, face.iV, face.iVSign, vMin, vMax, d, entries, vs);
         if (vs.iFirst > vs.iLast) continue;
         const PlaneTarget target = TargetOf(world, face.iFront, gFront, face.iU);
-        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU], face.iUSign);
-        const signed char* rowEntryFirst = entries.iEntryFirst + PlaneEntryTable::kCellBias;
-        const signed char* rowEntryLast = entries.iEntryLast + PlaneEntryTable::kCellBias;
+        const EntryToCells cellsOf = MapEntriesToCells(us, entries, uMin, D, view[face.iU]);
         const int firstRow = view[face.iV] + face.iVSign * vs.iFirst;
         // One row loop per kind of target, so the row's write is not chosen
         // again on every row.
@@ -1101,29 +1120,34 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets
             int rowIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
-            for (int q = vs.iFirst, row = firstRow; q <= vs.iLast; ++q, rowIndex += vStep, row += face.iVSign) {
-                const unsigned b0 = bandAt[rowEntryFirst[q]], b1 = bandAt[rowEntryLast[q]];
-                if ((b0 | b1 << 8) != bandsPrev) {
-                    bandsPrev = b0 | b1 << 8;
-                    const EntryRuns* runs = runsOf(b0, b1);
-                    // The scratch runs change under the same address.
-                    if (runs != runsPrev || runs == &scratchRuns) {
+            // Rows by table index: both entry tables read from the one table;
+            // n counts the rows left.
+            constexpr int kBias = PlaneEntryTable::kCellBias;
+            for (int q = vs.iFirst + kBias, row = firstRow, n = vs.iLast - vs.iFirst; n >= 0;
+                 ++q, --n, rowIndex += vStep, row += face.iVSign) {
+                const unsigned bands = bandAt[entries.iEntryFirst[q]] | bandAt[entries.iEntryLast[q]] << 8;
+                if (bands != bandsPrev) {
+                    bandsPrev = bands;
+                    // Runs already kept are read here; the rest are found.
+                    const unsigned b0 = bands & 255, k = (bands >> 8) - b0;
+                    const EntryRuns* runs = k < kKeptRowCounts ? kept[b0][k] : nullptr;
+                    if (!runs) {
+                        runs = runsOf(b0, bands >> 8);
+                        // The scratch runs change under the same address.
+                        if (runs == &scratchRuns) runsPrev = nullptr;
+                    }
+                    if (runs != runsPrev) {
                         runsPrev = runs;
-                        spanCount = FindHiddenSpans(*runs, cellsOf, spans);
-                        if (decltype(bStaged)::kValue) {
-                            staged = {{0, 0}};
-                            for (int i = 0; i < spanCount; ++i) {
-                                const LineMask cells = BitsBetween(spans[i].iGridMin, spans[i].iGridMax);
-                                staged.iWord[0] |= cells.iWord[0];
-                                staged.iWord[1] |= cells.iWord[1];
-                            }
-                        }
+                        if constexpr (decltype(bStaged)::kValue)
+                            spanCount = FindHiddenLine<face.iUSign>(*runs, cellsOf, staged);
+                        else
+                            spanCount = FindHiddenSpans<face.iUSign>(*runs, cellsOf, spans);
                     }
                 }
                 if (spanCount != 0) write(row, rowIndex, spanCount, staged);
             }
         };
-        if (target.pLines) {
+        if constexpr (kStagedKindOf[face.iFront][face.iU] >= 0) {
             target.MarkLines(firstRow, view[face.iV] + face.iVSign * vs.iLast);
             walkRows(Staged<true>(), [&](int row, int, int, const LineMask& staged) { target.Stage(row, staged); });
         } else {
@@ -1133,20 +1157,36 @@ void PropagateFaceStrict(World& world, int* map, int stride) {
             // of their cells on inside the set; the grid's last few take the
             // general setter.
             const int lastFastRow = (H.iWordCount - 6) * 16 - (kGridSize - 1);
-            walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
-                if (rowIndex <= lastFastRow) {
+            // Only the plane's rows at the set's end need the general setter:
+            // a plane clear of it is written without asking row by row.
+            const int firstIndex = target.iFrontIndex + firstRow * kAxisStride[face.iV];
+            const int lastIndex = firstIndex + (vs.iLast - vs.iFirst) * vStep;
+            if (std::max(firstIndex, lastIndex) <= lastFastRow) {
+                walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                     for (int i = 0; i < spanCount; ++i)
                         H.SetRowRangeInside(static_cast<unsigned>(rowIndex + spans[i].iGridMin),
                                             static_cast<unsigned>(spans[i].iGridMax - spans[i].iGridMin + 1));
-                } else {
+                });
+            } else {
+                walkRows(Staged<false>(), [&](int, int rowIndex, int spanCount, const LineMask&) {
                     for (int i = 0; i < spanCount; ++i) {
                         const int gMin = spans[i].iGridMin, gMax = spans[i].iGridMax;
-                        H.SetRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
+                        H.SetRowRange(static_cast<unsigned>(rowIndex + gMin), static_cast<unsigned>(gMax - gMin + 1));
                     }
-                }
-            });
+                });
+            }
         }
     }
+}
+
+}  // namespace
+
+void PropagateFaceStrict(World& world, int* map, int stride) {
+    // Each face's axes and signs as constants of its own loops.
+    using Propagate = void (*)(World&, int*, int);
+    static constexpr Propagate kByFace[6] = {&PropagateStrict<0>, &PropagateStrict<1>, &PropagateStrict<2>,
+                                             &PropagateStrict<3>, &PropagateStrict<4>, &PropagateStrict<5>};
+    kByFace[world.iFace](world, map, stride);
 }
 
 }  // namespace gridcull

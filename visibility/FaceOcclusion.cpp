@@ -611,39 +611,35 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
     return f;
 }
 
-// Hides the cells of the spans of band on lines t0..t1 of the plane; lines
-// and span cells outside the grid are skipped, so nothing outside it is
-// written. A span's ends depend on the plane, not on the line: each is
-// looked up once for all the lines of the range.
-// Inlined into both of the sweep's calls: the call alone cost about a tenth
-// of the drawing.
-[[gnu::always_inline]] inline void DrawLines(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
-                                             int t1, int band) {
+// A band's spans on the plane as one line of cells, for staged targets; span
+// cells outside the grid are left out. A span's ends depend on the plane, not
+// on the line: the line is built once for all the lines the band draws.
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, int band) {
+    LineMask cells = {{0, 0}};
+    for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
+        if (lo > hi) continue;
+        const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
+        const LineMask span = BitsBetween(gMin, gMin + hi - lo);
+        cells.iWord[0] |= span.iWord[0];
+        cells.iWord[1] |= span.iWord[1];
+    }
+    return cells;
+}
+
+// Hides the cells of the spans of band on lines t0..t1 of the plane, writing
+// x spans straight into H; lines and span cells outside the grid are skipped,
+// so nothing outside it is written.
+[[gnu::always_inline]] inline void DrawLinesInH(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
+                                                int t1, int band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    const int firstLine = f.iLineBase + f.iLineSign * t0;
-    if (target.pLines) {
-        // A band's spans as one line of cells, staged once on each line.
-        LineMask cells = {{0, 0}};
-        for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
-            const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
-            const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
-            if (lo > hi) continue;
-            const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
-            const LineMask span = BitsBetween(gMin, gMin + hi - lo);
-            cells.iWord[0] |= span.iWord[0];
-            cells.iWord[1] |= span.iWord[1];
-        }
-        if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-        target.MarkLines(firstLine, f.iLineBase + f.iLineSign * t1);
-        for (int t = t0, line = firstLine; t <= t1; ++t, line += f.iLineSign) target.Stage(line, cells);
-        return;
-    }
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    const int first = target.iFrontIndex + firstLine * f.iLineStride;
+    const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
     for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
         const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
@@ -658,10 +654,11 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-// One copy per stop rule: the rule is the face's, fixed for all its sweeps.
+// One copy per stop rule: the rule is the face's, fixed for all its sweeps;
+// and one per target, staged lines or H.
 // Lines t..tEnd + 1 are all the sweep asks about; when they lie inside the
 // stop rows' bits (bBitsOnly), so does every stop row that matters.
-template <bool bStopsOfBandEntered, bool bBitsOnly>
+template <bool bStopsOfBandEntered, bool bBitsOnly, bool bStaged>
 void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane,
                 StopRows& stopRows, int t, int tEnd) {
     const int* const start = frame.pStart;
@@ -684,10 +681,49 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         }
     };
     auto isStop = [&](int row) { return bBitsOnly ? stopRows.ContainsInBits(row) : stopRows.Contains(row); };
+    // Staged lines are drawn in increasing t: the first and last staged line
+    // mark the sweep's dirty lines once, at its end.
+    int stagedFirst = INT_MAX, stagedLast = INT_MIN;
+    // Lines t0..t1 of band, t0 not a stop line: drawn through the first stop
+    // line after t0, else through t1.
+    auto draw = [&](int t0, int t1, int band) {
+        if (bStaged) {
+            const LineMask cells = BandCells(f, band);
+            if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
+            if (t0 >= f.iLineLo && t1 <= f.iLineHi) {
+                // Inside the grid's lines: the stop test goes along with the staging.
+                int line = f.iLineBase + f.iLineSign * t0;
+                target.Stage(line, cells);
+                int e = t0;
+                while (e < t1 && !isStop(e)) {
+                    ++e;
+                    line += f.iLineSign;
+                    target.Stage(line, cells);
+                }
+                stagedFirst = std::min(stagedFirst, t0);
+                stagedLast = e;
+                return;
+            }
+            int e = t0;
+            while (e < t1 && !isStop(e)) ++e;
+            const int a = std::max(t0, f.iLineLo), b = std::min(e, f.iLineHi);
+            if (a > b) return;
+            for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign) target.Stage(line, cells);
+            stagedFirst = std::min(stagedFirst, a);
+            stagedLast = b;
+        } else {
+            int e = t0;
+            while (e < t1 && !isStop(e)) ++e;
+            DrawLinesInH(world, f, target, t0, e, band);
+        }
+    };
     int band = -1;
     // At the top of the loop either the band is skipped or a band begins at t:
-    // lines before the next band's start that are skipped draw nothing.
-    for (;;) {
+    // lines before the next band's start that are skipped draw nothing. A
+    // band drawn through its last line, or stopped earlier and skipped to the
+    // next band's start, leaves the next band at the line after t or at its
+    // own start, whichever is later.
+    for (;; ++t) {
         t = std::max(t, nextStart);
         if (t > tEnd) break;
         if (!bStopsOfBandEntered && band >= 0) addStops(band);
@@ -698,17 +734,11 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         // Drawn through the first stop line, else up to the next band's start
         // (one band change per line) or the sweep's end; a band starting on a
         // stop line is skipped.
-        if (isStop(t)) {
-            ++t;
-            continue;
-        }
-        const int last = std::min(tEnd, std::max(nextStart - 1, t));
-        int e = t;
-        while (e < last && !isStop(e)) ++e;
-        DrawLines(world, f, target, t, e, band);
-        t = e + 1;
+        if (!isStop(t)) draw(t, std::min(tEnd, std::max(nextStart - 1, t)), band);
     }
-    if (!bStopsOfBandEntered && band >= 0 && !isStop(tEnd + 1)) DrawLines(world, f, target, tEnd, tEnd, band);
+    if (!bStopsOfBandEntered && band >= 0 && !isStop(tEnd + 1)) draw(tEnd, tEnd, band);
+    if (bStaged && stagedFirst <= stagedLast)
+        target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
 template <bool bStopsOfBandEntered>
@@ -717,10 +747,18 @@ void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const Plan
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBandLine[0]]);
     if (t > tEnd) return;  // no band begins on this plane
-    if (StopRows::InBits(t, tEnd + 1))
-        SweepBands<bStopsOfBandEntered, true>(world, s, frame, plane, stopRows, t, tEnd);
-    else
-        SweepBands<bStopsOfBandEntered, false>(world, s, frame, plane, stopRows, t, tEnd);
+    const bool bitsOnly = StopRows::InBits(t, tEnd + 1);
+    if (plane.pLines) {
+        if (bitsOnly)
+            SweepBands<bStopsOfBandEntered, true, true>(world, s, frame, plane, stopRows, t, tEnd);
+        else
+            SweepBands<bStopsOfBandEntered, false, true>(world, s, frame, plane, stopRows, t, tEnd);
+    } else {
+        if (bitsOnly)
+            SweepBands<bStopsOfBandEntered, true, false>(world, s, frame, plane, stopRows, t, tEnd);
+        else
+            SweepBands<bStopsOfBandEntered, false, false>(world, s, frame, plane, stopRows, t, tEnd);
+    }
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose

@@ -647,7 +647,7 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const unsigned length = static_cast<unsigned>(hi - lo + 1);
         int base = first + gMin;
-        for (int t = t0; t <= t1; ++t, base += f.iLineStep) H.SetRange(static_cast<unsigned>(base), length);
+        for (int t = t0; t <= t1; ++t, base += f.iLineStep) H.SetRowRange(static_cast<unsigned>(base), length);
     }
 }
 

@@ -501,6 +501,10 @@ constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0,
 // Kind by plane axis and span axis; -1 for spans along x.
 constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 
+// Cells a block of staged x lines must hold before it is turned rather than
+// written cell by cell.
+constexpr int kTurnedBlockMinCells = 400;
+
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
 struct LineMask {
     std::uint64_t iWord[2];
@@ -521,13 +525,87 @@ inline LineMask BitsBetween(int lo, int hi) {
     return {{a.iWord[0] & ~b.iWord[0], a.iWord[1] & ~b.iWord[1]}};
 }
 
+// Turns a 64 by 64 block of bits: afterwards bit 63 - c of a[r] is what bit
+// 63 - r of a[c] was. Six rounds of swapping ever smaller sub-blocks.
+inline void TransposeBlock(std::uint64_t a[64]) {
+    std::uint64_t m = 0x00000000FFFFFFFFull;
+    for (int j = 32; j != 0; j >>= 1, m ^= m << j)
+        for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+            const std::uint64_t t = (a[k] ^ (a[k | j] >> j)) & m;
+            a[k] ^= t;
+            a[k | j] ^= t << j;
+        }
+}
+
+// Ors 64 cells from cell p on into the set, cell p + i at bit 63 - i of
+// cells; the five words from p's on must lie in the set.
+inline void OrCellsInside(BitSet& H, unsigned p, std::uint64_t cells) {
+    const unsigned w = p >> 4, s = p & 15;
+    // Cells in set order, most significant first, then as the set's words in
+    // memory order: the 16-bit lanes reversed.
+    auto words = [](std::uint64_t v) {
+        v = (v << 32) | (v >> 32);
+        return ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    };
+    std::uint64_t low;
+    std::memcpy(&low, H.pWords + w, sizeof low);
+    low |= words(cells >> s);
+    std::memcpy(H.pWords + w, &low, sizeof low);
+    if (s != 0) H.pWords[w + 4] = static_cast<std::uint16_t>(H.pWords[w + 4] | ((cells << (64 - s)) >> 48));
+}
+
+// A staged plane whose lines run along x holds, line by line, the cells of
+// one x along the span's axis; H wants them the other way round. Its first
+// 64 lines are turned as one block when they hold enough cells for the block's
+// fixed cost to pay, so each span cell's row of x cells is one write.
+bool WriteStagedXBlock(World& world, int kind, int g) {
+    const StagedKind& k = kStagedKinds[kind];
+    std::uint64_t (*const lines)[2] = world.Staged.Line[kind][g];
+    const std::uint64_t dirty = world.Staged.DirtyLines[kind][g][0];
+    int count = 0;
+    std::uint64_t any[2] = {0, 0};
+    for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
+        const int l = __builtin_ctzll(d);
+        count += __builtin_popcountll(lines[l][0]) + __builtin_popcountll(lines[l][1]);
+        any[0] |= lines[l][0];
+        any[1] |= lines[l][1];
+    }
+    if (count < kTurnedBlockMinCells) return false;
+    BitSet H = world.H;
+    const int planeBase = g * kAxisStride[k.iPlane];
+    const int spanStep = kAxisStride[k.iSpan];
+    for (int j = 0; j < 2; ++j) {
+        if (any[j] == 0) continue;
+        alignas(16) std::uint64_t block[64];
+        for (int i = 0; i < 64; ++i) block[i] = lines[i][j];
+        TransposeBlock(block);
+        for (std::uint64_t cs = any[j]; cs != 0; cs &= cs - 1) {
+            const int c = __builtin_ctzll(cs);
+            const std::uint64_t cells = block[63 - c];
+            const unsigned p = static_cast<unsigned>(planeBase + (64 * j + c) * spanStep);
+            if (static_cast<int>(p >> 4) + 5 <= H.iWordCount) {
+                OrCellsInside(H, p, cells);
+            } else {
+                for (std::uint64_t b = cells; b != 0; b &= b - 1) H.Set(p + 63 - __builtin_ctzll(b));
+            }
+        }
+    }
+    for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
+        const int l = __builtin_ctzll(d);
+        lines[l][0] = lines[l][1] = 0;
+    }
+    world.Staged.DirtyLines[kind][g][0] = 0;
+    return true;
+}
+
 void WriteStagedPlane(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
     const int planeBase = g * kAxisStride[k.iPlane];
     const int spanStep = kAxisStride[k.iSpan];
     BitSet H = world.H;
-    for (int w = 0; w < 2; ++w) {
+    const int wFirst = k.iLine == 0 && WriteStagedXBlock(world, kind, g) ? 1 : 0;
+    for (int w = wFirst; w < 2; ++w) {
         for (std::uint64_t lines = dirty[w]; lines != 0; lines &= lines - 1) {
             const int l = w * 64 + __builtin_ctzll(lines);
             std::uint64_t* line = world.Staged.Line[kind][g][l];

@@ -431,6 +431,8 @@ struct ProjectedCoords {
     }
 };
 
+struct SweepBand;
+
 // One sweep of a face: rows (line coordinate v, spans along u) or columns
 // (line coordinate u, spans along v).
 struct SweepAxes {
@@ -440,9 +442,8 @@ struct SweepAxes {
     const float* pLineMax;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
-    const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
-    const std::uint16_t* pStopLine;
-    const std::uint16_t* pBandLine;  // the bands' lines, then one whose start is never reached
+    const SweepBand* pBands;         // the bands, then one whose start is never reached
+    const std::uint16_t* pStopLine;  // the bands' stop lines, each only at the first band that has it
 };
 
 static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
@@ -450,32 +451,36 @@ static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
             face.iV,              face.iVSign,         face.iU,          face.iUSign,
-            nullptr,              nullptr,             nullptr};
+            nullptr,              nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
             face.iU,              face.iUSign,         face.iV,          face.iVSign,
-            nullptr,              nullptr,             nullptr};
+            nullptr,              nullptr};
 }
 
 // A sweep's lists, gathered once per propagation. Its stop rows only
 // accumulate, and a stop line projects onto the same row for every band of
 // a plane: a line that an earlier band already stops at is left out of the
-// later bands' lists (distinct lines are at most the face map's side). The
-// band lines end with one past every face map, so the next band's start is
-// one read.
+// later bands' lists (distinct lines are at most the face map's side). What
+// the sweep reads of a band lies side by side, and the bands end with one
+// past every face map, so the next band's start is one read.
+struct SweepBand {
+    int iLine;
+    int iStopEnd;             // the band's stop lines end here, from the previous band's end
+    int iSpanFrom, iSpanEnd;  // its spans in the coordinates' span list
+};
+
 struct SweepLines {
-    int iFrom[kMaxBands + 1];
+    SweepBand iBand[kMaxBands + 1];
     std::uint16_t iLine[kMaxFaceSide];
-    std::uint16_t iBandLine[kMaxBands + 1];
 };
 
 void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) {
     std::uint64_t seen[kMaxFaceSide / 64] = {};
     int n = 0;
     for (int b = 0; b < bandCount; ++b) {
-        out.iFrom[b] = n;
         for (int i = coords.iStopFrom[b]; i < coords.iStopFrom[b + 1]; ++i) {
             const int c = coords.iStopLine[i];
             const std::uint64_t bit = 1ull << (c & 63);
@@ -483,10 +488,9 @@ void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) 
             seen[c >> 6] |= bit;
             out.iLine[n++] = static_cast<std::uint16_t>(c);
         }
+        out.iBand[b] = {coords.iBandLine[b], n, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]};
     }
-    out.iFrom[bandCount] = n;
-    std::copy_n(coords.iBandLine, bandCount, out.iBandLine);
-    out.iBandLine[bandCount] = ProjectedCoords::kPastLast;
+    out.iBand[bandCount] = {ProjectedCoords::kPastLast, n, 0, 0};
 }
 
 // ---- Staged hidden cells ----
@@ -659,7 +663,6 @@ PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
 struct SweepFrame {
     const int* pStart;
     const int* pEnd;
-    const int* pSpanFrom;
     const std::uint16_t (*pSpanEnds)[2];
     int iLineLo, iLineHi, iLineBase, iLineSign;
     int iLineStride, iLineStep;  // cell index steps of a grid line and a face line
@@ -676,7 +679,6 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
     SweepFrame f;
     f.pStart = at.iStart;
     f.pEnd = at.iEnd;
-    f.pSpanFrom = s.pCoords->iSpanFrom;
     f.pSpanEnds = s.pCoords->iSpanEnds;
     clip(view[s.iLineAxis], s.iLineSign, f.iLineLo, f.iLineHi);
     f.iLineBase = view[s.iLineAxis] - s.iLineSign * D;
@@ -692,9 +694,9 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // A band's spans on the plane as one line of cells, for staged targets; span
 // cells outside the grid are left out. A span's ends depend on the plane, not
 // on the line: the line is built once for all the lines the band draws.
-[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, int band) {
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const SweepBand& band) {
     LineMask cells = {{0, 0}};
-    for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+    for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
         const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
@@ -710,7 +712,7 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
 [[gnu::always_inline]] inline void DrawLinesInH(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
-                                                int t1, int band) {
+                                                int t1, const SweepBand& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
@@ -718,7 +720,7 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
     const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
-    for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+    for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
         const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
@@ -740,17 +742,17 @@ template <bool bStopsOfBandEntered, bool bBitsOnly, bool bStaged>
 void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane,
                 StopRows& stopRows, int t, int tEnd) {
     const int* const start = frame.pStart;
-    const std::uint16_t* const bandLine = s.pBandLine;
-    int nextStart = start[bandLine[0]];
+    // The band being drawn; before the first, none.
+    const SweepBand* band = s.pBands - 1;
+    int nextStart = start[band[1].iLine];
     const SweepFrame f = frame;
     const PlaneTarget target = plane;
     stopRows.Clear();
-    const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;
     // Bands add their stops in order, each once: the list is read straight on.
-    int nextStop = stopFrom[0];
-    auto addStops = [&](int band) {
-        for (const int n = stopFrom[band + 1]; nextStop < n; ++nextStop) {
+    int nextStop = 0;
+    auto addStops = [&](const SweepBand* b) {
+        for (const int n = b->iStopEnd; nextStop < n; ++nextStop) {
             const int i = nextStop;
             if (bBitsOnly)
                 stopRows.AddInBits(start[stopLine[i]]);
@@ -764,7 +766,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     int stagedFirst = INT_MAX, stagedLast = INT_MIN;
     // Lines t0..t1 of band, t0 not a stop line: drawn through the first stop
     // line after t0, else through t1.
-    auto draw = [&](int t0, int t1, int band) {
+    auto draw = [&](int t0, int t1, const SweepBand& band) {
         if (bStaged) {
             const LineMask cells = BandCells(f, band);
             if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
@@ -795,7 +797,6 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             DrawLinesInH(world, f, target, t0, e, band);
         }
     };
-    int band = -1;
     // At the top of the loop either the band is skipped or a band begins at t:
     // lines before the next band's start that are skipped draw nothing. A
     // band drawn through its last line, or stopped earlier and skipped to the
@@ -804,17 +805,17 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     for (;; ++t) {
         t = std::max(t, nextStart);
         if (t > tEnd) break;
-        if (!bStopsOfBandEntered && band >= 0) addStops(band);
+        if (!bStopsOfBandEntered && band >= s.pBands) addStops(band);
         ++band;
         // First projected line of the next band; past the last band, never reached.
-        nextStart = start[bandLine[band + 1]];
+        nextStart = start[band[1].iLine];
         if (bStopsOfBandEntered) addStops(band);
         // Drawn through the first stop line, else up to the next band's start
         // (one band change per line) or the sweep's end; a band starting on a
         // stop line is skipped.
-        if (!isStop(t)) draw(t, std::min(tEnd, std::max(nextStart - 1, t)), band);
+        if (!isStop(t)) draw(t, std::min(tEnd, std::max(nextStart - 1, t)), *band);
     }
-    if (!bStopsOfBandEntered && band >= 0 && !isStop(tEnd + 1)) draw(tEnd, tEnd, band);
+    if (!bStopsOfBandEntered && band >= s.pBands && !isStop(tEnd + 1)) draw(tEnd, tEnd, *band);
     if (bStaged && stagedFirst <= stagedLast)
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
@@ -823,7 +824,7 @@ template <bool bStopsOfBandEntered>
 void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
     if (s.iBandCount == 0) return;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
-    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBandLine[0]]);
+    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
     if (t > tEnd) return;  // no band begins on this plane
     const bool bitsOnly = StopRows::InBits(t, tEnd + 1);
     if (plane.pLines) {
@@ -865,12 +866,10 @@ void PropagateFaceOf(World& world, int f) {
     SweepLines rowLines, columnLines;
     GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
     GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
-    rows.pStopFrom = rowLines.iFrom;
+    rows.pBands = rowLines.iBand;
     rows.pStopLine = rowLines.iLine;
-    columns.pStopFrom = columnLines.iFrom;
+    columns.pBands = columnLines.iBand;
     columns.pStopLine = columnLines.iLine;
-    rows.pBandLine = rowLines.iBandLine;
-    columns.pBandLine = columnLines.iBandLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
     // Targets of the first plane; each later plane steps them on.

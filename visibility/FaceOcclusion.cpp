@@ -405,21 +405,29 @@ struct ProjectedCoords {
         }
     }
     // Onto the next plane. The vector form makes the scalar's float sum and
-    // double roundings lane by lane (v + copysign(0.5, v) is v + 0.5 or
-    // v - 0.5; at v = -0 both truncate to 0), so the ends are bit for bit the same.
+    // its roundings lane by lane, without leaving float: with t = floor(c'),
+    // R(c' + 0.375) is t + 1 when c' lies past t + 0.125 and t otherwise, the
+    // tie c' = t + 0.125 going up when t >= 0 (half away from zero); likewise
+    // R(c' - 0.375) with t + 0.875. t + 0.125 and t + 0.875 are exact floats
+    // for |t| < 2^20, and projections stay within a few times the map's side.
     void Step() {
 #ifdef __SSE2__
-        const __m128d start = _mm_set1_pd(0.375), end = _mm_set1_pd(-0.375);
-        const __m128d sign = _mm_set1_pd(-0.0), half = _mm_set1_pd(0.5);
-        auto round = [&](__m128d v) { return _mm_cvttpd_epi32(_mm_add_pd(v, _mm_or_pd(half, _mm_and_pd(v, sign)))); };
+        const __m128 startEdge = _mm_set1_ps(0.125f), endEdge = _mm_set1_ps(0.875f);
         for (int c = iLo; c <= iHi; c += kLanes) {
             const __m128 at = _mm_add_ps(_mm_load_ps(fAt + c), _mm_load_ps(fStep + c));
             _mm_store_ps(fAt + c, at);
-            const __m128d low = _mm_cvtps_pd(at), high = _mm_cvtps_pd(_mm_movehl_ps(at, at));
-            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c),
-                            _mm_unpacklo_epi64(round(_mm_add_pd(low, start)), round(_mm_add_pd(high, start))));
-            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c),
-                            _mm_unpacklo_epi64(round(_mm_add_pd(low, end)), round(_mm_add_pd(high, end))));
+            // Truncation rounds a negative c' up; one less then.
+            __m128i t = _mm_cvttps_epi32(at);
+            t = _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), at)));
+            const __m128 floor = _mm_cvtepi32_ps(t);
+            const __m128 negative = _mm_castsi128_ps(_mm_srai_epi32(t, 31));
+            auto past = [&](__m128 edge) {
+                edge = _mm_add_ps(floor, edge);
+                const __m128 tieDown = _mm_and_ps(_mm_cmpeq_ps(at, edge), negative);
+                return _mm_castps_si128(_mm_andnot_ps(tieDown, _mm_cmpge_ps(at, edge)));
+            };
+            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c), _mm_sub_epi32(t, past(startEdge)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c), _mm_sub_epi32(t, past(endEdge)));
         }
 #else
         for (int c = iLo; c <= iHi; ++c) {

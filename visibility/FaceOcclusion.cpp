@@ -247,17 +247,20 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 
 // Returns false when a list would overflow; the caller then drops the whole
 // outline rather than propagate a truncated one.
+// One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
+// set) steps positions by single entries, the column pass lines.
+template <bool bRowPass>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
     // The pass's coordinates go beside its lists (the row pass's lines are v).
-    BandCoords& coords = p.bLineIsV ? world.RowBandCoords : world.ColBandCoords;
+    BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
     p.pSpans[0].iCount = 0;
     p.pStops[0].iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
     int spanCount = 0, stopCount = 0;
     auto vertex = [&](int line, int pos) {
-        const int index = line * p.iLineStep + pos * p.iPosStep;
-        return p.bLineIsV ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
+        const int index = bRowPass ? line * p.iLineStep + pos : line + pos * p.iPosStep;
+        return bRowPass ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
     };
 
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
@@ -272,7 +275,7 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
         for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
-        if (p.bTrackFull && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
+        if (bRowPass && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
         for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
             const int runEnd = NextBit(marked, i, positions, false);
@@ -1117,11 +1120,11 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
                 }
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
-        fits = ExtractBands(world, map, rows);
+        fits = ExtractBands<true>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
         const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
                                   world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-        fits = fits && ExtractBands(world, map, columns);
+        fits = fits && ExtractBands<false>(world, map, columns);
     }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells

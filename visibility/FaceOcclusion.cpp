@@ -1112,12 +1112,19 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::fill_n(rowBits, height * rowWords, 0);
         std::fill_n(columnBits, width * columnWords, 0);
         GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits, rowWords);
-        for (int v = 0; v < height; ++v)
-            for (int w = 0; w < rowWords; ++w)
-                for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
-                    const int u = w * 64 + __builtin_ctzll(marked);
-                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
-                }
+        if (rowWords == 1 && columnWords == 1) {
+            // The common map of at most 64 by 64 entries: a word per row and column.
+            for (int v = 0; v < height; ++v)
+                for (std::uint64_t marked = rowBits[v]; marked != 0; marked &= marked - 1)
+                    columnBits[__builtin_ctzll(marked)] |= 1ull << v;
+        } else {
+            for (int v = 0; v < height; ++v)
+                for (int w = 0; w < rowWords; ++w)
+                    for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
+                        const int u = w * 64 + __builtin_ctzll(marked);
+                        columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+                    }
+        }
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         fits = ExtractBands<true>(world, map, rows);

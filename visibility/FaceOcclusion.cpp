@@ -249,8 +249,16 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 // outline rather than propagate a truncated one.
 // One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
 // set) steps positions by single entries, the column pass lines.
-template <bool bRowPass>
+// bOneWord: lines and positions both fit one word (a map of at most 64 by
+// 64 entries), so every search is within one word.
+template <bool bRowPass, bool bOneWord>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
+    auto nextBit = [](const std::uint64_t* words, int from, int end, bool bSet) {
+        if (!bOneWord) return NextBit(words, from, end, bSet);
+        if (from >= end) return end;
+        const std::uint64_t word = (bSet ? words[0] : ~words[0]) & (~0ull << from);
+        return word != 0 ? std::min(end, __builtin_ctzll(word)) : end;
+    };
     // The pass's coordinates go beside its lists (the row pass's lines are v).
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
@@ -275,13 +283,13 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
         for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
-        if (bRowPass && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
+        if (bRowPass && nextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
-            const int runEnd = NextBit(marked, i, positions, false);
-            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
+        for (int i = nextBit(marked, 0, positions, true); i < positions; i = nextBit(marked, i, positions, true)) {
+            const int runEnd = nextBit(marked, i, positions, false);
+            for (int s = nextBit(runStarts, i, runEnd, true); s < runEnd; s = nextBit(runStarts, s + 1, runEnd, true)) {
                 const std::uint64_t* across = p.pCross + s * p.iCrossWords;
-                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
+                const int end = p.iLineMin + nextBit(across, line - p.iLineMin, lines, false) - 1;
                 if (band == kMaxBands) return false;
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
@@ -1127,11 +1135,13 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         }
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
-        fits = ExtractBands<true>(world, map, rows);
+        const bool oneWord = rowWords == 1 && columnWords == 1;
+        fits = oneWord ? ExtractBands<true, true>(world, map, rows) : ExtractBands<true, false>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
         const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
                                   world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-        fits = fits && ExtractBands<false>(world, map, columns);
+        fits = fits && (oneWord ? ExtractBands<false, true>(world, map, columns)
+                                : ExtractBands<false, false>(world, map, columns));
     }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells

@@ -247,17 +247,28 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 
 // Returns false when a list would overflow; the caller then drops the whole
 // outline rather than propagate a truncated one.
+// One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
+// set) steps positions by single entries, the column pass lines.
+// bOneWord: lines and positions both fit one word (a map of at most 64 by
+// 64 entries), so every search is within one word.
+template <bool bRowPass, bool bOneWord>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
+    auto nextBit = [](const std::uint64_t* words, int from, int end, bool bSet) {
+        if (!bOneWord) return NextBit(words, from, end, bSet);
+        if (from >= end) return end;
+        const std::uint64_t word = (bSet ? words[0] : ~words[0]) & (~0ull << from);
+        return word != 0 ? std::min(end, __builtin_ctzll(word)) : end;
+    };
     // The pass's coordinates go beside its lists (the row pass's lines are v).
-    BandCoords& coords = p.bLineIsV ? world.RowBandCoords : world.ColBandCoords;
+    BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
     p.pSpans[0].iCount = 0;
     p.pStops[0].iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
     int spanCount = 0, stopCount = 0;
     auto vertex = [&](int line, int pos) {
-        const int index = line * p.iLineStep + pos * p.iPosStep;
-        return p.bLineIsV ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
+        const int index = bRowPass ? line * p.iLineStep + pos : line + pos * p.iPosStep;
+        return bRowPass ? VertexAt(world, map, index, pos, line) : VertexAt(world, map, index, line, pos);
     };
 
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
@@ -272,13 +283,13 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
         for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
-        if (p.bTrackFull && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
+        if (bRowPass && nextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
-            const int runEnd = NextBit(marked, i, positions, false);
-            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
+        for (int i = nextBit(marked, 0, positions, true); i < positions; i = nextBit(marked, i, positions, true)) {
+            const int runEnd = nextBit(marked, i, positions, false);
+            for (int s = nextBit(runStarts, i, runEnd, true); s < runEnd; s = nextBit(runStarts, s + 1, runEnd, true)) {
                 const std::uint64_t* across = p.pCross + s * p.iCrossWords;
-                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
+                const int end = p.iLineMin + nextBit(across, line - p.iLineMin, lines, false) - 1;
                 if (band == kMaxBands) return false;
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
@@ -405,21 +416,29 @@ struct ProjectedCoords {
         }
     }
     // Onto the next plane. The vector form makes the scalar's float sum and
-    // double roundings lane by lane (v + copysign(0.5, v) is v + 0.5 or
-    // v - 0.5; at v = -0 both truncate to 0), so the ends are bit for bit the same.
+    // its roundings lane by lane, without leaving float: with t = floor(c'),
+    // R(c' + 0.375) is t + 1 when c' lies past t + 0.125 and t otherwise, the
+    // tie c' = t + 0.125 going up when t >= 0 (half away from zero); likewise
+    // R(c' - 0.375) with t + 0.875. t + 0.125 and t + 0.875 are exact floats
+    // for |t| < 2^20, and projections stay within a few times the map's side.
     void Step() {
 #ifdef __SSE2__
-        const __m128d start = _mm_set1_pd(0.375), end = _mm_set1_pd(-0.375);
-        const __m128d sign = _mm_set1_pd(-0.0), half = _mm_set1_pd(0.5);
-        auto round = [&](__m128d v) { return _mm_cvttpd_epi32(_mm_add_pd(v, _mm_or_pd(half, _mm_and_pd(v, sign)))); };
+        const __m128 startEdge = _mm_set1_ps(0.125f), endEdge = _mm_set1_ps(0.875f);
         for (int c = iLo; c <= iHi; c += kLanes) {
             const __m128 at = _mm_add_ps(_mm_load_ps(fAt + c), _mm_load_ps(fStep + c));
             _mm_store_ps(fAt + c, at);
-            const __m128d low = _mm_cvtps_pd(at), high = _mm_cvtps_pd(_mm_movehl_ps(at, at));
-            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c),
-                            _mm_unpacklo_epi64(round(_mm_add_pd(low, start)), round(_mm_add_pd(high, start))));
-            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c),
-                            _mm_unpacklo_epi64(round(_mm_add_pd(low, end)), round(_mm_add_pd(high, end))));
+            // Truncation rounds a negative c' up; one less then.
+            __m128i t = _mm_cvttps_epi32(at);
+            t = _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), at)));
+            const __m128 floor = _mm_cvtepi32_ps(t);
+            const __m128 negative = _mm_castsi128_ps(_mm_srai_epi32(t, 31));
+            auto past = [&](__m128 edge) {
+                edge = _mm_add_ps(floor, edge);
+                const __m128 tieDown = _mm_and_ps(_mm_cmpeq_ps(at, edge), negative);
+                return _mm_castps_si128(_mm_andnot_ps(tieDown, _mm_cmpge_ps(at, edge)));
+            };
+            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c), _mm_sub_epi32(t, past(startEdge)));
+            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c), _mm_sub_epi32(t, past(endEdge)));
         }
 #else
         for (int c = iLo; c <= iHi; ++c) {
@@ -431,6 +450,8 @@ struct ProjectedCoords {
     }
 };
 
+struct SweepBand;
+
 // One sweep of a face: rows (line coordinate v, spans along u) or columns
 // (line coordinate u, spans along v).
 struct SweepAxes {
@@ -440,9 +461,8 @@ struct SweepAxes {
     const float* pLineMax;
     int iLineAxis, iLineSign;
     int iSpanAxis, iSpanSign;
-    const int* pStopFrom;    // the bands' stop lines, each only at the first band that has it
-    const std::uint16_t* pStopLine;
-    const std::uint16_t* pBandLine;  // the bands' lines, then one whose start is never reached
+    const SweepBand* pBands;         // the bands, then one whose start is never reached
+    const std::uint16_t* pStopLine;  // the bands' stop lines, each only at the first band that has it
 };
 
 static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
@@ -450,32 +470,36 @@ static_assert(ProjectedCoords::kSize <= 65536, "band coordinates in 16 bits");
 SweepAxes RowSweep(const World& world, const FaceAxes& face) {
     return {&world.RowBandCoords, world.iRowListCount, &world.fFaceVMin, &world.fFaceVMax,
             face.iV,              face.iVSign,         face.iU,          face.iUSign,
-            nullptr,              nullptr,             nullptr};
+            nullptr,              nullptr};
 }
 
 SweepAxes ColumnSweep(const World& world, const FaceAxes& face) {
     return {&world.ColBandCoords, world.iColListCount, &world.fFaceUMin, &world.fFaceUMax,
             face.iU,              face.iUSign,         face.iV,          face.iVSign,
-            nullptr,              nullptr,             nullptr};
+            nullptr,              nullptr};
 }
 
 // A sweep's lists, gathered once per propagation. Its stop rows only
 // accumulate, and a stop line projects onto the same row for every band of
 // a plane: a line that an earlier band already stops at is left out of the
-// later bands' lists (distinct lines are at most the face map's side). The
-// band lines end with one past every face map, so the next band's start is
-// one read.
+// later bands' lists (distinct lines are at most the face map's side). What
+// the sweep reads of a band lies side by side, and the bands end with one
+// past every face map, so the next band's start is one read.
+struct SweepBand {
+    int iLine;
+    int iStopEnd;             // the band's stop lines end here, from the previous band's end
+    int iSpanFrom, iSpanEnd;  // its spans in the coordinates' span list
+};
+
 struct SweepLines {
-    int iFrom[kMaxBands + 1];
+    SweepBand iBand[kMaxBands + 1];
     std::uint16_t iLine[kMaxFaceSide];
-    std::uint16_t iBandLine[kMaxBands + 1];
 };
 
 void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) {
     std::uint64_t seen[kMaxFaceSide / 64] = {};
     int n = 0;
     for (int b = 0; b < bandCount; ++b) {
-        out.iFrom[b] = n;
         for (int i = coords.iStopFrom[b]; i < coords.iStopFrom[b + 1]; ++i) {
             const int c = coords.iStopLine[i];
             const std::uint64_t bit = 1ull << (c & 63);
@@ -483,10 +507,9 @@ void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) 
             seen[c >> 6] |= bit;
             out.iLine[n++] = static_cast<std::uint16_t>(c);
         }
+        out.iBand[b] = {coords.iBandLine[b], n, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]};
     }
-    out.iFrom[bandCount] = n;
-    std::copy_n(coords.iBandLine, bandCount, out.iBandLine);
-    out.iBandLine[bandCount] = ProjectedCoords::kPastLast;
+    out.iBand[bandCount] = {ProjectedCoords::kPastLast, n, 0, 0};
 }
 
 // ---- Staged hidden cells ----
@@ -500,6 +523,10 @@ struct StagedKind {
 constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0, 1, 2}, {1, 2, 0}};
 // Kind by plane axis and span axis; -1 for spans along x.
 constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
+
+// Cells a block of staged x lines must hold before it is turned rather than
+// written cell by cell.
+constexpr int kTurnedBlockMinCells = 400;
 
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
 struct LineMask {
@@ -521,13 +548,87 @@ inline LineMask BitsBetween(int lo, int hi) {
     return {{a.iWord[0] & ~b.iWord[0], a.iWord[1] & ~b.iWord[1]}};
 }
 
+// Turns a 64 by 64 block of bits: afterwards bit 63 - c of a[r] is what bit
+// 63 - r of a[c] was. Six rounds of swapping ever smaller sub-blocks.
+inline void TransposeBlock(std::uint64_t a[64]) {
+    std::uint64_t m = 0x00000000FFFFFFFFull;
+    for (int j = 32; j != 0; j >>= 1, m ^= m << j)
+        for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+            const std::uint64_t t = (a[k] ^ (a[k | j] >> j)) & m;
+            a[k] ^= t;
+            a[k | j] ^= t << j;
+        }
+}
+
+// Ors 64 cells from cell p on into the set, cell p + i at bit 63 - i of
+// cells; the five words from p's on must lie in the set.
+inline void OrCellsInside(BitSet& H, unsigned p, std::uint64_t cells) {
+    const unsigned w = p >> 4, s = p & 15;
+    // Cells in set order, most significant first, then as the set's words in
+    // memory order: the 16-bit lanes reversed.
+    auto words = [](std::uint64_t v) {
+        v = (v << 32) | (v >> 32);
+        return ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    };
+    std::uint64_t low;
+    std::memcpy(&low, H.pWords + w, sizeof low);
+    low |= words(cells >> s);
+    std::memcpy(H.pWords + w, &low, sizeof low);
+    if (s != 0) H.pWords[w + 4] = static_cast<std::uint16_t>(H.pWords[w + 4] | ((cells << (64 - s)) >> 48));
+}
+
+// A staged plane whose lines run along x holds, line by line, the cells of
+// one x along the span's axis; H wants them the other way round. Its first
+// 64 lines are turned as one block when they hold enough cells for the block's
+// fixed cost to pay, so each span cell's row of x cells is one write.
+bool WriteStagedXBlock(World& world, int kind, int g) {
+    const StagedKind& k = kStagedKinds[kind];
+    std::uint64_t (*const lines)[2] = world.Staged.Line[kind][g];
+    const std::uint64_t dirty = world.Staged.DirtyLines[kind][g][0];
+    int count = 0;
+    std::uint64_t any[2] = {0, 0};
+    for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
+        const int l = __builtin_ctzll(d);
+        count += __builtin_popcountll(lines[l][0]) + __builtin_popcountll(lines[l][1]);
+        any[0] |= lines[l][0];
+        any[1] |= lines[l][1];
+    }
+    if (count < kTurnedBlockMinCells) return false;
+    BitSet H = world.H;
+    const int planeBase = g * kAxisStride[k.iPlane];
+    const int spanStep = kAxisStride[k.iSpan];
+    for (int j = 0; j < 2; ++j) {
+        if (any[j] == 0) continue;
+        alignas(16) std::uint64_t block[64];
+        for (int i = 0; i < 64; ++i) block[i] = lines[i][j];
+        TransposeBlock(block);
+        for (std::uint64_t cs = any[j]; cs != 0; cs &= cs - 1) {
+            const int c = __builtin_ctzll(cs);
+            const std::uint64_t cells = block[63 - c];
+            const unsigned p = static_cast<unsigned>(planeBase + (64 * j + c) * spanStep);
+            if (static_cast<int>(p >> 4) + 5 <= H.iWordCount) {
+                OrCellsInside(H, p, cells);
+            } else {
+                for (std::uint64_t b = cells; b != 0; b &= b - 1) H.Set(p + 63 - __builtin_ctzll(b));
+            }
+        }
+    }
+    for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
+        const int l = __builtin_ctzll(d);
+        lines[l][0] = lines[l][1] = 0;
+    }
+    world.Staged.DirtyLines[kind][g][0] = 0;
+    return true;
+}
+
 void WriteStagedPlane(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
     const int planeBase = g * kAxisStride[k.iPlane];
     const int spanStep = kAxisStride[k.iSpan];
     BitSet H = world.H;
-    for (int w = 0; w < 2; ++w) {
+    const int wFirst = k.iLine == 0 && WriteStagedXBlock(world, kind, g) ? 1 : 0;
+    for (int w = wFirst; w < 2; ++w) {
         for (std::uint64_t lines = dirty[w]; lines != 0; lines &= lines - 1) {
             const int l = w * 64 + __builtin_ctzll(lines);
             std::uint64_t* line = world.Staged.Line[kind][g][l];
@@ -581,7 +682,6 @@ PlaneTarget TargetOf(World& world, int front, int gFront, int spanAxis) {
 struct SweepFrame {
     const int* pStart;
     const int* pEnd;
-    const int* pSpanFrom;
     const std::uint16_t (*pSpanEnds)[2];
     int iLineLo, iLineHi, iLineBase, iLineSign;
     int iLineStride, iLineStep;  // cell index steps of a grid line and a face line
@@ -598,7 +698,6 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
     SweepFrame f;
     f.pStart = at.iStart;
     f.pEnd = at.iEnd;
-    f.pSpanFrom = s.pCoords->iSpanFrom;
     f.pSpanEnds = s.pCoords->iSpanEnds;
     clip(view[s.iLineAxis], s.iLineSign, f.iLineLo, f.iLineHi);
     f.iLineBase = view[s.iLineAxis] - s.iLineSign * D;
@@ -611,71 +710,68 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
     return f;
 }
 
-// Hides the cells of the spans of band on lines t0..t1 of the plane; lines
-// and span cells outside the grid are skipped, so nothing outside it is
-// written. A span's ends depend on the plane, not on the line: each is
-// looked up once for all the lines of the range.
-// Inlined into both of the sweep's calls: the call alone cost about a tenth
-// of the drawing.
-[[gnu::always_inline]] inline void DrawLines(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
-                                             int t1, int band) {
+// A band's spans on the plane as one line of cells, for staged targets; span
+// cells outside the grid are left out. A span's ends depend on the plane, not
+// on the line: the line is built once for all the lines the band draws.
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const SweepBand& band) {
+    LineMask cells = {{0, 0}};
+    for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
+        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
+        if (lo > hi) continue;
+        const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
+        const LineMask span = BitsBetween(gMin, gMin + hi - lo);
+        cells.iWord[0] |= span.iWord[0];
+        cells.iWord[1] |= span.iWord[1];
+    }
+    return cells;
+}
+
+// Hides the cells of the spans of band on lines t0..t1 of the plane, writing
+// x spans straight into H; lines and span cells outside the grid are skipped,
+// so nothing outside it is written.
+[[gnu::always_inline]] inline void DrawLinesInH(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
+                                                int t1, const SweepBand& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    const int firstLine = f.iLineBase + f.iLineSign * t0;
-    if (target.pLines) {
-        // A band's spans as one line of cells, staged once on each line.
-        LineMask cells = {{0, 0}};
-        for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
-            const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
-            const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
-            if (lo > hi) continue;
-            const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
-            const LineMask span = BitsBetween(gMin, gMin + hi - lo);
-            cells.iWord[0] |= span.iWord[0];
-            cells.iWord[1] |= span.iWord[1];
-        }
-        if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-        target.MarkLines(firstLine, f.iLineBase + f.iLineSign * t1);
-        for (int t = t0, line = firstLine; t <= t1; ++t, line += f.iLineSign) target.Stage(line, cells);
-        return;
-    }
     // The set's handle by value: its word pointer stays in a register across
     // the writes instead of being reloaded after each one.
     BitSet H = world.H;
-    const int first = target.iFrontIndex + firstLine * f.iLineStride;
-    for (int i = f.pSpanFrom[band], n = f.pSpanFrom[band + 1]; i < n; ++i) {
+    const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
+    for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
         const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const unsigned length = static_cast<unsigned>(hi - lo + 1);
         int base = first + gMin;
-        for (int t = t0; t <= t1; ++t, base += f.iLineStep) H.SetRange(static_cast<unsigned>(base), length);
+        for (int t = t0; t <= t1; ++t, base += f.iLineStep) H.SetRowRange(static_cast<unsigned>(base), length);
     }
 }
 
 // Draws each band from its first projected line on, until the next band
 // begins or the line equals a projected stop line; a skipped band stays
 // skipped until the next band begins.
-// One copy per stop rule: the rule is the face's, fixed for all its sweeps.
+// One copy per stop rule: the rule is the face's, fixed for all its sweeps;
+// and one per target, staged lines or H.
 // Lines t..tEnd + 1 are all the sweep asks about; when they lie inside the
 // stop rows' bits (bBitsOnly), so does every stop row that matters.
-template <bool bStopsOfBandEntered, bool bBitsOnly>
+template <bool bStopsOfBandEntered, bool bBitsOnly, bool bStaged>
 void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane,
                 StopRows& stopRows, int t, int tEnd) {
     const int* const start = frame.pStart;
-    const std::uint16_t* const bandLine = s.pBandLine;
-    int nextStart = start[bandLine[0]];
+    // The band being drawn; before the first, none.
+    const SweepBand* band = s.pBands - 1;
+    int nextStart = start[band[1].iLine];
     const SweepFrame f = frame;
     const PlaneTarget target = plane;
     stopRows.Clear();
-    const int* const stopFrom = s.pStopFrom;
     const std::uint16_t* const stopLine = s.pStopLine;
     // Bands add their stops in order, each once: the list is read straight on.
-    int nextStop = stopFrom[0];
-    auto addStops = [&](int band) {
-        for (const int n = stopFrom[band + 1]; nextStop < n; ++nextStop) {
+    int nextStop = 0;
+    auto addStops = [&](const SweepBand* b) {
+        for (const int n = b->iStopEnd; nextStop < n; ++nextStop) {
             const int i = nextStop;
             if (bBitsOnly)
                 stopRows.AddInBits(start[stopLine[i]]);
@@ -684,43 +780,83 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         }
     };
     auto isStop = [&](int row) { return bBitsOnly ? stopRows.ContainsInBits(row) : stopRows.Contains(row); };
-    int band = -1;
+    // Staged lines are drawn in increasing t: the first and last staged line
+    // mark the sweep's dirty lines once, at its end.
+    int stagedFirst = INT_MAX, stagedLast = INT_MIN;
+    // Lines t0..t1 of band, t0 not a stop line: drawn through the first stop
+    // line after t0, else through t1.
+    auto draw = [&](int t0, int t1, const SweepBand& band) {
+        if (bStaged) {
+            const LineMask cells = BandCells(f, band);
+            if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
+            if (t0 >= f.iLineLo && t1 <= f.iLineHi) {
+                // Inside the grid's lines: the stop test goes along with the staging.
+                int line = f.iLineBase + f.iLineSign * t0;
+                target.Stage(line, cells);
+                int e = t0;
+                while (e < t1 && !isStop(e)) {
+                    ++e;
+                    line += f.iLineSign;
+                    target.Stage(line, cells);
+                }
+                stagedFirst = std::min(stagedFirst, t0);
+                stagedLast = e;
+                return;
+            }
+            int e = t0;
+            while (e < t1 && !isStop(e)) ++e;
+            const int a = std::max(t0, f.iLineLo), b = std::min(e, f.iLineHi);
+            if (a > b) return;
+            for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign) target.Stage(line, cells);
+            stagedFirst = std::min(stagedFirst, a);
+            stagedLast = b;
+        } else {
+            int e = t0;
+            while (e < t1 && !isStop(e)) ++e;
+            DrawLinesInH(world, f, target, t0, e, band);
+        }
+    };
     // At the top of the loop either the band is skipped or a band begins at t:
-    // lines before the next band's start that are skipped draw nothing.
-    for (;;) {
+    // lines before the next band's start that are skipped draw nothing. A
+    // band drawn through its last line, or stopped earlier and skipped to the
+    // next band's start, leaves the next band at the line after t or at its
+    // own start, whichever is later.
+    for (;; ++t) {
         t = std::max(t, nextStart);
         if (t > tEnd) break;
-        if (!bStopsOfBandEntered && band >= 0) addStops(band);
+        if (!bStopsOfBandEntered && band >= s.pBands) addStops(band);
         ++band;
         // First projected line of the next band; past the last band, never reached.
-        nextStart = start[bandLine[band + 1]];
+        nextStart = start[band[1].iLine];
         if (bStopsOfBandEntered) addStops(band);
         // Drawn through the first stop line, else up to the next band's start
         // (one band change per line) or the sweep's end; a band starting on a
         // stop line is skipped.
-        if (isStop(t)) {
-            ++t;
-            continue;
-        }
-        const int last = std::min(tEnd, std::max(nextStart - 1, t));
-        int e = t;
-        while (e < last && !isStop(e)) ++e;
-        DrawLines(world, f, target, t, e, band);
-        t = e + 1;
+        if (!isStop(t)) draw(t, std::min(tEnd, std::max(nextStart - 1, t)), *band);
     }
-    if (!bStopsOfBandEntered && band >= 0 && !isStop(tEnd + 1)) DrawLines(world, f, target, tEnd, tEnd, band);
+    if (!bStopsOfBandEntered && band >= s.pBands && !isStop(tEnd + 1)) draw(tEnd, tEnd, *band);
+    if (bStaged && stagedFirst <= stagedLast)
+        target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
 template <bool bStopsOfBandEntered>
 void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
     if (s.iBandCount == 0) return;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
-    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBandLine[0]]);
+    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
     if (t > tEnd) return;  // no band begins on this plane
-    if (StopRows::InBits(t, tEnd + 1))
-        SweepBands<bStopsOfBandEntered, true>(world, s, frame, plane, stopRows, t, tEnd);
-    else
-        SweepBands<bStopsOfBandEntered, false>(world, s, frame, plane, stopRows, t, tEnd);
+    const bool bitsOnly = StopRows::InBits(t, tEnd + 1);
+    if (plane.pLines) {
+        if (bitsOnly)
+            SweepBands<bStopsOfBandEntered, true, true>(world, s, frame, plane, stopRows, t, tEnd);
+        else
+            SweepBands<bStopsOfBandEntered, false, true>(world, s, frame, plane, stopRows, t, tEnd);
+    } else {
+        if (bitsOnly)
+            SweepBands<bStopsOfBandEntered, true, false>(world, s, frame, plane, stopRows, t, tEnd);
+        else
+            SweepBands<bStopsOfBandEntered, false, false>(world, s, frame, plane, stopRows, t, tEnd);
+    }
 }
 
 // Projects the outline of face f from shell D onto every farther shell whose
@@ -749,12 +885,10 @@ void PropagateFaceOf(World& world, int f) {
     SweepLines rowLines, columnLines;
     GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
     GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
-    rows.pStopFrom = rowLines.iFrom;
+    rows.pBands = rowLines.iBand;
     rows.pStopLine = rowLines.iLine;
-    columns.pStopFrom = columnLines.iFrom;
+    columns.pBands = columnLines.iBand;
     columns.pStopLine = columnLines.iLine;
-    rows.pBandLine = rowLines.iBandLine;
-    columns.pBandLine = columnLines.iBandLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
     // Targets of the first plane; each later plane steps them on.
@@ -1004,19 +1138,28 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::fill_n(rowBits, height * rowWords, 0);
         std::fill_n(columnBits, width * columnWords, 0);
         GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits, rowWords);
-        for (int v = 0; v < height; ++v)
-            for (int w = 0; w < rowWords; ++w)
-                for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
-                    const int u = w * 64 + __builtin_ctzll(marked);
-                    columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
-                }
+        if (rowWords == 1 && columnWords == 1) {
+            // The common map of at most 64 by 64 entries: a word per row and column.
+            for (int v = 0; v < height; ++v)
+                for (std::uint64_t marked = rowBits[v]; marked != 0; marked &= marked - 1)
+                    columnBits[__builtin_ctzll(marked)] |= 1ull << v;
+        } else {
+            for (int v = 0; v < height; ++v)
+                for (int w = 0; w < rowWords; ++w)
+                    for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
+                        const int u = w * 64 + __builtin_ctzll(marked);
+                        columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
+                    }
+        }
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
-        fits = ExtractBands(world, map, rows);
+        const bool oneWord = rowWords == 1 && columnWords == 1;
+        fits = oneWord ? ExtractBands<true, true>(world, map, rows) : ExtractBands<true, false>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
         const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
                                   world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-        fits = fits && ExtractBands(world, map, columns);
+        fits = fits && (oneWord ? ExtractBands<false, true>(world, map, columns)
+                                : ExtractBands<false, false>(world, map, columns));
     }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells

@@ -80,8 +80,7 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     const int d = std::abs(start[axes.iFront]);
     // The ray origins keep the unclamped start.
     AxisRunEnd low, high;
-    FindAxisRunEndOnAxis(world, start, r, -d, -1, low);
-    FindAxisRunEndOnAxis(world, start, r, d, +1, high);
+    FindRowRunEnds(world, start, r, d, low, high);
     const int s0 = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
 
     int cell[3] = {x, y, z};
@@ -116,8 +115,7 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
     // nothing, so s is clamped unconditionally.
     start[r] = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
     AxisRunEnd low, high;
-    FindAxisRunEndOnAxis(world, start, r, -d, -1, low);
-    FindAxisRunEndOnAxis(world, start, r, d, +1, high);
+    FindRowRunEnds(world, start, r, d, low, high);
 
     // Rows below s first, then s and the rows above; each row starts on the
     // front face's edge row.

@@ -301,7 +301,107 @@ void FindAxisRunEndOn(const World& world, const int origin[3], int axis, int cor
         end.iLimit = end.iCorner ? corner : static_cast<int>(hit[axis]);
 }
 
+// The end of one run of a row: at the corner when it is inside, else where
+// the ray's crossing and the two point tests put it, exactly as
+// FindAxisRunEndOn<false> does. o is the ray's origin in grid coordinates,
+// crossing its first crossing along dir, view and cell the viewpoint's
+// coordinate and cell on axis.
+template <int kAxis>
+void EndRowRun(const SidePlanes& sides, const float o[3], float view, float cell, int origin, int corner,
+               float cornerPoint, float crossing, float dir, AxisRunEnd& end) {
+    float grid = cornerPoint, at = static_cast<float>(corner);
+    if (!end.iCorner) {
+        const float from = static_cast<float>(origin);
+        const float hit = from + crossing * dir;
+        float p[3] = {o[0], o[1], o[2]};
+        p[kAxis] = hit + view;
+        grid = p[kAxis];
+        at = hit;
+        bool inside = InsideAllPlanes(sides, p);
+        if (!inside) {
+            p[kAxis] -= dir;
+            inside = InsideAllPlanes(sides, p);
+        }
+        // An end that is not inside falls back to the origin.
+        if (!inside) {
+            grid = o[kAxis];
+            at = from;
+        }
+    }
+    float c = grid;
+    end.iClamped = 0;
+    if (c < 0) {
+        c = 0.0f;
+        end.iClamped = 1;
+    } else if (c > kGridMax) {
+        c = kGridMax;
+        end.iClamped = 1;
+    }
+    end.clamp.iOutside[kAxis] = end.iClamped;
+    end.clamp.fClamp[kAxis] = c - cell;
+    // A clamped end may lie anywhere beyond the grid; only an end inside it
+    // is converted.
+    end.iLimit = static_cast<int>(end.iClamped ? end.clamp.fClamp[kAxis] : at);
+}
+
+// Both runs of a row from one origin share the ray's start: the planes'
+// values there and the quotients. Toward -axis each quotient is the negated
+// one toward +axis, bit for bit: a float quotient's magnitude does not depend
+// on the operands' signs.
+template <int kAxis>
+void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
+    const SidePlanes sides = LoadSidePlanes(world);
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
+    const float lowCorner = static_cast<float>(cell[kAxis] - d), highCorner = static_cast<float>(cell[kAxis] + d);
+    point[kAxis] = lowCorner;
+    low.iCorner = InsideAllPlanes(sides, point);
+    point[kAxis] = highCorner;
+    high.iCorner = InsideAllPlanes(sides, point);
+
+    float lowCrossing = kNoCrossing, highCrossing = kNoCrossing;
+    const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
+                        static_cast<float>(origin[2]) + world.fViewZ};
+    if (!(low.iCorner & high.iCorner)) {
+        const Float4 n = sides.n[kAxis];
+        const Float4 q = -SideValues(sides, o) / n;
+        const Int4 across = n != 0;
+        const Float4 none = {kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
+        const Float4 highT = (across & (q >= 0)) ? q : none;
+        const Float4 lowT = (across & (-q >= 0)) ? -q : none;
+        const float* near = sides.pNear;
+        float nearHigh = kNoCrossing, nearLow = kNoCrossing;
+        if (near[kAxis] != 0) {
+            nearHigh = -(Dot(near, o) + near[3]) / near[kAxis];
+            nearLow = -nearHigh;
+        }
+        if (!(nearHigh >= 0)) nearHigh = kNoCrossing;
+        if (!(nearLow >= 0)) nearLow = kNoCrossing;
+        // The planes in their order, the earlier one kept on a tie.
+        for (int i = 0; i < 4; ++i) {
+            if (highT[i] < highCrossing) highCrossing = highT[i];
+            if (lowT[i] < lowCrossing) lowCrossing = lowT[i];
+        }
+        if (nearHigh < highCrossing) highCrossing = nearHigh;
+        if (nearLow < lowCrossing) lowCrossing = nearLow;
+    }
+    const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
+    const float at = static_cast<float>(cell[kAxis]);
+    EndRowRun<kAxis>(sides, o, view, at, origin[kAxis], -d, lowCorner, lowCrossing, -1.0f, low);
+    EndRowRun<kAxis>(sides, o, view, at, origin[kAxis], d, highCorner, highCrossing, 1.0f, high);
+}
+
 }  // namespace
+
+void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high) {
+    if (axis == 0)
+        FindRowRunEndsOn<0>(world, origin, d, low, high);
+    else if (axis == 1)
+        FindRowRunEndsOn<1>(world, origin, d, low, high);
+    else
+        FindRowRunEndsOn<2>(world, origin, d, low, high);
+}
 
 void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
                 FrustumClamp& clamp) {

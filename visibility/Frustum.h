@@ -83,5 +83,8 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
 // FindAxisRunEnd with end.clamp filled on axis alone.
 void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int corner, int direction,
                           AxisRunEnd& end);
+// FindAxisRunEndOnAxis toward corner -d (direction -1) into low and toward d
+// (+1) into high, with the same results: a row's two runs in one evaluation.
+void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
 
 }  // namespace gridcull

@@ -159,6 +159,9 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
             const int origin[3] = {offset(rng), offset(rng), offset(rng)};
             const float from[3] = {1.0f * origin[0], 1.0f * origin[1], 1.0f * origin[2]};
             for (int axis = 0; axis < 3; ++axis) {
+                // A row's two runs in one evaluation, against the runs one by one.
+                AxisRunEnd low, high;
+                FindRowRunEnds(*w, origin, axis, 1 + i % 30, low, high);
                 for (int direction : {-1, 1}) {
                     float general[3], full[3], alone[3], unit[3] = {0, 0, 0};
                     unit[axis] = static_cast<float>(direction);
@@ -182,6 +185,10 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                     EXPECT_EQ(own.iLimit, whole.iLimit);
                     EXPECT_EQ(own.iCorner, whole.iCorner);
                     EXPECT_EQ(own.iClamped, whole.iClamped);
+                    const AxisRunEnd& row = direction < 0 ? low : high;
+                    EXPECT_EQ(row.iLimit, own.iLimit);
+                    EXPECT_EQ(row.iCorner, own.iCorner);
+                    EXPECT_EQ(row.iClamped, own.iClamped);
                     ++checked;
                 }
             }

@@ -90,11 +90,11 @@ bool AllLanes(Int4 m) {
 }
 
 // A point exactly on a plane is outside; so is a coordinate that is not a
-// number.
+// number. The side planes go first: they reject far more points.
 int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
+    if (!AllLanes(SideValues(sides, p) < 0)) return 0;
     const float* near = sides.pNear;
-    if (!(near[0] * p[0] + near[1] * p[1] + near[2] * p[2] + near[3] < 0)) return 0;
-    return AllLanes(SideValues(sides, p) < 0) ? 1 : 0;
+    return near[0] * p[0] + near[1] * p[1] + near[2] * p[2] + near[3] < 0 ? 1 : 0;
 }
 
 int InsideAllPlanes(const World& world, const float p[3]) { return InsideAllPlanes(LoadSidePlanes(world), p); }
@@ -314,12 +314,14 @@ void EndRowRun(const SidePlanes& sides, const float o[3], float view, float cell
         const float from = static_cast<float>(origin);
         const float hit = from + crossing * dir;
         float p[3] = {o[0], o[1], o[2]};
-        p[kAxis] = hit + view;
-        grid = p[kAxis];
+        grid = hit + view;
         at = hit;
+        // Either point inside keeps the hit, so the point a unit back, which
+        // is inside far more often than the crossing itself, goes first.
+        p[kAxis] = grid - dir;
         bool inside = InsideAllPlanes(sides, p);
         if (!inside) {
-            p[kAxis] -= dir;
+            p[kAxis] = grid;
             inside = InsideAllPlanes(sides, p);
         }
         // An end that is not inside falls back to the origin.

@@ -1,5 +1,6 @@
 #include "visibility/Frustum.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -87,6 +88,12 @@ bool AllLanes(Int4 m) {
 #else
     return (m[0] & m[1] & m[2] & m[3]) != 0;
 #endif
+}
+
+// The smallest of four lanes that are all numbers.
+float LeastLane(Float4 v) {
+    const Float4 a = v < Float4{v[2], v[3], v[0], v[1]} ? v : Float4{v[2], v[3], v[0], v[1]};
+    return std::min(a[0], a[1]);
 }
 
 // A point exactly on a plane is outside; so is a coordinate that is not a
@@ -380,13 +387,10 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
         }
         if (!(nearHigh >= 0)) nearHigh = kNoCrossing;
         if (!(nearLow >= 0)) nearLow = kNoCrossing;
-        // The planes in their order, the earlier one kept on a tie.
-        for (int i = 0; i < 4; ++i) {
-            if (highT[i] < highCrossing) highCrossing = highT[i];
-            if (lowT[i] < lowCrossing) lowCrossing = lowT[i];
-        }
-        if (nearHigh < highCrossing) highCrossing = nearHigh;
-        if (nearLow < lowCrossing) lowCrossing = nearLow;
+        // Every candidate is a number, so the order of the minimum matters
+        // only between +0 and -0, and the hit is the origin for either.
+        highCrossing = std::min(LeastLane(highT), nearHigh);
+        lowCrossing = std::min(LeastLane(lowT), nearLow);
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell[kAxis]);

@@ -313,9 +313,9 @@ void FindAxisRunEndOn(const World& world, const int origin[3], int axis, int cor
 // FindAxisRunEndOn<false> does. o is the ray's origin in grid coordinates,
 // crossing its first crossing along dir, view and cell the viewpoint's
 // coordinate and cell on axis.
-template <int kAxis>
-void EndRowRun(const SidePlanes& sides, const float o[3], float view, float cell, int origin, int corner,
-               float cornerPoint, float crossing, float dir, AxisRunEnd& end) {
+template <int kAxis, bool kEveryAxis>
+void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], const float point[3], float view,
+               float cell, int origin, int corner, float cornerPoint, float crossing, float dir, AxisRunEnd& end) {
     float grid = cornerPoint, at = static_cast<float>(corner);
     if (!end.iCorner) {
         const float from = static_cast<float>(origin);
@@ -351,13 +351,21 @@ void EndRowRun(const SidePlanes& sides, const float o[3], float view, float cell
     // A clamped end may lie anywhere beyond the grid; only an end inside it
     // is converted.
     end.iLimit = static_cast<int>(end.iClamped ? end.clamp.fClamp[kAxis] : at);
+    if (kEveryAxis) {
+        // The end's grid point: the other coordinates are the corner's or
+        // the ray origin's.
+        float p[3] = {point[0], point[1], point[2]};
+        if (!end.iCorner) std::memcpy(p, o, sizeof(p));
+        p[kAxis] = grid;
+        ClampToGrid(world, p, end.clamp);
+    }
 }
 
 // Both runs of a row from one origin share the ray's start: the planes'
 // values there and the quotients. Toward -axis each quotient is the negated
 // one toward +axis, bit for bit: a float quotient's magnitude does not depend
 // on the operands' signs.
-template <int kAxis>
+template <int kAxis, bool kEveryAxis>
 void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
     const SidePlanes sides = LoadSidePlanes(world);
     const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
@@ -394,19 +402,32 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell[kAxis]);
-    EndRowRun<kAxis>(sides, o, view, at, origin[kAxis], -d, lowCorner, lowCrossing, -1.0f, low);
-    EndRowRun<kAxis>(sides, o, view, at, origin[kAxis], d, highCorner, highCrossing, 1.0f, high);
+    EndRowRun<kAxis, kEveryAxis>(world, sides, o, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing, -1.0f,
+                                 low);
+    EndRowRun<kAxis, kEveryAxis>(world, sides, o, point, view, at, origin[kAxis], d, highCorner, highCrossing, 1.0f,
+                                 high);
+}
+
+template <bool kEveryAxis>
+void FindRowRunEndsOnAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
+                          AxisRunEnd& high) {
+    if (axis == 0)
+        FindRowRunEndsOn<0, kEveryAxis>(world, origin, d, low, high);
+    else if (axis == 1)
+        FindRowRunEndsOn<1, kEveryAxis>(world, origin, d, low, high);
+    else
+        FindRowRunEndsOn<2, kEveryAxis>(world, origin, d, low, high);
 }
 
 }  // namespace
 
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high) {
-    if (axis == 0)
-        FindRowRunEndsOn<0>(world, origin, d, low, high);
-    else if (axis == 1)
-        FindRowRunEndsOn<1>(world, origin, d, low, high);
-    else
-        FindRowRunEndsOn<2>(world, origin, d, low, high);
+    FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
+}
+
+void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
+                             AxisRunEnd& high) {
+    FindRowRunEndsOnAxis<true>(world, origin, axis, d, low, high);
 }
 
 void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,

@@ -86,5 +86,8 @@ void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int
 // FindAxisRunEndOnAxis toward corner -d (direction -1) into low and toward d
 // (+1) into high, with the same results: a row's two runs in one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
+// FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
+void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
+                             AxisRunEnd& high);
 
 }  // namespace gridcull

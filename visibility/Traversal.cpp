@@ -53,10 +53,8 @@ bool ScanFrontFace(World& world, const int walk[3], int front, int row) {
     ViewCell(world, cell);
 
     AxisRunEnd low, high;
-    FindAxisRunEnd(world, walk, row, -d, -1, low);
-    if (SectionBeyondGrid(world, walk, row, -1, low)) return false;
-    FindAxisRunEnd(world, walk, row, d, +1, high);
-    if (SectionBeyondGrid(world, walk, row, +1, high)) return false;
+    FindRowRunEndsEveryAxis(world, walk, row, d, low, high);
+    if (SectionBeyondGrid(world, walk, row, -1, low) || SectionBeyondGrid(world, walk, row, +1, high)) return false;
 
     // The front axis and the third axis keep the walk point's coordinates in
     // both evaluations, so either one's flags say whether those lie outside.

@@ -160,8 +160,9 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
             const float from[3] = {1.0f * origin[0], 1.0f * origin[1], 1.0f * origin[2]};
             for (int axis = 0; axis < 3; ++axis) {
                 // A row's two runs in one evaluation, against the runs one by one.
-                AxisRunEnd low, high;
+                AxisRunEnd low, high, lowEvery, highEvery;
                 FindRowRunEnds(*w, origin, axis, 1 + i % 30, low, high);
+                FindRowRunEndsEveryAxis(*w, origin, axis, 1 + i % 30, lowEvery, highEvery);
                 for (int direction : {-1, 1}) {
                     float general[3], full[3], alone[3], unit[3] = {0, 0, 0};
                     unit[axis] = static_cast<float>(direction);
@@ -189,6 +190,10 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                     EXPECT_EQ(row.iLimit, own.iLimit);
                     EXPECT_EQ(row.iCorner, own.iCorner);
                     EXPECT_EQ(row.iClamped, own.iClamped);
+                    const AxisRunEnd& every = direction < 0 ? lowEvery : highEvery;
+                    EXPECT_EQ(every.iLimit, whole.iLimit);
+                    EXPECT_EQ(every.iCorner, whole.iCorner);
+                    for (int k = 0; k < 3; ++k) EXPECT_EQ(every.clamp.iOutside[k], whole.clamp.iOutside[k]);
                     ++checked;
                 }
             }

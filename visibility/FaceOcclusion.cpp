@@ -784,7 +784,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // mark the sweep's dirty lines once, at its end.
     int stagedFirst = INT_MAX, stagedLast = INT_MIN;
     // Lines t0..t1 of band, t0 not a stop line: drawn through the first stop
-    // line after t0, else through t1.
+    // line after t0, else through t1; t0 itself is known not to stop.
     auto draw = [&](int t0, int t1, const SweepBand& band) {
         if (bStaged) {
             const LineMask cells = BandCells(f, band);
@@ -794,17 +794,19 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
                 int line = f.iLineBase + f.iLineSign * t0;
                 target.Stage(line, cells);
                 int e = t0;
-                while (e < t1 && !isStop(e)) {
+                while (e < t1) {
                     ++e;
                     line += f.iLineSign;
                     target.Stage(line, cells);
+                    if (isStop(e)) break;
                 }
                 stagedFirst = std::min(stagedFirst, t0);
                 stagedLast = e;
                 return;
             }
             int e = t0;
-            while (e < t1 && !isStop(e)) ++e;
+            while (e < t1 && !isStop(++e)) {
+            }
             const int a = std::max(t0, f.iLineLo), b = std::min(e, f.iLineHi);
             if (a > b) return;
             for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign) target.Stage(line, cells);
@@ -812,7 +814,8 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             stagedLast = b;
         } else {
             int e = t0;
-            while (e < t1 && !isStop(e)) ++e;
+            while (e < t1 && !isStop(++e)) {
+            }
             DrawLinesInH(world, f, target, t0, e, band);
         }
     };

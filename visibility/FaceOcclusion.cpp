@@ -730,14 +730,11 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // Hides the cells of the spans of band on lines t0..t1 of the plane, writing
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
-[[gnu::always_inline]] inline void DrawLinesInH(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
+[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const PlaneTarget& target, int t0,
                                                 int t1, const SweepBand& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    // The set's handle by value: its word pointer stays in a register across
-    // the writes instead of being reloaded after each one.
-    BitSet H = world.H;
     const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
@@ -766,6 +763,9 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     int nextStart = start[band[1].iLine];
     const SweepFrame f = frame;
     const PlaneTarget target = plane;
+    // The set's handle by value: its word pointer is not reloaded after each
+    // write.
+    const BitSet H = world.H;
     stopRows.Clear();
     const std::uint16_t* const stopLine = s.pStopLine;
     // Bands add their stops in order, each once: the list is read straight on.
@@ -816,7 +816,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             int e = t0;
             while (e < t1 && !isStop(++e)) {
             }
-            DrawLinesInH(world, f, target, t0, e, band);
+            DrawLinesInH(H, f, target, t0, e, band);
         }
     };
     // At the top of the loop either the band is skipped or a band begins at t:

@@ -577,6 +577,17 @@ inline void OrCellsInside(BitSet& H, unsigned p, std::uint64_t cells) {
     if (s != 0) H.pWords[w + 4] = static_cast<std::uint16_t>(H.pWords[w + 4] | ((cells << (64 - s)) >> 48));
 }
 
+// Bits set in a two-word line, summed in the words' lanes before the one
+// final multiply: the target has no count instruction to rely on.
+inline int LineBitCount(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t k1 = 0x5555555555555555ull, k2 = 0x3333333333333333ull, k4 = 0x0F0F0F0F0F0F0F0Full;
+    a -= (a >> 1) & k1;
+    b -= (b >> 1) & k1;
+    a = (a & k2) + ((a >> 2) & k2) + (b & k2) + ((b >> 2) & k2);  // up to 8 a nibble
+    a = (a & k4) + ((a >> 4) & k4);
+    return static_cast<int>((a * 0x0101010101010101ull) >> 56);
+}
+
 // A staged plane whose lines run along x holds, line by line, the cells of
 // one x along the span's axis; H wants them the other way round. Its first
 // 64 lines are turned as one block when they hold enough cells for the block's
@@ -589,7 +600,7 @@ bool WriteStagedXBlock(World& world, int kind, int g) {
     std::uint64_t any[2] = {0, 0};
     for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
         const int l = __builtin_ctzll(d);
-        count += __builtin_popcountll(lines[l][0]) + __builtin_popcountll(lines[l][1]);
+        count += LineBitCount(lines[l][0], lines[l][1]);
         any[0] |= lines[l][0];
         any[1] |= lines[l][1];
     }

@@ -772,8 +772,10 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // The band being drawn; before the first, none.
     const SweepBand* band = s.pBands - 1;
     int nextStart = start[band[1].iLine];
-    const SweepFrame f = frame;
-    const PlaneTarget target = plane;
+    // Frame and target are read in place: the walk's registers cannot hold
+    // them anyway, and a copy only adds moves to the stack.
+    const SweepFrame& f = frame;
+    const PlaneTarget& target = plane;
     // The set's handle by value: its word pointer is not reloaded after each
     // write.
     const BitSet H = world.H;

@@ -577,6 +577,17 @@ inline void OrCellsInside(BitSet& H, unsigned p, std::uint64_t cells) {
     if (s != 0) H.pWords[w + 4] = static_cast<std::uint16_t>(H.pWords[w + 4] | ((cells << (64 - s)) >> 48));
 }
 
+// Bits set in a two-word line, summed in the words' lanes before the one
+// final multiply: the target has no count instruction to rely on.
+inline int LineBitCount(std::uint64_t a, std::uint64_t b) {
+    constexpr std::uint64_t k1 = 0x5555555555555555ull, k2 = 0x3333333333333333ull, k4 = 0x0F0F0F0F0F0F0F0Full;
+    a -= (a >> 1) & k1;
+    b -= (b >> 1) & k1;
+    a = (a & k2) + ((a >> 2) & k2) + (b & k2) + ((b >> 2) & k2);  // up to 8 a nibble
+    a = (a & k4) + ((a >> 4) & k4);
+    return static_cast<int>((a * 0x0101010101010101ull) >> 56);
+}
+
 // A staged plane whose lines run along x holds, line by line, the cells of
 // one x along the span's axis; H wants them the other way round. Its first
 // 64 lines are turned as one block when they hold enough cells for the block's
@@ -589,7 +600,7 @@ bool WriteStagedXBlock(World& world, int kind, int g) {
     std::uint64_t any[2] = {0, 0};
     for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
         const int l = __builtin_ctzll(d);
-        count += __builtin_popcountll(lines[l][0]) + __builtin_popcountll(lines[l][1]);
+        count += LineBitCount(lines[l][0], lines[l][1]);
         any[0] |= lines[l][0];
         any[1] |= lines[l][1];
     }
@@ -730,14 +741,11 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // Hides the cells of the spans of band on lines t0..t1 of the plane, writing
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
-[[gnu::always_inline]] inline void DrawLinesInH(World& world, const SweepFrame& f, const PlaneTarget& target, int t0,
+[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const PlaneTarget& target, int t0,
                                                 int t1, const SweepBand& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    // The set's handle by value: its word pointer stays in a register across
-    // the writes instead of being reloaded after each one.
-    BitSet H = world.H;
     const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
@@ -764,8 +772,13 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // The band being drawn; before the first, none.
     const SweepBand* band = s.pBands - 1;
     int nextStart = start[band[1].iLine];
-    const SweepFrame f = frame;
-    const PlaneTarget target = plane;
+    // Frame and target are read in place: the walk's registers cannot hold
+    // them anyway, and a copy only adds moves to the stack.
+    const SweepFrame& f = frame;
+    const PlaneTarget& target = plane;
+    // The set's handle by value: its word pointer is not reloaded after each
+    // write.
+    const BitSet H = world.H;
     stopRows.Clear();
     const std::uint16_t* const stopLine = s.pStopLine;
     // Bands add their stops in order, each once: the list is read straight on.
@@ -784,7 +797,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // mark the sweep's dirty lines once, at its end.
     int stagedFirst = INT_MAX, stagedLast = INT_MIN;
     // Lines t0..t1 of band, t0 not a stop line: drawn through the first stop
-    // line after t0, else through t1.
+    // line after t0, else through t1; t0 itself is known not to stop.
     auto draw = [&](int t0, int t1, const SweepBand& band) {
         if (bStaged) {
             const LineMask cells = BandCells(f, band);
@@ -794,17 +807,19 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
                 int line = f.iLineBase + f.iLineSign * t0;
                 target.Stage(line, cells);
                 int e = t0;
-                while (e < t1 && !isStop(e)) {
+                while (e < t1) {
                     ++e;
                     line += f.iLineSign;
                     target.Stage(line, cells);
+                    if (isStop(e)) break;
                 }
                 stagedFirst = std::min(stagedFirst, t0);
                 stagedLast = e;
                 return;
             }
             int e = t0;
-            while (e < t1 && !isStop(e)) ++e;
+            while (e < t1 && !isStop(++e)) {
+            }
             const int a = std::max(t0, f.iLineLo), b = std::min(e, f.iLineHi);
             if (a > b) return;
             for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign) target.Stage(line, cells);
@@ -812,8 +827,9 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             stagedLast = b;
         } else {
             int e = t0;
-            while (e < t1 && !isStop(e)) ++e;
-            DrawLinesInH(world, f, target, t0, e, band);
+            while (e < t1 && !isStop(++e)) {
+            }
+            DrawLinesInH(H, f, target, t0, e, band);
         }
     };
     // At the top of the loop either the band is skipped or a band begins at t:

@@ -112,11 +112,13 @@ inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
 // next hidden one; returns that one's position, or n. Out of line: hidden
 // cells are the common case, and visible ones come in stretches, so the
 // call is paid once a stretch. TestVisibleCell per cell, with the refresh's
-// test inline and the grid position stepped along.
+// test inline and the grid position stepped along. One copy per run axis,
+// so that the position stays in registers.
+template <int kAxis>
 [[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
     const int view[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
     int at[3] = {view[0] + run.iCell[0], view[1] + run.iCell[1], view[2] + run.iCell[2]};
-    int& along = at[run.iAxis];
+    int& along = at[kAxis];
     const int step = run.iStep;
     along += i * step;
     const BitSet hidden = world.H, occluders = world.O;
@@ -221,7 +223,11 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
     while (g != end) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
-            g = g0 + SeeVisibleStretch(world, run, g, gStep, (g - g0) / gStep, n) * gStep;
+            const int i = (g - g0) / gStep;
+            const int stop = axis == 0   ? SeeVisibleStretch<0>(world, run, g, gStep, i, n)
+                             : axis == 1 ? SeeVisibleStretch<1>(world, run, g, gStep, i, n)
+                                         : SeeVisibleStretch<2>(world, run, g, gStep, i, n);
+            g = g0 + stop * gStep;
             continue;
         }
         if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);

@@ -56,10 +56,10 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly);
 
 // Removal for the frame's refresh: dynamic object j counts as removed at
 // once, but its entries stay in I (flagged bCellsStale, skipped by every
-// reader) so that a registration later in the pass only moves the entries
-// that changed. FlushStaleCells erases what no registration took back.
+// reader) until its next registration, in this pass or a later frame, which
+// then only moves the entries that changed. An object left unseen for a
+// frame or two mostly comes back where it was.
 void DeferCellRemoval(World& world, int j);
-void FlushStaleCells(World& world);
 
 // Entry k of a cell set stands for an object in that cell (not a stale entry).
 inline bool HeldEntry(const World& world, int k) { return k >= kDynamicCount || !world.disks[k].bCellsStale; }

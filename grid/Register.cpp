@@ -309,9 +309,4 @@ void DeferCellRemoval(World& world, int j) {
     o.bCellsStale = 1;
 }
 
-void FlushStaleCells(World& world) {
-    for (int j = 0; j < kDynamicCount; ++j)
-        if (world.disks[j].bCellsStale) RegisterObject(world, j, false, true);
-}
-
 }  // namespace gridcull

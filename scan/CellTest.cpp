@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "grid/Grid.h"
 #include "scan/Scan.h"
@@ -89,25 +90,35 @@ struct RunStart {
 };
 
 // RefreshVolumesThrough's test at grid cell (x, y, z): whether a moving
-// object's volume surface passes through it.
+// object's volume surface passes through it. Two words at a time.
+using Words2 = std::uint64_t __attribute__((vector_size(16)));
+static_assert(kDynamicWords % 2 == 0, "the column words are tested in pairs");
 inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
     const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
     const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
     const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
-    std::uint64_t any = 0;
-    for (int w = 0; w < kDynamicWords; ++w) any |= (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
-    return any != 0;
+    Words2 any = {0, 0};
+    for (int w = 0; w < kDynamicWords; w += 2) {
+        Words2 a, b, c;
+        std::memcpy(&a, xy + w, sizeof a);
+        std::memcpy(&b, yz + w, sizeof b);
+        std::memcpy(&c, xz + w, sizeof c);
+        any |= (a & b) | (c & (a | b));
+    }
+    return (any[0] | any[1]) != 0;
 }
 
 // The visible cells of a run from cell i (visible, grid index g) up to the
 // next hidden one; returns that one's position, or n. Out of line: hidden
 // cells are the common case, and visible ones come in stretches, so the
 // call is paid once a stretch. TestVisibleCell per cell, with the refresh's
-// test inline and the grid position stepped along.
+// test inline and the grid position stepped along. One copy per run axis,
+// so that the position stays in registers.
+template <int kAxis>
 [[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
     const int view[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
     int at[3] = {view[0] + run.iCell[0], view[1] + run.iCell[1], view[2] + run.iCell[2]};
-    int& along = at[run.iAxis];
+    int& along = at[kAxis];
     const int step = run.iStep;
     along += i * step;
     const BitSet hidden = world.H, occluders = world.O;
@@ -212,7 +223,11 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
     while (g != end) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
-            g = g0 + SeeVisibleStretch(world, run, g, gStep, (g - g0) / gStep, n) * gStep;
+            const int i = (g - g0) / gStep;
+            const int stop = axis == 0   ? SeeVisibleStretch<0>(world, run, g, gStep, i, n)
+                             : axis == 1 ? SeeVisibleStretch<1>(world, run, g, gStep, i, n)
+                                         : SeeVisibleStretch<2>(world, run, g, gStep, i, n);
+            g = g0 + stop * gStep;
             continue;
         }
         if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);

@@ -29,10 +29,9 @@ struct SceneObject {
     // Set by a remove-only registration: the cells of fCells no longer hold
     // the object, so the next registration need not erase them again.
     unsigned char bCellsRemoved = 0;
-    // Removed by the frame's refresh, but its entries still sit in I: the
-    // pass's readers of I skip it, and a registration within the pass moves
-    // the entries by difference instead of erasing and entering them all.
-    // Whatever is left at the end of the pass is erased then.
+    // Removed by the frame's refresh, but its entries still sit in I: every
+    // reader of I skips them, and the next registration moves the entries
+    // by difference instead of erasing and entering them all.
     unsigned char bCellsStale = 0;
     // The cells of fCells as the clipped cube iCubeLo..iCubeHi plus the
     // rounded and truncated centre cells (x = -1 outside the grid); valid

@@ -26,6 +26,7 @@ Seen SeeOccluderCell(const World& w, int cell, int x, int y, int z) {
     Seen seen = kThroughNear;
     bool owner = false;
     for (int j : w.I[cell]) {
+        if (!HeldEntry(w, j)) continue;  // left from before the object's volume
         const SceneObject& o = w.disks[j];
         const int c[3] = {x, y, z};
         double far2 = 0, eye2 = 0, along = 0;

@@ -22,7 +22,7 @@ void RegisterExactly(World& world, int j) {
 }
 
 // deferRemoval: BeginFrame leaves the entries of an object traded for a
-// volume in I, stale, for its pass to move or erase (DeferCellRemoval).
+// volume in I, stale, for its next registration to move (DeferCellRemoval).
 void Refresh(World& world, int j, bool deferRemoval) {
     SceneObject& o = world.disks[j];
     if (world.PVS[j]) {
@@ -103,8 +103,6 @@ void RunVisibilityPass(World& world) {
             end[k] = static_cast<int>((world.fFarCorner[0][k] + world.fFarCorner[1][k]) * 0.5);
         WalkViewAxis(world, world.iViewCellX, world.iViewCellY, world.iViewCellZ, end[0], end[1], end[2]);
     }
-    // After the pass, I holds exactly the objects registered in each cell.
-    FlushStaleCells(world);
 }
 
 FrameCounts ResetGridAndCount(World& world, double fps) {

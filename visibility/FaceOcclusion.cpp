@@ -227,11 +227,22 @@ struct BandPass {
     bool bTrackFull;  // only the row pass decides bFaceFull
 };
 
+// Writes vertex (u, v) with no increment.
+inline void SetVertex(FaceVertex& vertex, int u, int v) {
+#ifdef __SSE2__
+    static_assert(sizeof(FaceVertex) == 4 * sizeof(float), "a vertex is four floats");
+    const __m128i uv = _mm_unpacklo_epi32(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v));
+    _mm_storeu_ps(&vertex.fU, _mm_cvtepi32_ps(uv));
+#else
+    vertex = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
+#endif
+}
+
 // New vertex at (u, v); -1 when the vertex list is full.
 inline int AddVertex(World& world, int u, int v) {
     if (world.iFaceVertexCount == kMaxFaceVertices) return -1;
     const int k = world.iFaceVertexCount++;
-    world.FaceVertex[k] = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
+    SetVertex(world.FaceVertex[k], u, v);
     return k;
 }
 
@@ -249,16 +260,8 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 // outline rather than propagate a truncated one.
 // One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
 // set) steps positions by single entries, the column pass lines.
-// bOneWord: lines and positions both fit one word (a map of at most 64 by
-// 64 entries), so every search is within one word.
-template <bool bRowPass, bool bOneWord>
+template <bool bRowPass>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
-    auto nextBit = [](const std::uint64_t* words, int from, int end, bool bSet) {
-        if (!bOneWord) return NextBit(words, from, end, bSet);
-        if (from >= end) return end;
-        const std::uint64_t word = (bSet ? words[0] : ~words[0]) & (~0ull << from);
-        return word != 0 ? std::min(end, __builtin_ctzll(word)) : end;
-    };
     // The pass's coordinates go beside its lists (the row pass's lines are v).
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
@@ -283,13 +286,13 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
         for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
-        if (bRowPass && nextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
+        if (bRowPass && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        for (int i = nextBit(marked, 0, positions, true); i < positions; i = nextBit(marked, i, positions, true)) {
-            const int runEnd = nextBit(marked, i, positions, false);
-            for (int s = nextBit(runStarts, i, runEnd, true); s < runEnd; s = nextBit(runStarts, s + 1, runEnd, true)) {
+        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
+            const int runEnd = NextBit(marked, i, positions, false);
+            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
                 const std::uint64_t* across = p.pCross + s * p.iCrossWords;
-                const int end = p.iLineMin + nextBit(across, line - p.iLineMin, lines, false) - 1;
+                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
                 if (band == kMaxBands) return false;
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
@@ -333,6 +336,85 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         }
     }
     return true;
+}
+
+// ExtractBands for a map of at most 64 by 64 entries: a line's marks are one
+// word, each run of them is cut off whole, and no list can overflow (at most
+// 64 bands of 32 spans and 64 stops each, and a vertex per entry), so nothing
+// is checked. Fills the lists, map and vertices exactly as ExtractBands.
+template <bool bRowPass>
+void ExtractBandsInWord(World& world, int* map, const BandPass& p) {
+    static_assert(64 <= kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
+    BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
+    int band = 0, spanCount = 0, stopCount = 0;
+    int vertexCount = world.iFaceVertexCount;
+    p.pSpans[0].iCount = 0;
+    p.pStops[0].iCount = 0;
+    coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
+    // Vertex id of the marked entry at (line, pos), created on first use.
+    auto vertex = [&](int line, int pos) {
+        int& entry = map[bRowPass ? line * p.iLineStep + pos : line + pos * p.iPosStep];
+        if (entry >= 2) return entry - 2;
+        const int k = vertexCount++;
+        if (bRowPass)
+            SetVertex(world.FaceVertex[k], pos, line);
+        else
+            SetVertex(world.FaceVertex[k], line, pos);
+        entry = k + 2;
+        return k;
+    };
+    const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
+    const std::uint64_t full = positions == 64 ? ~0ull : (1ull << positions) - 1;
+    std::uint64_t above = 0;
+    for (int l = 0; l < lines; ++l) {
+        const std::uint64_t marked = p.pLines[l];
+        // Marked entries whose neighbour on the line before is not: each starts
+        // a run across the lines, whose far end stops the band.
+        const std::uint64_t runStarts = marked & ~above;
+        above = marked;
+        if (bRowPass && marked != full) world.bFaceFull = 0;
+        if (marked == 0) continue;  // lines without marks are no band
+        const int line = p.iLineMin + l;
+        SpanList& spans = p.pSpans[band];
+        StopList& stops = p.pStops[band];
+        int spanN = 0, stopN = 0;
+        std::uint64_t bandStops = 0;  // stop lines of this band, as bits from iLineMin
+        for (std::uint64_t rest = marked; rest != 0;) {
+            // Adding the lowest set bit carries through the lowest run.
+            const std::uint64_t later = rest & (rest + (rest & (0 - rest)));
+            const std::uint64_t run = rest ^ later;
+            rest = later;
+            for (std::uint64_t starts = runStarts & run; starts != 0; starts &= starts - 1) {
+                const int s = __builtin_ctzll(starts);
+                const std::uint64_t open = ~p.pCross[s] & (~0ull << l);
+                const int end = (open != 0 ? __builtin_ctzll(open) : 64) - 1;
+                const int k = vertex(p.iLineMin + end, p.iPosMin + s);
+                const std::uint64_t bit = 1ull << end;
+                if ((bandStops & bit) == 0) {
+                    bandStops |= bit;
+                    stops.iVertex[stopN++] = k;
+                    coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
+                }
+            }
+            const int first = p.iPosMin + __builtin_ctzll(run), last = p.iPosMin + 63 - __builtin_clzll(run);
+            spans.iFirst[spanN] = vertex(line, first);
+            spans.iSecond[spanN] = vertex(line, last);
+            ++spanN;
+            coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
+            coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);
+            ++spanCount;
+        }
+        spans.iCount = spanN;
+        stops.iCount = stopN;
+        coords.iBandLine[band] = static_cast<std::uint16_t>(line);
+        ++band;
+        coords.iSpanFrom[band] = spanCount;
+        coords.iStopFrom[band] = stopCount;
+        p.pSpans[band].iCount = 0;
+        p.pStops[band].iCount = 0;
+    }
+    *p.pBandCount = band;
+    world.iFaceVertexCount = vertexCount;
 }
 
 // ---- Propagation ----
@@ -1154,12 +1236,17 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         const bool oneWord = rowWords == 1 && columnWords == 1;
-        fits = oneWord ? ExtractBands<true, true>(world, map, rows) : ExtractBands<true, false>(world, map, rows);
+        if (oneWord)
+            ExtractBandsInWord<true>(world, map, rows);
+        else
+            fits = ExtractBands<true>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
         const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
                                   world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-        fits = fits && (oneWord ? ExtractBands<false, true>(world, map, columns)
-                                : ExtractBands<false, false>(world, map, columns));
+        if (oneWord)
+            ExtractBandsInWord<false>(world, map, columns);
+        else
+            fits = fits && ExtractBands<false>(world, map, columns);
     }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells

@@ -338,6 +338,25 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
     return true;
 }
 
+// Columns of a map of at most kSide by kSide entries from its height rows,
+// bit u of row v becoming bit v of column u: the square is turned in place in
+// log2 kSide rounds of swapping ever smaller blocks, cheaper than setting the
+// marks one by one.
+template <int kSide>
+void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
+    static constexpr std::uint64_t kLowHalves[6] = {0x5555555555555555ull, 0x3333333333333333ull,
+                                                    0x0F0F0F0F0F0F0F0Full, 0x00FF00FF00FF00FFull,
+                                                    0x0000FFFF0000FFFFull, 0x00000000FFFFFFFFull};
+    std::copy_n(rows, height, columns);
+    std::fill(columns + height, columns + kSide, 0);
+    for (int j = kSide / 2, r = __builtin_ctz(kSide) - 1; j != 0; j >>= 1, --r)
+        for (int k = 0; k < kSide; k = ((k | j) + 1) & ~j) {
+            const std::uint64_t t = ((columns[k] >> j) ^ columns[k | j]) & kLowHalves[r];
+            columns[k | j] ^= t;
+            columns[k] ^= t << j;
+        }
+}
+
 // ExtractBands for a map of at most 64 by 64 entries: a line's marks are one
 // word, each run of them is cut off whole, and no list can overflow (at most
 // 64 bands of 32 spans and 64 stops each, and a vertex per entry), so nothing
@@ -1218,14 +1237,21 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::uint64_t* const rowBits = world.FaceRowBits;
         std::uint64_t* const columnBits = world.FaceColumnBits;
         std::fill_n(rowBits, height * rowWords, 0);
-        std::fill_n(columnBits, width * columnWords, 0);
         GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits, rowWords);
         if (rowWords == 1 && columnWords == 1) {
-            // The common map of at most 64 by 64 entries: a word per row and column.
-            for (int v = 0; v < height; ++v)
-                for (std::uint64_t marked = rowBits[v]; marked != 0; marked &= marked - 1)
-                    columnBits[__builtin_ctzll(marked)] |= 1ull << v;
+            // The common map of at most 64 by 64 entries: a word per row and
+            // column, the columns the rows' square turned.
+            const int side = std::max(width, height);
+            if (side <= 8)
+                TurnRows<8>(rowBits, height, columnBits);
+            else if (side <= 16)
+                TurnRows<16>(rowBits, height, columnBits);
+            else if (side <= 32)
+                TurnRows<32>(rowBits, height, columnBits);
+            else
+                TurnRows<64>(rowBits, height, columnBits);
         } else {
+            std::fill_n(columnBits, width * columnWords, 0);
             for (int v = 0; v < height; ++v)
                 for (int w = 0; w < rowWords; ++w)
                     for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {

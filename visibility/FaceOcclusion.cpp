@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -344,17 +345,25 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
 // marks one by one.
 template <int kSide>
 void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
-    static constexpr std::uint64_t kLowHalves[6] = {0x5555555555555555ull, 0x3333333333333333ull,
-                                                    0x0F0F0F0F0F0F0F0Full, 0x00FF00FF00FF00FFull,
-                                                    0x0000FFFF0000FFFFull, 0x00000000FFFFFFFFull};
     std::copy_n(rows, height, columns);
     std::fill(columns + height, columns + kSide, 0);
-    for (int j = kSide / 2, r = __builtin_ctz(kSide) - 1; j != 0; j >>= 1, --r)
-        for (int k = 0; k < kSide; k = ((k | j) + 1) & ~j) {
-            const std::uint64_t t = ((columns[k] >> j) ^ columns[k | j]) & kLowHalves[r];
-            columns[k | j] ^= t;
-            columns[k] ^= t << j;
-        }
+    // Round j swaps the upper j bits of each 2j in row k with the lower j
+    // of row k + j.
+    auto round = [columns](auto j, std::uint64_t lowHalves) {
+        constexpr int kJ = decltype(j)::value;
+        for (int b = 0; b < kSide; b += 2 * kJ)
+            for (int k = b; k < b + kJ; ++k) {
+                const std::uint64_t t = ((columns[k] >> kJ) ^ columns[k + kJ]) & lowHalves;
+                columns[k + kJ] ^= t;
+                columns[k] ^= t << kJ;
+            }
+    };
+    if constexpr (kSide > 32) round(std::integral_constant<int, 32>(), 0x00000000FFFFFFFFull);
+    if constexpr (kSide > 16) round(std::integral_constant<int, 16>(), 0x0000FFFF0000FFFFull);
+    if constexpr (kSide > 8) round(std::integral_constant<int, 8>(), 0x00FF00FF00FF00FFull);
+    round(std::integral_constant<int, 4>(), 0x0F0F0F0F0F0F0F0Full);
+    round(std::integral_constant<int, 2>(), 0x3333333333333333ull);
+    round(std::integral_constant<int, 1>(), 0x5555555555555555ull);
 }
 
 // ExtractBands for a map of at most 64 by 64 entries: a line's marks are one
@@ -362,7 +371,9 @@ void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
 // 64 bands of 32 spans and 64 stops each, and a vertex per entry), so nothing
 // is checked. Fills the lists, map and vertices exactly as ExtractBands.
 template <bool bRowPass>
-void ExtractBandsInWord(World& world, int* map, const BandPass& p) {
+void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
+    // A copy, which the stores to the map and lists cannot alias.
+    const BandPass p = pass;
     static_assert(64 <= kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     int band = 0, spanCount = 0, stopCount = 0;

@@ -381,9 +381,11 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     p.pSpans[0].iCount = 0;
     p.pStops[0].iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
+    // Map entries by line and position from the pass's first ones.
+    const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
+    int* const corner = map + p.iLineMin * lineStep + p.iPosMin * posStep;
     // Vertex id of the marked entry at (line, pos), created on first use.
-    auto vertex = [&](int line, int pos) {
-        int& entry = map[bRowPass ? line * p.iLineStep + pos : line + pos * p.iPosStep];
+    auto vertex = [&](int& entry, int line, int pos) {
         if (entry >= 2) return entry - 2;
         const int k = vertexCount++;
         if (bRowPass)
@@ -405,6 +407,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
         if (bRowPass && marked != full) world.bFaceFull = 0;
         if (marked == 0) continue;  // lines without marks are no band
         const int line = p.iLineMin + l;
+        int* const lineEntries = corner + l * lineStep;
         SpanList& spans = p.pSpans[band];
         StopList& stops = p.pStops[band];
         int spanN = 0, stopN = 0;
@@ -418,7 +421,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                 const int s = __builtin_ctzll(starts);
                 const std::uint64_t open = ~p.pCross[s] & (~0ull << l);
                 const int end = (open != 0 ? __builtin_ctzll(open) : 64) - 1;
-                const int k = vertex(p.iLineMin + end, p.iPosMin + s);
+                const int k = vertex(corner[end * lineStep + s * posStep], p.iLineMin + end, p.iPosMin + s);
                 const std::uint64_t bit = 1ull << end;
                 if ((bandStops & bit) == 0) {
                     bandStops |= bit;
@@ -426,9 +429,10 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                     coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
                 }
             }
-            const int first = p.iPosMin + __builtin_ctzll(run), last = p.iPosMin + 63 - __builtin_clzll(run);
-            spans.iFirst[spanN] = vertex(line, first);
-            spans.iSecond[spanN] = vertex(line, last);
+            const int i = __builtin_ctzll(run), j = 63 - __builtin_clzll(run);
+            const int first = p.iPosMin + i, last = p.iPosMin + j;
+            spans.iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
+            spans.iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
             ++spanN;
             coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
             coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);

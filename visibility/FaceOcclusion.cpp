@@ -377,9 +377,11 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     static_assert(64 <= kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     int band = 0, spanCount = 0, stopCount = 0;
+    SpanList* spans = p.pSpans;
+    StopList* stops = p.pStops;
     int vertexCount = world.iFaceVertexCount;
-    p.pSpans[0].iCount = 0;
-    p.pStops[0].iCount = 0;
+    spans->iCount = 0;
+    stops->iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
     // Map entries by line and position from the pass's first ones.
     const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
@@ -408,8 +410,6 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
         if (marked == 0) continue;  // lines without marks are no band
         const int line = p.iLineMin + l;
         int* const lineEntries = corner + l * lineStep;
-        SpanList& spans = p.pSpans[band];
-        StopList& stops = p.pStops[band];
         int spanN = 0, stopN = 0;
         std::uint64_t bandStops = 0;  // stop lines of this band, as bits from iLineMin
         for (std::uint64_t rest = marked; rest != 0;) {
@@ -425,27 +425,27 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                 const std::uint64_t bit = 1ull << end;
                 if ((bandStops & bit) == 0) {
                     bandStops |= bit;
-                    stops.iVertex[stopN++] = k;
+                    stops->iVertex[stopN++] = k;
                     coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
                 }
             }
             const int i = __builtin_ctzll(run), j = 63 - __builtin_clzll(run);
             const int first = p.iPosMin + i, last = p.iPosMin + j;
-            spans.iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
-            spans.iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
+            spans->iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
+            spans->iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
             ++spanN;
             coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
             coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);
             ++spanCount;
         }
-        spans.iCount = spanN;
-        stops.iCount = stopN;
+        (spans++)->iCount = spanN;
+        (stops++)->iCount = stopN;
         coords.iBandLine[band] = static_cast<std::uint16_t>(line);
         ++band;
         coords.iSpanFrom[band] = spanCount;
         coords.iStopFrom[band] = stopCount;
-        p.pSpans[band].iCount = 0;
-        p.pStops[band].iCount = 0;
+        spans->iCount = 0;
+        stops->iCount = 0;
     }
     *p.pBandCount = band;
     world.iFaceVertexCount = vertexCount;

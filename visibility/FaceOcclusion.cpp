@@ -155,7 +155,18 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const __m128i unmarked = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)), zero);
             return static_cast<std::uint64_t>(~_mm_movemask_ps(_mm_castsi128_ps(unmarked)) & 15);
         };
-        for (; u + 3 <= uMax; u += 4) rowBits[(u - uMin) >> 6] |= marked4(u) << ((u - uMin) & 63);
+        if (u + 7 <= uMax) {
+            const __m128i unmarked = _mm_packs_epi32(
+                _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + u)), zero),
+                _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + u + 4)), zero));
+            const std::uint64_t marked8 = ~_mm_movemask_epi8(_mm_packs_epi16(unmarked, unmarked)) & 0xFF;
+            rowBits[(u - uMin) >> 6] |= marked8 << ((u - uMin) & 63);
+            u += 8;
+        }
+        if (u + 3 <= uMax) {
+            rowBits[(u - uMin) >> 6] |= marked4(u) << ((u - uMin) & 63);
+            u += 4;
+        }
         if (u <= uMax && width >= 4) {
             OrBitsAt(rowBits, uMax - 3 - uMin, 4, marked4(uMax - 3));
             u = uMax + 1;

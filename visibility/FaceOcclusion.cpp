@@ -411,13 +411,14 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
     const std::uint64_t full = positions == 64 ? ~0ull : (1ull << positions) - 1;
     std::uint64_t above = 0;
+    bool allFull = true;
     for (int l = 0; l < lines; ++l) {
         const std::uint64_t marked = p.pLines[l];
         // Marked entries whose neighbour on the line before is not: each starts
         // a run across the lines, whose far end stops the band.
         const std::uint64_t runStarts = marked & ~above;
         above = marked;
-        if (bRowPass && marked != full) world.bFaceFull = 0;
+        allFull &= marked == full;
         if (marked == 0) continue;  // lines without marks are no band
         const int line = p.iLineMin + l;
         int* const lineEntries = corner + l * lineStep;
@@ -460,6 +461,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     }
     *p.pBandCount = band;
     world.iFaceVertexCount = vertexCount;
+    if (bRowPass && !allFull) world.bFaceFull = 0;
 }
 
 // ---- Propagation ----

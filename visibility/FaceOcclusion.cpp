@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -154,7 +155,18 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const __m128i unmarked = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)), zero);
             return static_cast<std::uint64_t>(~_mm_movemask_ps(_mm_castsi128_ps(unmarked)) & 15);
         };
-        for (; u + 3 <= uMax; u += 4) rowBits[(u - uMin) >> 6] |= marked4(u) << ((u - uMin) & 63);
+        if (u + 7 <= uMax) {
+            const __m128i unmarked = _mm_packs_epi32(
+                _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + u)), zero),
+                _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + u + 4)), zero));
+            const std::uint64_t marked8 = ~_mm_movemask_epi8(_mm_packs_epi16(unmarked, unmarked)) & 0xFF;
+            rowBits[(u - uMin) >> 6] |= marked8 << ((u - uMin) & 63);
+            u += 8;
+        }
+        if (u + 3 <= uMax) {
+            rowBits[(u - uMin) >> 6] |= marked4(u) << ((u - uMin) & 63);
+            u += 4;
+        }
         if (u <= uMax && width >= 4) {
             OrBitsAt(rowBits, uMax - 3 - uMin, 4, marked4(uMax - 3));
             u = uMax + 1;
@@ -227,11 +239,22 @@ struct BandPass {
     bool bTrackFull;  // only the row pass decides bFaceFull
 };
 
+// Writes vertex (u, v) with no increment.
+inline void SetVertex(FaceVertex& vertex, int u, int v) {
+#ifdef __SSE2__
+    static_assert(sizeof(FaceVertex) == 4 * sizeof(float), "a vertex is four floats");
+    const __m128i uv = _mm_unpacklo_epi32(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v));
+    _mm_storeu_ps(&vertex.fU, _mm_cvtepi32_ps(uv));
+#else
+    vertex = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
+#endif
+}
+
 // New vertex at (u, v); -1 when the vertex list is full.
 inline int AddVertex(World& world, int u, int v) {
     if (world.iFaceVertexCount == kMaxFaceVertices) return -1;
     const int k = world.iFaceVertexCount++;
-    world.FaceVertex[k] = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
+    SetVertex(world.FaceVertex[k], u, v);
     return k;
 }
 
@@ -249,16 +272,8 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 // outline rather than propagate a truncated one.
 // One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
 // set) steps positions by single entries, the column pass lines.
-// bOneWord: lines and positions both fit one word (a map of at most 64 by
-// 64 entries), so every search is within one word.
-template <bool bRowPass, bool bOneWord>
+template <bool bRowPass>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
-    auto nextBit = [](const std::uint64_t* words, int from, int end, bool bSet) {
-        if (!bOneWord) return NextBit(words, from, end, bSet);
-        if (from >= end) return end;
-        const std::uint64_t word = (bSet ? words[0] : ~words[0]) & (~0ull << from);
-        return word != 0 ? std::min(end, __builtin_ctzll(word)) : end;
-    };
     // The pass's coordinates go beside its lists (the row pass's lines are v).
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     *p.pBandCount = 0;
@@ -283,13 +298,13 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         // a run across the lines, whose far end stops the band.
         std::uint64_t runStarts[kMaxLineWords];
         for (int w = 0; w < p.iLineWords; ++w) runStarts[w] = marked[w] & ~above[w];
-        if (bRowPass && nextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
+        if (bRowPass && NextBit(marked, 0, positions, false) < positions) world.bFaceFull = 0;
         bool hasSpan = false;
-        for (int i = nextBit(marked, 0, positions, true); i < positions; i = nextBit(marked, i, positions, true)) {
-            const int runEnd = nextBit(marked, i, positions, false);
-            for (int s = nextBit(runStarts, i, runEnd, true); s < runEnd; s = nextBit(runStarts, s + 1, runEnd, true)) {
+        for (int i = NextBit(marked, 0, positions, true); i < positions; i = NextBit(marked, i, positions, true)) {
+            const int runEnd = NextBit(marked, i, positions, false);
+            for (int s = NextBit(runStarts, i, runEnd, true); s < runEnd; s = NextBit(runStarts, s + 1, runEnd, true)) {
                 const std::uint64_t* across = p.pCross + s * p.iCrossWords;
-                const int end = p.iLineMin + nextBit(across, line - p.iLineMin, lines, false) - 1;
+                const int end = p.iLineMin + NextBit(across, line - p.iLineMin, lines, false) - 1;
                 if (band == kMaxBands) return false;
                 const int k = vertex(end, p.iPosMin + s);
                 if (k < 0) return false;
@@ -333,6 +348,120 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
         }
     }
     return true;
+}
+
+// Columns of a map of at most kSide by kSide entries from its height rows,
+// bit u of row v becoming bit v of column u: the square is turned in place in
+// log2 kSide rounds of swapping ever smaller blocks, cheaper than setting the
+// marks one by one.
+template <int kSide>
+void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
+    std::copy_n(rows, height, columns);
+    std::fill(columns + height, columns + kSide, 0);
+    // Round j swaps the upper j bits of each 2j in row k with the lower j
+    // of row k + j.
+    auto round = [columns](auto j, std::uint64_t lowHalves) {
+        constexpr int kJ = decltype(j)::value;
+        for (int b = 0; b < kSide; b += 2 * kJ)
+            for (int k = b; k < b + kJ; ++k) {
+                const std::uint64_t t = ((columns[k] >> kJ) ^ columns[k + kJ]) & lowHalves;
+                columns[k + kJ] ^= t;
+                columns[k] ^= t << kJ;
+            }
+    };
+    if constexpr (kSide > 32) round(std::integral_constant<int, 32>(), 0x00000000FFFFFFFFull);
+    if constexpr (kSide > 16) round(std::integral_constant<int, 16>(), 0x0000FFFF0000FFFFull);
+    if constexpr (kSide > 8) round(std::integral_constant<int, 8>(), 0x00FF00FF00FF00FFull);
+    round(std::integral_constant<int, 4>(), 0x0F0F0F0F0F0F0F0Full);
+    round(std::integral_constant<int, 2>(), 0x3333333333333333ull);
+    round(std::integral_constant<int, 1>(), 0x5555555555555555ull);
+}
+
+// ExtractBands for a map of at most 64 by 64 entries: a line's marks are one
+// word, each run of them is cut off whole, and no list can overflow (at most
+// 64 bands of 32 spans and 64 stops each, and a vertex per entry), so nothing
+// is checked. Fills the lists, map and vertices exactly as ExtractBands.
+template <bool bRowPass>
+void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
+    // A copy, which the stores to the map and lists cannot alias.
+    const BandPass p = pass;
+    static_assert(64 <= kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
+    BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
+    int band = 0, spanCount = 0, stopCount = 0;
+    SpanList* spans = p.pSpans;
+    StopList* stops = p.pStops;
+    int vertexCount = world.iFaceVertexCount;
+    spans->iCount = 0;
+    stops->iCount = 0;
+    coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
+    // Map entries by line and position from the pass's first ones.
+    const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
+    int* const corner = map + p.iLineMin * lineStep + p.iPosMin * posStep;
+    // Vertex id of the marked entry at (line, pos), created on first use.
+    auto vertex = [&](int& entry, int line, int pos) {
+        if (entry >= 2) return entry - 2;
+        const int k = vertexCount++;
+        if (bRowPass)
+            SetVertex(world.FaceVertex[k], pos, line);
+        else
+            SetVertex(world.FaceVertex[k], line, pos);
+        entry = k + 2;
+        return k;
+    };
+    const int positions = p.iPosMax - p.iPosMin + 1, lines = p.iLineMax - p.iLineMin + 1;
+    const std::uint64_t full = positions == 64 ? ~0ull : (1ull << positions) - 1;
+    std::uint64_t above = 0;
+    bool allFull = true;
+    for (int l = 0; l < lines; ++l) {
+        const std::uint64_t marked = p.pLines[l];
+        // Marked entries whose neighbour on the line before is not: each starts
+        // a run across the lines, whose far end stops the band.
+        const std::uint64_t runStarts = marked & ~above;
+        above = marked;
+        allFull &= marked == full;
+        if (marked == 0) continue;  // lines without marks are no band
+        const int line = p.iLineMin + l;
+        int* const lineEntries = corner + l * lineStep;
+        int spanN = 0, stopN = 0;
+        std::uint64_t bandStops = 0;  // stop lines of this band, as bits from iLineMin
+        for (std::uint64_t rest = marked; rest != 0;) {
+            // Adding the lowest set bit carries through the lowest run.
+            const std::uint64_t later = rest & (rest + (rest & (0 - rest)));
+            const std::uint64_t run = rest ^ later;
+            rest = later;
+            for (std::uint64_t starts = runStarts & run; starts != 0; starts &= starts - 1) {
+                const int s = __builtin_ctzll(starts);
+                const std::uint64_t open = ~p.pCross[s] & (~0ull << l);
+                const int end = (open != 0 ? __builtin_ctzll(open) : 64) - 1;
+                const int k = vertex(corner[end * lineStep + s * posStep], p.iLineMin + end, p.iPosMin + s);
+                const std::uint64_t bit = 1ull << end;
+                if ((bandStops & bit) == 0) {
+                    bandStops |= bit;
+                    stops->iVertex[stopN++] = k;
+                    coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
+                }
+            }
+            const int i = __builtin_ctzll(run), j = 63 - __builtin_clzll(run);
+            const int first = p.iPosMin + i, last = p.iPosMin + j;
+            spans->iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
+            spans->iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
+            ++spanN;
+            coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
+            coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);
+            ++spanCount;
+        }
+        (spans++)->iCount = spanN;
+        (stops++)->iCount = stopN;
+        coords.iBandLine[band] = static_cast<std::uint16_t>(line);
+        ++band;
+        coords.iSpanFrom[band] = spanCount;
+        coords.iStopFrom[band] = stopCount;
+        spans->iCount = 0;
+        stops->iCount = 0;
+    }
+    *p.pBandCount = band;
+    world.iFaceVertexCount = vertexCount;
+    if (bRowPass && !allFull) world.bFaceFull = 0;
 }
 
 // ---- Propagation ----
@@ -1152,14 +1281,21 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         std::uint64_t* const rowBits = world.FaceRowBits;
         std::uint64_t* const columnBits = world.FaceColumnBits;
         std::fill_n(rowBits, height * rowWords, 0);
-        std::fill_n(columnBits, width * columnWords, 0);
         GatherMarkedEntries(world, map, stride, uMin, uMax, vMin, vMax, rowBits, rowWords);
         if (rowWords == 1 && columnWords == 1) {
-            // The common map of at most 64 by 64 entries: a word per row and column.
-            for (int v = 0; v < height; ++v)
-                for (std::uint64_t marked = rowBits[v]; marked != 0; marked &= marked - 1)
-                    columnBits[__builtin_ctzll(marked)] |= 1ull << v;
+            // The common map of at most 64 by 64 entries: a word per row and
+            // column, the columns the rows' square turned.
+            const int side = std::max(width, height);
+            if (side <= 8)
+                TurnRows<8>(rowBits, height, columnBits);
+            else if (side <= 16)
+                TurnRows<16>(rowBits, height, columnBits);
+            else if (side <= 32)
+                TurnRows<32>(rowBits, height, columnBits);
+            else
+                TurnRows<64>(rowBits, height, columnBits);
         } else {
+            std::fill_n(columnBits, width * columnWords, 0);
             for (int v = 0; v < height; ++v)
                 for (int w = 0; w < rowWords; ++w)
                     for (std::uint64_t marked = rowBits[v * rowWords + w]; marked != 0; marked &= marked - 1) {
@@ -1170,12 +1306,17 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
         const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
                                world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
         const bool oneWord = rowWords == 1 && columnWords == 1;
-        fits = oneWord ? ExtractBands<true, true>(world, map, rows) : ExtractBands<true, false>(world, map, rows);
+        if (oneWord)
+            ExtractBandsInWord<true>(world, map, rows);
+        else
+            fits = ExtractBands<true>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
         const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
                                   world.ColSpanList, world.ColStopList, &world.iColListCount, false};
-        fits = fits && (oneWord ? ExtractBands<false, true>(world, map, columns)
-                                : ExtractBands<false, false>(world, map, columns));
+        if (oneWord)
+            ExtractBandsInWord<false>(world, map, columns);
+        else
+            fits = fits && ExtractBands<false>(world, map, columns);
     }
     if (!fits) {
         // Over capacity: propagate nothing from this face on this shell. Cells

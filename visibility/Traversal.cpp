@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "grid/Grid.h"
 #include "scan/Scan.h"
@@ -306,8 +309,19 @@ void PropagateShellFaces(World& world) {
         // Marks, fused cells and vertex ids all lie in the rectangle of the
         // marks: clearing it leaves the whole map empty again.
         const int uMin = world.iFaceUMin[k], width = world.iFaceUMax[k] - uMin + 1;
-        for (int v = world.iFaceVMin[k]; v <= world.iFaceVMax[k]; ++v)
-            std::fill_n(world.FaceMap[k] + v * stride + uMin, width, 0);
+        int* row = world.FaceMap[k] + world.iFaceVMin[k] * stride + uMin;
+        for (int v = world.iFaceVMin[k]; v <= world.iFaceVMax[k]; ++v, row += stride) {
+#ifdef __SSE2__
+            // Four entries a store, the last store ending at the row's end.
+            if (width >= 4) {
+                const __m128i zero = _mm_setzero_si128();
+                for (int i = 0; i < width - 4; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + width - 4), zero);
+                continue;
+            }
+#endif
+            std::fill_n(row, width, 0);
+        }
         world.bFaceMarked[k] = 0;
     }
 }

@@ -115,6 +115,48 @@ TEST_F(FaceOcclusionTest, OutlineOverCapacityIsDroppedWhole) {
     EXPECT_EQ(w.bFaceFull, 0);
 }
 
+// A map of at most 64 by 64 entries is outlined a word per line; one more empty column or row takes the general
+// path, which must give the same lists, vertices and coordinates. Runs reach the words' last bits both ways.
+TEST_F(FaceOcclusionTest, OneWordOutlineMatchesTheGeneralOne) {
+    w.bOccluderFusion = 0;
+    w.iDist = 1000;
+    auto marked = [](int u, int v) { return u < 64 && v < 64 && ((u * 7 + v * 13) % 11 < 6 || v == 63 || u == 63); };
+    struct Outline {
+        std::vector<int> lists;
+        std::vector<float> vertices;
+    };
+    auto outline = [&](int width, int height) {
+        ExtractMap(width, height, marked);
+        Outline o;
+        for (auto [count, spans, stops, coords] :
+             {std::tuple{w.iRowListCount, w.RowSpanList, w.RowStopList, &w.RowBandCoords},
+              std::tuple{w.iColListCount, w.ColSpanList, w.ColStopList, &w.ColBandCoords}}) {
+            o.lists.push_back(count);
+            for (int b = 0; b < count; ++b) {
+                o.lists.insert(o.lists.end(), {coords->iBandLine[b], spans[b].iCount, stops[b].iCount});
+                for (int i = 0; i < spans[b].iCount; ++i) {
+                    const int k = coords->iSpanFrom[b] + i;
+                    o.lists.insert(o.lists.end(), {spans[b].iFirst[i], spans[b].iSecond[i], coords->iSpanEnds[k][0],
+                                                   coords->iSpanEnds[k][1]});
+                }
+                for (int i = 0; i < stops[b].iCount; ++i)
+                    o.lists.insert(o.lists.end(), {stops[b].iVertex[i], coords->iStopLine[coords->iStopFrom[b] + i]});
+            }
+        }
+        for (int k = 0; k < w.iFaceVertexCount; ++k)
+            o.vertices.insert(o.vertices.end(), {w.FaceVertex[k].fU, w.FaceVertex[k].fV, w.FaceVertex[k].fDU,
+                                                 w.FaceVertex[k].fDV});
+        return o;
+    };
+    const Outline oneWord = outline(64, 64);
+    ASSERT_GT(oneWord.vertices.size(), 0u);
+    for (auto [width, height] : {std::pair{65, 64}, {64, 65}}) {
+        const Outline general = outline(width, height);
+        EXPECT_EQ(general.lists, oneWord.lists) << width << " x " << height;
+        EXPECT_EQ(general.vertices, oneWord.vertices) << width << " x " << height;
+    }
+}
+
 // With fusion a face's gaps close where their cells are hidden; H is read many cells at a time along x. Gaps at both
 // ends of one such read, and in the grid's last row, close only together; a narrow face there reads the set's last words.
 TEST_F(FaceOcclusionTest, FusionClosesGapsOnlyWhereEveryCellIsHidden) {

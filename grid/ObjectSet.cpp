@@ -24,7 +24,8 @@ int* ObjectSet::Grow() {
 // Out of line, so that the loops keep their few values in registers. An
 // inline set is handled here whole: the entries below i (moving objects with
 // smaller indices) are passed from the tail, which is where i goes or sits.
-// Only heap sets take the general path.
+// Heap sets, and a full inline set that may have to grow, take the general
+// path.
 void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int stride) {
     for (; rows > 0; --rows, first += stride) {
         for (ObjectSet *s = first, *const end = first + count; s != end; ++s) {

@@ -29,7 +29,9 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
 void CellTest(World& world, int a, int b, int c);
 
 // CellTest on count cells from cell from, stepping by step (+1 or -1) along
-// axis: the same cells in the same order, the shell bound checked once.
+// axis: the same cells in the same order, the shell bound checked once. It
+// also marks stale entries in PVSVF: a caller other than the pass's walk
+// calls DropStaleMarks(world) once its runs are over.
 void CellTestRun(World& world, const int from[3], int axis, int step, int count);
 
 // The cell runs mark stale entries in PVSVF too, saving a test per entry:

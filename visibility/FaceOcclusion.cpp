@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -149,8 +150,9 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const int i = u - uMin;
             rowBits[i >> 6] |= static_cast<std::uint64_t>(~none & 0xFFFFu) << (i & 63);
         }
-        // Then four a step; a last group of four ends at uMax, overlapping
-        // the one before, so only rows narrower than four go one by one.
+        // Then at most one group of eight and one of four; a last group of
+        // four ends at uMax, overlapping the one before, so only rows
+        // narrower than four go one by one.
         auto marked4 = [&](int at) {
             const __m128i unmarked = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)), zero);
             return static_cast<std::uint64_t>(~_mm_movemask_ps(_mm_castsi128_ps(unmarked)) & 15);
@@ -228,7 +230,6 @@ struct BandPass {
     int iLineMin, iLineMax;
     int iPosMin, iPosMax;
     int iLineStep, iPosStep;  // map index steps
-    bool bLineIsV;            // row pass: the line coordinate is v
     const std::uint64_t* pLines;  // marked entries of each line as bits, from iLineMin
     int iLineWords;
     const std::uint64_t* pCross;  // the same entries by position, bit per line from iLineMin
@@ -236,15 +237,15 @@ struct BandPass {
     SpanList* pSpans;
     StopList* pStops;
     int* pBandCount;
-    bool bTrackFull;  // only the row pass decides bFaceFull
 };
 
 // Writes vertex (u, v) with no increment.
 inline void SetVertex(FaceVertex& vertex, int u, int v) {
 #ifdef __SSE2__
-    static_assert(sizeof(FaceVertex) == 4 * sizeof(float), "a vertex is four floats");
+    static_assert(sizeof(FaceVertex) == 4 * sizeof(float) && offsetof(FaceVertex, fU) == 0,
+                  "a vertex is four floats, u first");
     const __m128i uv = _mm_unpacklo_epi32(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v));
-    _mm_storeu_ps(&vertex.fU, _mm_cvtepi32_ps(uv));
+    _mm_storeu_ps(reinterpret_cast<float*>(&vertex), _mm_cvtepi32_ps(uv));
 #else
     vertex = {static_cast<float>(u), static_cast<float>(v), 0.0f, 0.0f};
 #endif
@@ -270,8 +271,8 @@ inline int VertexAt(World& world, int* map, int index, int u, int v) {
 
 // Returns false when a list would overflow; the caller then drops the whole
 // outline rather than propagate a truncated one.
-// One copy per pass: the row pass (bRowPass, p.bLineIsV and p.bTrackFull
-// set) steps positions by single entries, the column pass lines.
+// One copy per pass: the row pass steps positions by single entries and
+// decides bFaceFull, the column pass steps lines.
 template <bool bRowPass>
 bool ExtractBands(World& world, int* map, const BandPass& p) {
     // The pass's coordinates go beside its lists (the row pass's lines are v).
@@ -385,7 +386,7 @@ template <bool bRowPass>
 void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     // A copy, which the stores to the map and lists cannot alias.
     const BandPass p = pass;
-    static_assert(64 <= kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
+    static_assert(64 < kMaxBands && 32 <= kMaxBandEntries && 64 * 64 <= kMaxFaceVertices, "a word's outline fits");
     BandCoords& coords = bRowPass ? world.RowBandCoords : world.ColBandCoords;
     int band = 0, spanCount = 0, stopCount = 0;
     SpanList* spans = p.pSpans;
@@ -620,8 +621,10 @@ struct SweepBand {
     int iSpanFrom, iSpanEnd;  // its spans in the coordinates' span list
 };
 
+// The bands follow one unused slot, so the sweep's "band before the first"
+// points into the array.
 struct SweepLines {
-    SweepBand iBand[kMaxBands + 1];
+    SweepBand iBand[kMaxBands + 2];
     std::uint16_t iLine[kMaxFaceSide];
 };
 
@@ -636,9 +639,9 @@ void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) 
             seen[c >> 6] |= bit;
             out.iLine[n++] = static_cast<std::uint16_t>(c);
         }
-        out.iBand[b] = {coords.iBandLine[b], n, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]};
+        out.iBand[b + 1] = {coords.iBandLine[b], n, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]};
     }
-    out.iBand[bandCount] = {ProjectedCoords::kPastLast, n, 0, 0};
+    out.iBand[bandCount + 1] = {ProjectedCoords::kPastLast, n, 0, 0};
 }
 
 // ---- Staged hidden cells ----
@@ -1030,9 +1033,9 @@ void PropagateFaceOf(World& world, int f) {
     SweepLines rowLines, columnLines;
     GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
     GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
-    rows.pBands = rowLines.iBand;
+    rows.pBands = rowLines.iBand + 1;
     rows.pStopLine = rowLines.iLine;
-    columns.pBands = columnLines.iBand;
+    columns.pBands = columnLines.iBand + 1;
     columns.pStopLine = columnLines.iLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
@@ -1303,16 +1306,16 @@ void ExtractFaceOutline(World& world, int* map, int stride) {
                         columnBits[u * columnWords + (v >> 6)] |= 1ull << (v & 63);
                     }
         }
-        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, true, rowBits, rowWords, columnBits, columnWords,
-                               world.RowSpanList, world.RowStopList, &world.iRowListCount, true};
+        const BandPass rows = {vMin, vMax, uMin, uMax, stride, 1, rowBits, rowWords, columnBits, columnWords,
+                               world.RowSpanList, world.RowStopList, &world.iRowListCount};
         const bool oneWord = rowWords == 1 && columnWords == 1;
         if (oneWord)
             ExtractBandsInWord<true>(world, map, rows);
         else
             fits = ExtractBands<true>(world, map, rows);
         if (uMin != 0 || vMin != 0 || uMax != 2 * D || vMax != 2 * D) world.bFaceFull = 0;
-        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, false, columnBits, columnWords, rowBits, rowWords,
-                                  world.ColSpanList, world.ColStopList, &world.iColListCount, false};
+        const BandPass columns = {uMin, uMax, vMin, vMax, 1, stride, columnBits, columnWords, rowBits, rowWords,
+                                  world.ColSpanList, world.ColStopList, &world.iColListCount};
         if (oneWord)
             ExtractBandsInWord<false>(world, map, columns);
         else
@@ -1377,7 +1380,6 @@ void PropagateStrict(World& world, int* map, int stride) {
     auto runsOf = [&](int b0, int b1) -> const EntryRuns* {
         const int k = b1 - b0;
         if (k == 0) return bandRuns(b0);
-        if (k < kKeptRowCounts && kept[b0][k]) return kept[b0][k];
         RowBits full = rowBits[bandRow[b0]];
         for (int b = b0 + 1; b <= b1; ++b)
             for (int w = 0; w < kRowWords; ++w) full.iWord[w] &= rowBits[bandRow[b]].iWord[w];
@@ -1415,7 +1417,7 @@ void PropagateStrict(World& world, int* map, int stride) {
         // One row loop per kind of target, so the row's write is not chosen
         // again on every row.
         auto walkRows = [&](auto bStaged, auto write) {
-            int spanCount = 0;
+            int spanCount = 0;  // spans of the row; on staged targets, whether its line holds a cell
             unsigned bandsPrev = ~0u;  // b0 and b1 of the row before, as one key
             const EntryRuns* runsPrev = nullptr;
             LineMask staged = {{0, 0}};  // the spans as one line, for staged targets

@@ -281,36 +281,9 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
     ClampEnd<kEveryAxis>(world, grid, axis, clamp);
 }
 
-template <bool kEveryAxis>
-void FindAxisRunEndOn(const World& world, const int origin[3], int axis, int corner, int direction,
-                      AxisRunEnd& end) {
-    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    float point[3];
-    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
-    // The corner's clamp is wanted only when the corner ends the run; a ray
-    // overwrites it otherwise.
-    const SidePlanes sides = LoadSidePlanes(world);
-    end.iCorner = InsideAllPlanes(sides, point);
-    float hit[3];
-    if (end.iCorner) {
-        ClampEnd<kEveryAxis>(world, point, axis, end.clamp);
-    } else {
-        const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
-                               static_cast<float>(origin[2])};
-        AxisRayHitOn<kEveryAxis>(world, sides, hit, from, axis, direction, end.clamp);
-    }
-    end.iClamped = end.clamp.iOutside[axis];
-    // A clamped end may lie anywhere beyond the grid, up to the largest float;
-    // only an end inside the grid is converted.
-    if (end.iClamped)
-        end.iLimit = static_cast<int>(end.clamp.fClamp[axis]);
-    else
-        end.iLimit = end.iCorner ? corner : static_cast<int>(hit[axis]);
-}
-
 // The end of one run of a row: at the corner when it is inside, else where
 // the ray's crossing and the two point tests put it, exactly as
-// FindAxisRunEndOn<false> does. o is the ray's origin in grid coordinates,
+// FindAxisRunEnd does. o is the ray's origin in grid coordinates,
 // crossing its first crossing along dir, view and cell the viewpoint's
 // coordinate and cell on axis.
 template <int kAxis, bool kEveryAxis>
@@ -421,6 +394,31 @@ void FindRowRunEndsOnAxis(const World& world, const int origin[3], int axis, int
 
 }  // namespace
 
+void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + (k == axis ? corner : origin[k]));
+    // The corner's clamp is wanted only when the corner ends the run; a ray
+    // overwrites it otherwise.
+    const SidePlanes sides = LoadSidePlanes(world);
+    end.iCorner = InsideAllPlanes(sides, point);
+    float hit[3];
+    if (end.iCorner) {
+        ClampEnd<true>(world, point, axis, end.clamp);
+    } else {
+        const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
+                               static_cast<float>(origin[2])};
+        AxisRayHitOn<true>(world, sides, hit, from, axis, direction, end.clamp);
+    }
+    end.iClamped = end.clamp.iOutside[axis];
+    // A clamped end may lie anywhere beyond the grid, up to the largest float;
+    // only an end inside the grid is converted.
+    if (end.iClamped)
+        end.iLimit = static_cast<int>(end.clamp.fClamp[axis]);
+    else
+        end.iLimit = end.iCorner ? corner : static_cast<int>(hit[axis]);
+}
+
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high) {
     FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
 }
@@ -440,13 +438,5 @@ void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3]
     AxisRayHitOn<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
 }
 
-void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
-    FindAxisRunEndOn<true>(world, origin, axis, corner, direction, end);
-}
-
-void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int corner, int direction,
-                          AxisRunEnd& end) {
-    FindAxisRunEndOn<false>(world, origin, axis, corner, direction, end);
-}
 
 }  // namespace gridcull

@@ -80,11 +80,9 @@ struct AxisRunEnd {
     FrustumClamp clamp;  // the evaluation's outside flags on every axis
 };
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end);
-// FindAxisRunEnd with end.clamp filled on axis alone.
-void FindAxisRunEndOnAxis(const World& world, const int origin[3], int axis, int corner, int direction,
-                          AxisRunEnd& end);
-// FindAxisRunEndOnAxis toward corner -d (direction -1) into low and toward d
-// (+1) into high, with the same results: a row's two runs in one evaluation.
+// FindAxisRunEnd toward corner -d (direction -1) into low and toward d (+1)
+// into high, with the same ends, end.clamp filled on axis alone: a row's two
+// runs in one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
 // FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,

@@ -1335,7 +1335,7 @@ namespace {
 
 template <int kFace>
 void PropagateStrict(World& world, int* map, int stride) {
-    constexpr FaceAxes face = kFaces[kFace];
+    static constexpr FaceAxes face = kFaces[kFace];
     const int D = world.iDist;
     const int uMin = static_cast<int>(world.fFaceUMin), uMax = static_cast<int>(world.fFaceUMax);
     const int vMin = static_cast<int>(world.fFaceVMin), vMax = static_cast<int>(world.fFaceVMax);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "../scene/World.h"
 
@@ -83,5 +85,25 @@ bool VolumeHoldsEyeCell(const World& world, const SceneObject& o);
 // Removes what the last InsertTbv(j) recorded; expects fTbvOrigin and
 // fTbvHalfSize unchanged since then.
 void RemoveTbv(World& world, int j);
+
+// Whether the volume surface of a moving object passes through cell
+// (x, y, z): two or three of the cell's columns on its outline. The column
+// words are taken two at a time.
+inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
+    using Words2 = std::uint64_t __attribute__((vector_size(16)));
+    static_assert(kDynamicWords % 2 == 0, "the column words are tested in pairs");
+    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
+    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
+    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
+    Words2 any = {0, 0};
+    for (int w = 0; w < kDynamicWords; w += 2) {
+        Words2 a, b, c;
+        std::memcpy(&a, xy + w, sizeof a);
+        std::memcpy(&b, yz + w, sizeof b);
+        std::memcpy(&c, xz + w, sizeof c);
+        any |= (a & b) | (c & (a | b));
+    }
+    return (any[0] | any[1]) != 0;
+}
 
 }  // namespace gridcull

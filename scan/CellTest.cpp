@@ -89,25 +89,6 @@ struct RunStart {
     int iAxis, iStep;
 };
 
-// RefreshVolumesThrough's test at grid cell (x, y, z): whether a moving
-// object's volume surface passes through it. Two words at a time.
-using Words2 = std::uint64_t __attribute__((vector_size(16)));
-static_assert(kDynamicWords % 2 == 0, "the column words are tested in pairs");
-inline bool MeetsVolumeSurface(const World& world, int x, int y, int z) {
-    const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
-    const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
-    const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
-    Words2 any = {0, 0};
-    for (int w = 0; w < kDynamicWords; w += 2) {
-        Words2 a, b, c;
-        std::memcpy(&a, xy + w, sizeof a);
-        std::memcpy(&b, yz + w, sizeof b);
-        std::memcpy(&c, xz + w, sizeof c);
-        any |= (a & b) | (c & (a | b));
-    }
-    return (any[0] | any[1]) != 0;
-}
-
 // The visible cells of a run from cell i (visible, grid index g) up to the
 // next hidden one; returns that one's position, or n. Out of line: hidden
 // cells are the common case, and visible ones come in stretches, so the

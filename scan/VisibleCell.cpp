@@ -78,18 +78,12 @@ bool InVisibleCellPassed(const World& world, const SceneObject& o) {
 }
 
 // The words of the moving objects whose volume's surface passes through cell
-// (x, y, z): those with two or three of the cell's columns on their outline.
-// Returns their union.
-inline std::uint64_t SurfaceWords(const World& world, int x, int y, int z, std::uint64_t surface[kDynamicWords]) {
+// (x, y, z), as MeetsVolumeSurface tests them.
+inline void SurfaceWords(const World& world, int x, int y, int z, std::uint64_t surface[kDynamicWords]) {
     const std::uint64_t* xy = world.TxyN[XyColumn(x, y)].iWord;
     const std::uint64_t* yz = world.TyzN[YzColumn(y, z)].iWord;
     const std::uint64_t* xz = world.TxzN[XzColumn(x, z)].iWord;
-    std::uint64_t any = 0;
-    for (int w = 0; w < kDynamicWords; ++w) {
-        surface[w] = (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
-        any |= surface[w];
-    }
-    return any;
+    for (int w = 0; w < kDynamicWords; ++w) surface[w] = (xy[w] & yz[w]) | (xz[w] & (xy[w] | yz[w]));
 }
 
 }  // namespace
@@ -134,9 +128,8 @@ void HandleVisibleCell(World& world, int a, int b, int c) {
 }
 
 int RefreshVolumesThrough(World& world, int x, int y, int z) {
-    std::uint64_t surface[kDynamicWords];
-    if (!SurfaceWords(world, x, y, z, surface)) return 0;  // most cells lie on no volume's surface
-    return RefreshSurfaceObjects(world, x, y, z);
+    // Most cells lie on no volume's surface.
+    return MeetsVolumeSurface(world, x, y, z) ? RefreshSurfaceObjects(world, x, y, z) : 0;
 }
 
 }  // namespace gridcull

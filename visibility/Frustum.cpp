@@ -106,18 +106,24 @@ int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
 
 int InsideAllPlanes(const World& world, const float p[3]) { return InsideAllPlanes(LoadSidePlanes(world), p); }
 
+// Clamps grid coordinate c to 0..69; returns whether it lay outside.
+inline int ClampCoordToGrid(float& c) {
+    if (c < 0) {
+        c = 0.0f;
+        return 1;
+    }
+    if (c > kGridMax) {
+        c = kGridMax;
+        return 1;
+    }
+    return 0;
+}
+
 // Clamps coordinate k of grid point p to 0..69, reporting it as an offset
 // from the viewpoint cell.
 void ClampAxisToGrid(const int cell[3], const float p[3], int k, FrustumClamp& clamp) {
     float c = p[k];
-    clamp.iOutside[k] = 0;
-    if (c < 0) {
-        c = 0.0f;
-        clamp.iOutside[k] = 1;
-    } else if (c > kGridMax) {
-        c = kGridMax;
-        clamp.iOutside[k] = 1;
-    }
+    clamp.iOutside[k] = ClampCoordToGrid(c);
     clamp.fClamp[k] = c - static_cast<float>(cell[k]);
 }
 
@@ -311,14 +317,7 @@ void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], co
         }
     }
     float c = grid;
-    end.iClamped = 0;
-    if (c < 0) {
-        c = 0.0f;
-        end.iClamped = 1;
-    } else if (c > kGridMax) {
-        c = kGridMax;
-        end.iClamped = 1;
-    }
+    end.iClamped = ClampCoordToGrid(c);
     end.clamp.iOutside[kAxis] = end.iClamped;
     end.clamp.fClamp[kAxis] = c - cell;
     // A clamped end may lie anywhere beyond the grid; only an end inside it

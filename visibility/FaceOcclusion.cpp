@@ -351,23 +351,28 @@ bool ExtractBands(World& world, int* map, const BandPass& p) {
     return true;
 }
 
-// Columns of a map of at most kSide by kSide entries from its height rows,
-// bit u of row v becoming bit v of column u: the square is turned in place in
-// log2 kSide rounds of swapping ever smaller blocks, cheaper than setting the
-// marks one by one.
-template <int kSide>
-void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
-    std::copy_n(rows, height, columns);
-    std::fill(columns + height, columns + kSide, 0);
-    // Round j swaps the upper j bits of each 2j in row k with the lower j
-    // of row k + j.
-    auto round = [columns](auto j, std::uint64_t lowHalves) {
+// Turns a square of kSide by kSide bits in place in log2 kSide rounds of
+// swapping ever smaller blocks. Bits counted from the least significant:
+// bit u of a[v] becomes bit v of a[u]. From the most significant
+// (bMsbFirst): bit 63 - u of a[v] becomes bit 63 - v of a[u], for kSide 64.
+template <int kSide, bool bMsbFirst>
+void TurnSquare(std::uint64_t* a) {
+    static_assert(!bMsbFirst || kSide == 64, "most significant first only for whole words");
+    // Round j swaps, in rows k and k + j, the j bits of each 2j that lie
+    // across the diagonal.
+    auto round = [a](auto j, std::uint64_t lowHalves) {
         constexpr int kJ = decltype(j)::value;
         for (int b = 0; b < kSide; b += 2 * kJ)
             for (int k = b; k < b + kJ; ++k) {
-                const std::uint64_t t = ((columns[k] >> kJ) ^ columns[k + kJ]) & lowHalves;
-                columns[k + kJ] ^= t;
-                columns[k] ^= t << kJ;
+                if (bMsbFirst) {
+                    const std::uint64_t t = (a[k] ^ (a[k + kJ] >> kJ)) & lowHalves;
+                    a[k] ^= t;
+                    a[k + kJ] ^= t << kJ;
+                } else {
+                    const std::uint64_t t = ((a[k] >> kJ) ^ a[k + kJ]) & lowHalves;
+                    a[k + kJ] ^= t;
+                    a[k] ^= t << kJ;
+                }
             }
     };
     if constexpr (kSide > 32) round(std::integral_constant<int, 32>(), 0x00000000FFFFFFFFull);
@@ -376,6 +381,16 @@ void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
     round(std::integral_constant<int, 4>(), 0x0F0F0F0F0F0F0F0Full);
     round(std::integral_constant<int, 2>(), 0x3333333333333333ull);
     round(std::integral_constant<int, 1>(), 0x5555555555555555ull);
+}
+
+// Columns of a map of at most kSide by kSide entries from its height rows,
+// bit u of row v becoming bit v of column u: cheaper than setting the marks
+// one by one.
+template <int kSide>
+void TurnRows(const std::uint64_t* rows, int height, std::uint64_t* columns) {
+    std::copy_n(rows, height, columns);
+    std::fill(columns + height, columns + kSide, 0);
+    TurnSquare<kSide, false>(columns);
 }
 
 // ExtractBands for a map of at most 64 by 64 entries: a line's marks are one
@@ -680,18 +695,6 @@ inline LineMask BitsBetween(int lo, int hi) {
     return {{a.iWord[0] & ~b.iWord[0], a.iWord[1] & ~b.iWord[1]}};
 }
 
-// Turns a 64 by 64 block of bits: afterwards bit 63 - c of a[r] is what bit
-// 63 - r of a[c] was. Six rounds of swapping ever smaller sub-blocks.
-inline void TransposeBlock(std::uint64_t a[64]) {
-    std::uint64_t m = 0x00000000FFFFFFFFull;
-    for (int j = 32; j != 0; j >>= 1, m ^= m << j)
-        for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
-            const std::uint64_t t = (a[k] ^ (a[k | j] >> j)) & m;
-            a[k] ^= t;
-            a[k | j] ^= t << j;
-        }
-}
-
 // Ors 64 cells from cell p on into the set, cell p + i at bit 63 - i of
 // cells; the five words from p's on must lie in the set.
 inline void OrCellsInside(BitSet& H, unsigned p, std::uint64_t cells) {
@@ -744,7 +747,7 @@ bool WriteStagedXBlock(World& world, int kind, int g) {
         if (any[j] == 0) continue;
         alignas(16) std::uint64_t block[64];
         for (int i = 0; i < 64; ++i) block[i] = lines[i][j];
-        TransposeBlock(block);
+        TurnSquare<64, true>(block);
         for (std::uint64_t cs = any[j]; cs != 0; cs &= cs - 1) {
             const int c = __builtin_ctzll(cs);
             const std::uint64_t cells = block[63 - c];

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -659,6 +660,56 @@ void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) 
     out.iBand[bandCount + 1] = {ProjectedCoords::kPastLast, n, 0, 0};
 }
 
+// The bands a sweep draws, resolved in coordinates once per propagation.
+// Beyond the shell, neighbouring coordinates project d / D > 1 apart, so the
+// projected lines of a plane strictly increase with the coordinate: a stop
+// line equals a band's first line, or lies before the next band's, exactly
+// when its coordinate does. Whether a band is skipped and which stop line
+// ends it is then the same on every plane, and a plane only looks up where
+// each drawn band begins and ends.
+struct PlannedBand {
+    int iLine;                // first line: start[iLine]
+    int iEnd, iEndAdjust;     // last line: start[iEnd] + iEndAdjust (-1: the line before the next band)
+    int iSpanFrom, iSpanEnd;  // its spans in the coordinates' span list
+};
+
+struct SweepPlan {
+    PlannedBand iDrawn[kMaxBands];
+    int iDrawnCount;
+    // For the last line's redraw: the first band whose stop list holds each
+    // coordinate of the bands' range, kNoBand if none does.
+    static constexpr std::uint16_t kNoBand = 0xffff;
+    std::uint16_t iStopBand[kMaxFaceSide];
+};
+
+static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of none");
+
+void PlanSweep(const SweepLines& lines, int bandCount, bool bStopsOfBandEntered, SweepPlan& plan) {
+    plan.iDrawnCount = 0;
+    if (bandCount == 0) return;
+    const SweepBand* const band = lines.iBand + 1;
+    const int first = band[0].iLine, last = band[bandCount - 1].iLine;
+    std::fill(plan.iStopBand + first, plan.iStopBand + last + 1, SweepPlan::kNoBand);
+    for (int b = 0, i = 0; b < bandCount; ++b)
+        for (; i < band[b].iStopEnd; ++i) plan.iStopBand[lines.iLine[i]] = static_cast<std::uint16_t>(b);
+    for (int b = 0; b < bandCount; ++b) {
+        // Stop lines of the bands through this one (face 0) or before it.
+        const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
+        auto stops = [&](int c) { return plan.iStopBand[c] < stopsBelow; };
+        const int line = band[b].iLine;
+        if (stops(line)) continue;
+        const int next = band[b + 1].iLine;
+        PlannedBand& p = plan.iDrawn[plan.iDrawnCount++];
+        p = {line, next, -1, band[b].iSpanFrom, band[b].iSpanEnd};
+        for (int c = line + 1; c < next && c <= last; ++c)
+            if (stops(c)) {
+                p.iEnd = c;
+                p.iEndAdjust = 0;
+                break;
+            }
+    }
+}
+
 // ---- Staged hidden cells ----
 
 // Axes of a staged plane: the plane's normal, the span's axis (the bit
@@ -859,7 +910,8 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // A band's spans on the plane as one line of cells, for staged targets; span
 // cells outside the grid are left out. A span's ends depend on the plane, not
 // on the line: the line is built once for all the lines the band draws.
-[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const SweepBand& band) {
+template <typename Band>
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const Band& band) {
     LineMask cells = {{0, 0}};
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
         const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
@@ -876,8 +928,9 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // Hides the cells of the spans of band on lines t0..t1 of the plane, writing
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
+template <typename Band>
 [[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const PlaneTarget& target, int t0,
-                                                int t1, const SweepBand& band) {
+                                                int t1, const Band& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
@@ -990,12 +1043,61 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
+// One plane's sweep from its plan: each drawn band whose first line lies
+// through tEnd, through its last line; then, unless the face stops at the
+// band it enters, line tEnd once more with the band current there, when the
+// line after it is no stop line of the bands before that one.
+template <bool bStaged>
+void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const SweepFrame& f,
+                  const PlaneTarget& target, int tEnd, bool bRedrawLast) {
+    const int* const start = f.pStart;
+    const BitSet H = world.H;
+    int stagedFirst = INT_MAX, stagedLast = INT_MIN;
+    auto draw = [&](int t0, int t1, const auto& band) {
+        if (bStaged) {
+            const int a = std::max(t0, f.iLineLo), b = std::min(t1, f.iLineHi);
+            if (a > b) return;
+            const LineMask cells = BandCells(f, band);
+            if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
+            for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign)
+                target.Stage(line, cells);
+            stagedFirst = std::min(stagedFirst, a);
+            stagedLast = std::max(stagedLast, b);
+        } else {
+            DrawLinesInH(H, f, target, t0, t1, band);
+        }
+    };
+    for (const PlannedBand *b = plan.iDrawn, *n = b + plan.iDrawnCount; b != n; ++b) {
+        const int t0 = start[b->iLine];
+        if (t0 > tEnd) break;
+        draw(t0, std::min(tEnd, start[b->iEnd] + b->iEndAdjust), *b);
+    }
+    if (bRedrawLast) {
+        int b = s.iBandCount - 1;
+        while (start[s.pBands[b].iLine] > tEnd) --b;
+        const int first = s.pBands[0].iLine;
+        int c = s.pBands[s.iBandCount - 1].iLine;
+        while (c > first && start[c] > tEnd + 1) --c;
+        if (start[c] != tEnd + 1 || plan.iStopBand[c] >= b) draw(tEnd, tEnd, s.pBands[b]);
+    }
+    if (bStaged && stagedFirst <= stagedLast)
+        target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
+}
+
 template <bool bStopsOfBandEntered>
-void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
+void Sweep(World& world, const SweepAxes& s, const SweepPlan* plan, const SweepFrame& frame, const PlaneTarget& plane,
+           StopRows& stopRows) {
     if (s.iBandCount == 0) return;
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
     if (t > tEnd) return;  // no band begins on this plane
+    if (plan) {
+        if (plane.pLines)
+            SweepPlanned<true>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
+        else
+            SweepPlanned<false>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
+        return;
+    }
     const bool bitsOnly = StopRows::InBits(t, tEnd + 1);
     if (plane.pLines) {
         if (bitsOnly)
@@ -1042,6 +1144,16 @@ void PropagateFaceOf(World& world, int f) {
     columns.pStopLine = columnLines.iLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
+    // Whole-line bounds start on a band's first line or before it, so the
+    // first band begins at its own first line on every plane, and the plans
+    // hold; bounds set otherwise take the line-by-line sweep.
+    const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
+                          world.fFaceVMin == std::floor(world.fFaceVMin);
+    SweepPlan rowPlan, columnPlan;
+    if (bPlanned) {
+        PlanSweep(rowLines, rows.iBandCount, face.bStopsOfBandEntered, rowPlan);
+        PlanSweep(columnLines, columns.iBandCount, face.bStopsOfBandEntered, columnPlan);
+    }
     // Targets of the first plane; each later plane steps them on.
     const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);
     if (!InGrid(gFirst)) return;
@@ -1063,8 +1175,8 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMax += dVMax;
 
         const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
-        sweep(world, rows, rowFrame, rowTarget, stopRows);
-        sweep(world, columns, columnFrame, columnTarget, stopRows);
+        sweep(world, rows, bPlanned ? &rowPlan : nullptr, rowFrame, rowTarget, stopRows);
+        sweep(world, columns, bPlanned ? &columnPlan : nullptr, columnFrame, columnTarget, stopRows);
     }
 }
 

@@ -684,7 +684,8 @@ struct SweepPlan {
 
 static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of none");
 
-void PlanSweep(const SweepLines& lines, int bandCount, bool bStopsOfBandEntered, SweepPlan& plan) {
+void PlanSweep(const BandCoords& coords, const SweepLines& lines, int bandCount, bool bStopsOfBandEntered,
+               SweepPlan& plan) {
     plan.iDrawnCount = 0;
     if (bandCount == 0) return;
     const SweepBand* const band = lines.iBand + 1;
@@ -695,16 +696,24 @@ void PlanSweep(const SweepLines& lines, int bandCount, bool bStopsOfBandEntered,
     for (int b = 0; b < bandCount; ++b) {
         // Stop lines of the bands through this one (face 0) or before it.
         const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
-        auto stops = [&](int c) { return plan.iStopBand[c] < stopsBelow; };
-        const int line = band[b].iLine;
-        if (stops(line)) continue;
-        const int next = band[b + 1].iLine;
-        PlannedBand& p = plan.iDrawn[plan.iDrawnCount++];
-        p = {line, next, -1, band[b].iSpanFrom, band[b].iSpanEnd};
+        const int line = band[b].iLine, next = band[b + 1].iLine;
+        if (plan.iStopBand[line] < stopsBelow) continue;
+        // A band that goes on where the one before it ends, with the same
+        // spans, draws as part of that one.
+        const int n = band[b].iSpanEnd - band[b].iSpanFrom;
+        PlannedBand* p = plan.iDrawnCount > 0 ? &plan.iDrawn[plan.iDrawnCount - 1] : nullptr;
+        if (!p || p->iEnd != line || p->iEndAdjust == 0 || p->iSpanEnd - p->iSpanFrom != n ||
+            !std::equal(coords.iSpanEnds[p->iSpanFrom], coords.iSpanEnds[p->iSpanFrom + n],
+                        coords.iSpanEnds[band[b].iSpanFrom])) {
+            p = &plan.iDrawn[plan.iDrawnCount++];
+            *p = {line, 0, 0, band[b].iSpanFrom, band[b].iSpanEnd};
+        }
+        p->iEnd = next;
+        p->iEndAdjust = -1;
         for (int c = line + 1; c < next && c <= last; ++c)
-            if (stops(c)) {
-                p.iEnd = c;
-                p.iEndAdjust = 0;
+            if (plan.iStopBand[c] < stopsBelow) {
+                p->iEnd = c;
+                p->iEndAdjust = 0;
                 break;
             }
     }
@@ -1151,8 +1160,8 @@ void PropagateFaceOf(World& world, int f) {
                           world.fFaceVMin == std::floor(world.fFaceVMin);
     SweepPlan rowPlan, columnPlan;
     if (bPlanned) {
-        PlanSweep(rowLines, rows.iBandCount, face.bStopsOfBandEntered, rowPlan);
-        PlanSweep(columnLines, columns.iBandCount, face.bStopsOfBandEntered, columnPlan);
+        PlanSweep(*rows.pCoords, rowLines, rows.iBandCount, face.bStopsOfBandEntered, rowPlan);
+        PlanSweep(*columns.pCoords, columnLines, columns.iBandCount, face.bStopsOfBandEntered, columnPlan);
     }
     // Targets of the first plane; each later plane steps them on.
     const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);

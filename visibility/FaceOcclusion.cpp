@@ -676,6 +676,7 @@ struct PlannedBand {
 struct SweepPlan {
     PlannedBand iDrawn[kMaxBands];
     int iDrawnCount;
+    int iLastLine;  // the sweep's bound: its projection's end is the last line drawn
     // For the last line's redraw: the first band whose stop list holds each
     // coordinate of the bands' range, kNoBand if none does.
     static constexpr std::uint16_t kNoBand = 0xffff;
@@ -685,8 +686,9 @@ struct SweepPlan {
 static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of none");
 
 void PlanSweep(const BandCoords& coords, const SweepLines& lines, int bandCount, bool bStopsOfBandEntered,
-               SweepPlan& plan) {
+               float lineMax, SweepPlan& plan) {
     plan.iDrawnCount = 0;
+    plan.iLastLine = static_cast<int>(lineMax);
     if (bandCount == 0) return;
     const SweepBand* const band = lines.iBand + 1;
     const int first = band[0].iLine, last = band[bandCount - 1].iLine;
@@ -1097,16 +1099,19 @@ template <bool bStopsOfBandEntered>
 void Sweep(World& world, const SweepAxes& s, const SweepPlan* plan, const SweepFrame& frame, const PlaneTarget& plane,
            StopRows& stopRows) {
     if (s.iBandCount == 0) return;
-    const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
-    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
-    if (t > tEnd) return;  // no band begins on this plane
     if (plan) {
+        // The last line is the bound's own projection, a table entry.
+        const int tEnd = frame.pEnd[plan->iLastLine];
+        if (frame.pStart[s.pBands[0].iLine] > tEnd) return;  // no band begins on this plane
         if (plane.pLines)
             SweepPlanned<true>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
         else
             SweepPlanned<false>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
         return;
     }
+    const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
+    const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
+    if (t > tEnd) return;  // no band begins on this plane
     const bool bitsOnly = StopRows::InBits(t, tEnd + 1);
     if (plane.pLines) {
         if (bitsOnly)
@@ -1153,15 +1158,19 @@ void PropagateFaceOf(World& world, int f) {
     columns.pStopLine = columnLines.iLine;
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     StopRows stopRows;
-    // Whole-line bounds start on a band's first line or before it, so the
-    // first band begins at its own first line on every plane, and the plans
-    // hold; bounds set otherwise take the line-by-line sweep.
+    // Whole-line bounds move exactly as the coordinates of their lines: the
+    // first bound's projection starts at or before the first band's, which
+    // then begins at its own first line on every plane, and the plans hold.
+    // Bounds set otherwise take the line-by-line sweep.
     const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
-                          world.fFaceVMin == std::floor(world.fFaceVMin);
+                          world.fFaceVMin == std::floor(world.fFaceVMin) &&
+                          world.fFaceUMax == std::floor(world.fFaceUMax) &&
+                          world.fFaceVMax == std::floor(world.fFaceVMax);
     SweepPlan rowPlan, columnPlan;
     if (bPlanned) {
-        PlanSweep(*rows.pCoords, rowLines, rows.iBandCount, face.bStopsOfBandEntered, rowPlan);
-        PlanSweep(*columns.pCoords, columnLines, columns.iBandCount, face.bStopsOfBandEntered, columnPlan);
+        PlanSweep(*rows.pCoords, rowLines, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, rowPlan);
+        PlanSweep(*columns.pCoords, columnLines, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax,
+                  columnPlan);
     }
     // Targets of the first plane; each later plane steps them on.
     const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);

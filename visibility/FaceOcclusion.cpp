@@ -12,6 +12,7 @@
 #endif
 
 #include "grid/Grid.h"
+#include "visibility/ProjectedCoords.h"
 
 namespace gridcull {
 
@@ -216,9 +217,6 @@ inline int NextBit(const std::uint64_t* words, int from, int end, bool bSet) {
     return end;
 }
 
-// A face map holds a square of at most this many entries a side; a larger
-// rectangle is over capacity, like an outline that overflows its lists.
-constexpr int kMaxFaceSide = 512;
 static_assert(kMaxFaceSide * kMaxFaceSide == kFaceMapEntries, "the face map's square");
 constexpr int kMaxLineWords = kMaxFaceSide / 64;
 static_assert(kMaxFaceSide * kMaxLineWords <= sizeof(World::FaceRowBits) / sizeof(std::uint64_t), "a line of bits per side");
@@ -530,69 +528,6 @@ struct StopRows {
     void Clear() {
         std::fill_n(iBits, kWords, 0);
         iCount = 0;
-    }
-};
-
-// Every vertex of an outline sits on integer face coordinates, and a
-// coordinate's projection depends on nothing else: vertices with equal u
-// (or v) move by equal increments (c - D) / D, accumulated step by step in
-// float. So the projections, and their rounded span ends, are kept once per
-// coordinate and plane instead of once per vertex; the extraction keeps each
-// span end and stop line as its coordinate, which indexes the table.
-struct ProjectedCoords {
-    // Entries of any face map, which may be wider than the shell's 2D + 1.
-    static constexpr int kSize = kMaxFaceSide;
-    static constexpr int kLanes = 4;             // a step takes four coordinates at a time
-    alignas(16) float fAt[kSize + kLanes];
-    alignas(16) float fStep[kSize + kLanes];
-    alignas(16) int iStart[kSize + kLanes];  // R(c' + 0.375): first line or cell a projection covers
-    alignas(16) int iEnd[kSize + kLanes];    // R(c' - 0.375): last one
-    int iLo, iHi;  // coordinates in use, iLo a multiple of kLanes; iHi rounded up to the lanes' end
-    // A coordinate past every face map's, whose start no line reaches: it
-    // ends the list of band lines.
-    static constexpr int kPastLast = kSize;
-
-    void Start(int lo, int hi, float fD) {
-        iLo = lo & ~(kLanes - 1);
-        iHi = hi | (kLanes - 1);
-        iStart[kPastLast] = INT_MAX;
-        for (int c = iLo; c <= iHi; ++c) {
-            fAt[c] = static_cast<float>(c);
-            fStep[c] = (fAt[c] - fD) / fD;
-        }
-    }
-    // Onto the next plane. The vector form makes the scalar's float sum and
-    // its roundings lane by lane, without leaving float: with t = floor(c'),
-    // R(c' + 0.375) is t + 1 when c' lies past t + 0.125 and t otherwise, the
-    // tie c' = t + 0.125 going up when t >= 0 (half away from zero); likewise
-    // R(c' - 0.375) with t + 0.875. t + 0.125 and t + 0.875 are exact floats
-    // for |t| < 2^20, and projections stay within a few times the map's side.
-    void Step() {
-#ifdef __SSE2__
-        const __m128 startEdge = _mm_set1_ps(0.125f), endEdge = _mm_set1_ps(0.875f);
-        for (int c = iLo; c <= iHi; c += kLanes) {
-            const __m128 at = _mm_add_ps(_mm_load_ps(fAt + c), _mm_load_ps(fStep + c));
-            _mm_store_ps(fAt + c, at);
-            // Truncation rounds a negative c' up; one less then.
-            __m128i t = _mm_cvttps_epi32(at);
-            t = _mm_add_epi32(t, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(t), at)));
-            const __m128 floor = _mm_cvtepi32_ps(t);
-            const __m128 negative = _mm_castsi128_ps(_mm_srai_epi32(t, 31));
-            auto past = [&](__m128 edge) {
-                edge = _mm_add_ps(floor, edge);
-                const __m128 tieDown = _mm_and_ps(_mm_cmpeq_ps(at, edge), negative);
-                return _mm_castps_si128(_mm_andnot_ps(tieDown, _mm_cmpge_ps(at, edge)));
-            };
-            _mm_store_si128(reinterpret_cast<__m128i*>(iStart + c), _mm_sub_epi32(t, past(startEdge)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(iEnd + c), _mm_sub_epi32(t, past(endEdge)));
-        }
-#else
-        for (int c = iLo; c <= iHi; ++c) {
-            fAt[c] += fStep[c];
-            iStart[c] = RoundHalfAway(fAt[c] + 0.375);
-            iEnd[c] = RoundHalfAway(fAt[c] - 0.375);
-        }
-#endif
     }
 };
 

@@ -8,6 +8,7 @@
 #include "TestWorld.h"
 #include "grid/Grid.h"
 #include "visibility/FaceOcclusion.h"
+#include "visibility/ProjectedCoords.h"
 
 namespace gridcull {
 namespace {
@@ -113,6 +114,30 @@ TEST_F(FaceOcclusionTest, OutlineOverCapacityIsDroppedWhole) {
     w.iDist = kMaxBands / 2;  // a wholly marked face with more rows than bands is not full either
     ExtractMap(kMaxBands + 1, kMaxBands + 1, [](int, int) { return true; });
     EXPECT_EQ(w.bFaceFull, 0);
+}
+
+// The sweeps settle once per propagation which stop line ends each band. That holds only if on every plane past
+// the shell the projected lines rise strictly with the coordinate, and a whole-line bound, scaled on its own,
+// lands on its coordinate's lines. Every shell and plane of the grid, every coordinate of the shell's face.
+TEST(ProjectedCoords, LinesRiseWithTheCoordinateOnEveryFartherPlane) {
+    ProjectedCoords at;
+    for (int D = 1; D < kGridSize; ++D) {
+        const float fD = float(D);
+        std::vector<float> bound(2 * D + 1), step(2 * D + 1);
+        for (int c = 0; c <= 2 * D; ++c) bound[c] = float(c), step[c] = (bound[c] - fD) / fD;
+        at.Start(0, 2 * D, fD);
+        for (int d = D + 1; d < kGridSize; ++d) {
+            at.Step();
+            for (int c = 0; c <= 2 * D; ++c) {
+                bound[c] += step[c];
+                ASSERT_EQ(at.iStart[c], RoundHalfAway(bound[c] + 0.375)) << D << " " << d << " " << c;
+                ASSERT_EQ(at.iEnd[c], RoundHalfAway(bound[c] - 0.375)) << D << " " << d << " " << c;
+                if (c > 0) {
+                    ASSERT_TRUE(at.iStart[c] > at.iStart[c - 1] && at.iEnd[c] > at.iEnd[c - 1]) << D << " " << d;
+                }
+            }
+        }
+    }
 }
 
 // A map of at most 64 by 64 entries is outlined a word per line; one more empty column or row takes the general

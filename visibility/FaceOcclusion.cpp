@@ -597,14 +597,13 @@ void GatherSweepLines(const BandCoords& coords, int bandCount, SweepLines& out) 
 
 // The bands a sweep draws, resolved in coordinates once per propagation.
 // Beyond the shell, neighbouring coordinates project d / D > 1 apart, so the
-// projected lines of a plane strictly increase with the coordinate: a stop
-// line equals a band's first line, or lies before the next band's, exactly
-// when its coordinate does. Whether a band is skipped and which stop line
-// ends it is then the same on every plane, and a plane only looks up where
-// each drawn band begins and ends.
+// projected lines of a plane strictly increase with the coordinate, and a
+// stop line meets a band's first line exactly when its coordinate does. A
+// stop line ends a run of marked entries, so it is some band's own line: no
+// stop falls inside a band, and a band is either skipped (it starts on a stop
+// line) or drawn up to the next band's first line, the same on every plane.
 struct PlannedBand {
-    int iLine;                // first line: start[iLine]
-    int iEnd, iEndAdjust;     // last line: start[iEnd] + iEndAdjust (-1: the line before the next band)
+    int iLine, iNextLine;     // lines start[iLine] .. start[iNextLine] - 1
     int iSpanFrom, iSpanEnd;  // its spans in the coordinates' span list
 };
 
@@ -639,20 +638,12 @@ void PlanSweep(const BandCoords& coords, const SweepLines& lines, int bandCount,
         // spans, draws as part of that one.
         const int n = band[b].iSpanEnd - band[b].iSpanFrom;
         PlannedBand* p = plan.iDrawnCount > 0 ? &plan.iDrawn[plan.iDrawnCount - 1] : nullptr;
-        if (!p || p->iEnd != line || p->iEndAdjust == 0 || p->iSpanEnd - p->iSpanFrom != n ||
-            !std::equal(coords.iSpanEnds[p->iSpanFrom], coords.iSpanEnds[p->iSpanFrom + n],
-                        coords.iSpanEnds[band[b].iSpanFrom])) {
-            p = &plan.iDrawn[plan.iDrawnCount++];
-            *p = {line, 0, 0, band[b].iSpanFrom, band[b].iSpanEnd};
-        }
-        p->iEnd = next;
-        p->iEndAdjust = -1;
-        for (int c = line + 1; c < next && c <= last; ++c)
-            if (plan.iStopBand[c] < stopsBelow) {
-                p->iEnd = c;
-                p->iEndAdjust = 0;
-                break;
-            }
+        if (p && p->iNextLine == line && p->iSpanEnd - p->iSpanFrom == n &&
+            std::equal(coords.iSpanEnds[p->iSpanFrom], coords.iSpanEnds[p->iSpanFrom + n],
+                       coords.iSpanEnds[band[b].iSpanFrom]))
+            p->iNextLine = next;
+        else
+            plan.iDrawn[plan.iDrawnCount++] = {line, next, band[b].iSpanFrom, band[b].iSpanEnd};
     }
 }
 
@@ -1016,7 +1007,7 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
     for (const PlannedBand *b = plan.iDrawn, *n = b + plan.iDrawnCount; b != n; ++b) {
         const int t0 = start[b->iLine];
         if (t0 > tEnd) break;
-        draw(t0, std::min(tEnd, start[b->iEnd] + b->iEndAdjust), *b);
+        draw(t0, std::min(tEnd, start[b->iNextLine] - 1), *b);
     }
     if (bRedrawLast) {
         int b = s.iBandCount - 1;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <tuple>
 #include <vector>
 
@@ -138,6 +140,49 @@ TEST(ProjectedCoords, LinesRiseWithTheCoordinateOnEveryFartherPlane) {
             }
         }
     }
+}
+
+// A first bound nudged a hair past its line leaves the sweeps line by line, and the planned sweeps must draw the
+// same, on every face: ragged blocks, with many stop lines and skipped bands, and runs stopping on the last line;
+// and stripes, whose equal lines the plan draws as one band, with lone cells between them, each a band that face 0
+// skips. The shells are no multiple of 8 away, so every whole coordinate projects at least 1 / (8 D) from a
+// rounding edge, far more than the nudge grows to.
+TEST_F(FaceOcclusionTest, PlannedSweepsDrawWhatTheLineByLineSweepDraws) {
+    using Pattern = bool (*)(int u, int v, int f, int block, int last);
+    auto ragged = [](int u, int v, int f, int block, int last) {
+        // The last three rows: runs ending on the one before the last, which they skip, and runs from it to the
+        // last, so that only that band's own stops lie on the last line.
+        if (v >= last - 2) return (v < last && u % 3 == 1) || (v > last - 2 && u % 3 == 0);
+        return (u / block * 5 + v / block * 3 + u / block * (v / block) + f) % 7 < 4;
+    };
+    auto stripes = [](int u, int v, int, int block, int) {
+        return u / block % 3 != 2 || (v % 4 == 2 && u % block == 0);
+    };
+    auto bars = [](int u, int v, int, int block, int) { return v / block % 3 != 2 || (u % 4 == 2 && v % block == 0); };
+    for (int f = 0; f < 6; ++f)
+        for (auto [d, block] : {std::pair{3, 1}, {10, 2}, {17, 3}, {29, 2}})
+            for (Pattern marked : {Pattern(ragged), Pattern(stripes), Pattern(bars)}) {
+                auto hidden = [&](bool nudged) {
+                    w.H.ClearAll();
+                    MarkShell(f, d, 0, -1, 0, -1);
+                    for (int v = 1; v < 2 * d; ++v)
+                        for (int u = 1; u < 2 * d; ++u)
+                            if (marked(u, v, f, block, 2 * d - 1)) {
+                                const Cell o = FaceOffset(f, d, u, v);
+                                MarkOccluderFaces(w, o[0], o[1], o[2]);
+                            }
+                    w.fFaceUMin = float(w.iFaceUMin[f]), w.fFaceUMax = float(w.iFaceUMax[f]);
+                    w.fFaceVMin = float(w.iFaceVMin[f]), w.fFaceVMax = float(w.iFaceVMax[f]);
+                    if (nudged) w.fFaceVMin = std::nextafter(w.fFaceVMin, 1e9f);
+                    ExtractFaceOutline(w, w.FaceMap[f], w.iFaceStride);
+                    kPropagateFace[f](w);
+                    WriteStagedHidden(w);
+                    return std::vector<std::uint16_t>(w.H.pWords, w.H.pWords + w.H.iWordCount);
+                };
+                const std::vector<std::uint16_t> planned = hidden(false);
+                EXPECT_GT(w.H.Count(), 50) << "face " << f << ", shell " << d;
+                EXPECT_TRUE(planned == hidden(true)) << "face " << f << ", shell " << d;
+            }
 }
 
 // A map of at most 64 by 64 entries is outlined a word per line; one more empty column or row takes the general

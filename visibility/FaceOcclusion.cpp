@@ -793,6 +793,25 @@ struct PlaneTarget {
         pLines[line][0] |= cells.iWord[0];
         pLines[line][1] |= cells.iWord[1];
     }
+    // Lines line, line + step, ... count of them.
+    void StageLines(int line, int count, int step, const LineMask& cells) const {
+        std::uint64_t* p = pLines[line];
+        step *= 2;
+#ifdef __SSE2__
+        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells.iWord));
+        do {
+            __m128i* q = reinterpret_cast<__m128i*>(p);
+            _mm_storeu_si128(q, _mm_or_si128(_mm_loadu_si128(q), m));
+            p += step;
+        } while (--count);
+#else
+        do {
+            p[0] |= cells.iWord[0];
+            p[1] |= cells.iWord[1];
+            p += step;
+        } while (--count);
+#endif
+    }
     // Onto the next plane along the front axis, sign = +-1.
     void Next(int sign, int frontStride) {
         iFrontIndex += sign * frontStride;
@@ -996,8 +1015,7 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
             if (a > b) return;
             const LineMask cells = BandCells(f, band);
             if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-            for (int u = a, line = f.iLineBase + f.iLineSign * a; u <= b; ++u, line += f.iLineSign)
-                target.Stage(line, cells);
+            target.StageLines(f.iLineBase + f.iLineSign * a, b - a + 1, f.iLineSign, cells);
             stagedFirst = std::min(stagedFirst, a);
             stagedLast = std::max(stagedLast, b);
         } else {

@@ -619,31 +619,31 @@ struct SweepPlan {
 
 static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of none");
 
-void PlanSweep(const BandCoords& coords, const SweepLines& lines, int bandCount, bool bStopsOfBandEntered,
-               float lineMax, SweepPlan& plan) {
+void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered, float lineMax, SweepPlan& plan) {
     plan.iDrawnCount = 0;
     plan.iLastLine = static_cast<int>(lineMax);
     if (bandCount == 0) return;
-    const SweepBand* const band = lines.iBand + 1;
-    const int first = band[0].iLine, last = band[bandCount - 1].iLine;
-    std::fill(plan.iStopBand + first, plan.iStopBand + last + 1, SweepPlan::kNoBand);
-    for (int b = 0, i = 0; b < bandCount; ++b)
-        for (; i < band[b].iStopEnd; ++i) plan.iStopBand[lines.iLine[i]] = static_cast<std::uint16_t>(b);
+    const std::uint16_t* const line = coords.iBandLine;
+    const int* const spanFrom = coords.iSpanFrom;
+    std::fill(plan.iStopBand + line[0], plan.iStopBand + line[bandCount - 1] + 1, SweepPlan::kNoBand);
+    for (int b = bandCount - 1; b >= 0; --b)
+        for (int i = coords.iStopFrom[b]; i < coords.iStopFrom[b + 1]; ++i)
+            plan.iStopBand[coords.iStopLine[i]] = static_cast<std::uint16_t>(b);
     for (int b = 0; b < bandCount; ++b) {
         // Stop lines of the bands through this one (face 0) or before it.
         const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
-        const int line = band[b].iLine, next = band[b + 1].iLine;
-        if (plan.iStopBand[line] < stopsBelow) continue;
+        if (plan.iStopBand[line[b]] < stopsBelow) continue;
+        const int next = b + 1 < bandCount ? line[b + 1] : ProjectedCoords::kPastLast;
         // A band that goes on where the one before it ends, with the same
         // spans, draws as part of that one.
-        const int n = band[b].iSpanEnd - band[b].iSpanFrom;
+        const int n = spanFrom[b + 1] - spanFrom[b];
         PlannedBand* p = plan.iDrawnCount > 0 ? &plan.iDrawn[plan.iDrawnCount - 1] : nullptr;
-        if (p && p->iNextLine == line && p->iSpanEnd - p->iSpanFrom == n &&
+        if (p && p->iNextLine == line[b] && p->iSpanEnd - p->iSpanFrom == n &&
             std::equal(coords.iSpanEnds[p->iSpanFrom], coords.iSpanEnds[p->iSpanFrom + n],
-                       coords.iSpanEnds[band[b].iSpanFrom]))
+                       coords.iSpanEnds[spanFrom[b]]))
             p->iNextLine = next;
         else
-            plan.iDrawn[plan.iDrawnCount++] = {line, next, band[b].iSpanFrom, band[b].iSpanEnd};
+            plan.iDrawn[plan.iDrawnCount++] = {line[b], next, spanFrom[b], spanFrom[b + 1]};
     }
 }
 
@@ -1028,12 +1028,14 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
         draw(t0, std::min(tEnd, start[b->iNextLine] - 1), *b);
     }
     if (bRedrawLast) {
+        const BandCoords& coords = *s.pCoords;
+        const std::uint16_t* const line = coords.iBandLine;
         int b = s.iBandCount - 1;
-        while (start[s.pBands[b].iLine] > tEnd) --b;
-        const int first = s.pBands[0].iLine;
-        int c = s.pBands[s.iBandCount - 1].iLine;
-        while (c > first && start[c] > tEnd + 1) --c;
-        if (start[c] != tEnd + 1 || plan.iStopBand[c] >= b) draw(tEnd, tEnd, s.pBands[b]);
+        while (start[line[b]] > tEnd) --b;
+        int c = line[s.iBandCount - 1];
+        while (c > line[0] && start[c] > tEnd + 1) --c;
+        if (start[c] != tEnd + 1 || plan.iStopBand[c] >= b)
+            draw(tEnd, tEnd, PlannedBand{line[b], 0, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]});
     }
     if (bStaged && stagedFirst <= stagedLast)
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
@@ -1046,7 +1048,7 @@ void Sweep(World& world, const SweepAxes& s, const SweepPlan* plan, const SweepF
     if (plan) {
         // The last line is the bound's own projection, a table entry.
         const int tEnd = frame.pEnd[plan->iLastLine];
-        if (frame.pStart[s.pBands[0].iLine] > tEnd) return;  // no band begins on this plane
+        if (frame.pStart[s.pCoords->iBandLine[0]] > tEnd) return;  // no band begins on this plane
         if (plane.pLines)
             SweepPlanned<true>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
         else
@@ -1093,15 +1095,12 @@ void PropagateFaceOf(World& world, int f) {
     ViewCell(world, view);
     SweepAxes rows = RowSweep(world, face);
     SweepAxes columns = ColumnSweep(world, face);
-    SweepLines rowLines, columnLines;
-    GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
-    GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
-    rows.pBands = rowLines.iBand + 1;
-    rows.pStopLine = rowLines.iLine;
-    columns.pBands = columnLines.iBand + 1;
-    columns.pStopLine = columnLines.iLine;
+    // Targets of the first plane; each later plane steps them on.
+    const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);
+    if (!InGrid(gFirst)) return;
+    PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
+    PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
-    StopRows stopRows;
     // Whole-line bounds move exactly as the coordinates of their lines: the
     // first bound's projection starts at or before the first band's, which
     // then begins at its own first line on every plane, and the plans hold.
@@ -1111,16 +1110,19 @@ void PropagateFaceOf(World& world, int f) {
                           world.fFaceUMax == std::floor(world.fFaceUMax) &&
                           world.fFaceVMax == std::floor(world.fFaceVMax);
     SweepPlan rowPlan, columnPlan;
+    SweepLines rowLines, columnLines;
+    StopRows stopRows;
     if (bPlanned) {
-        PlanSweep(*rows.pCoords, rowLines, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, rowPlan);
-        PlanSweep(*columns.pCoords, columnLines, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax,
-                  columnPlan);
+        PlanSweep(*rows.pCoords, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, rowPlan);
+        PlanSweep(*columns.pCoords, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax, columnPlan);
+    } else {
+        GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
+        GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
+        rows.pBands = rowLines.iBand + 1;
+        rows.pStopLine = rowLines.iLine;
+        columns.pBands = columnLines.iBand + 1;
+        columns.pStopLine = columnLines.iLine;
     }
-    // Targets of the first plane; each later plane steps them on.
-    const int gFirst = view[face.iFront] + face.iFrontSign * (D + 1);
-    if (!InGrid(gFirst)) return;
-    PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
-    PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
     const int frontStride = kAxisStride[face.iFront];
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;

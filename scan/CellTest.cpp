@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +33,11 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
 // it once. The set must not be empty. Stale entries are marked as well
 // (DropStaleMarks takes them back).
 inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
-    const int* const stop = objects.end().base();
-    const int* p = objects.begin().base();
-    do pvsvf[p[-1]] = 1;
-    while (--p != stop);
+    // Counted up to zero from below: one add and branch per entry.
+    const int* const data = objects.end().base() + objects.size();
+    std::ptrdiff_t i = -static_cast<std::ptrdiff_t>(objects.size());
+    do pvsvf[data[i]] = 1;
+    while (++i != 0);
 }
 
 inline void MarkHeldInFrustum(World& world, const ObjectSet& objects) {
@@ -201,7 +203,9 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     unsigned char* const pvsvf = world.PVSVF;
     // The hidden loop counts in grid indices; a stretch's position along the
     // run is formed only when one starts.
+    // The cell's set is stepped beside its index.
     const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
+    const ObjectSet* set = cells + g;
     while (g != end) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
             const int i = (g - g0) / gStep;
@@ -209,10 +213,12 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
                              : axis == 1 ? SeeVisibleStretch<1>(world, run, g, gStep, i, n)
                                          : SeeVisibleStretch<2>(world, run, g, gStep, i, n);
             g = g0 + stop * gStep;
+            set = cells + g;
             continue;
         }
-        if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);
+        if (!set->empty()) MarkHeld(pvsvf, *set);
         g += gStep;
+        set += gStep;
     }
 }
 

@@ -33,11 +33,11 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
 // it once. The set must not be empty. Stale entries are marked as well
 // (DropStaleMarks takes them back).
 inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
-    // Counted up to zero from below: one add and branch per entry.
-    const int* const data = objects.end().base() + objects.size();
-    std::ptrdiff_t i = -static_cast<std::ptrdiff_t>(objects.size());
-    do pvsvf[data[i]] = 1;
-    while (++i != 0);
+    // Counted down to zero, in any order: the marks are all the same.
+    const int* const data = objects.end().base();
+    std::ptrdiff_t i = objects.size();
+    do pvsvf[data[i - 1]] = 1;
+    while (--i != 0);
 }
 
 inline void MarkHeldInFrustum(World& world, const ObjectSet& objects) {
@@ -239,10 +239,10 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     const int lo = std::max(first, -d), hi = std::min(last, d);
     if (lo > hi) return;
 
-    int cell[3] = {from[0], from[1], from[2]};
-    cell[axis] = step > 0 ? lo : hi;
-    int g = CellIndex(world.iViewCellX + cell[0], world.iViewCellY + cell[1], world.iViewCellZ + cell[2]);
-    const int gStep = step * kAxisStride[axis], end = g + (hi - lo + 1) * gStep;
+    const int stride = kAxisStride[axis], gStep = step * stride;
+    int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
+            ((step > 0 ? lo : hi) - from[axis]) * stride;
+    const int end = g + (hi - lo + 1) * gStep;
     const int kind = axis * 2 + (step > 0);
     // Hidden cells are the common case: their loop stays small, the visible
     // ones go out of line. Local copies: the flag stores may alias any field

@@ -231,17 +231,21 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     if (g_testCounter) *g_testCounter += count;
 
     // The run is a straight line, so the cells inside the shell's cube are
-    // one stretch of it: clip once instead of testing every cell.
+    // one stretch of it: clip once instead of testing every cell. The cube
+    // is symmetric about the eye, so the run is clipped in its own direction
+    // (offsets times step).
     const int d = world.iDist;
-    if (std::abs(from[kOtherAxes[axis][0]]) > d || std::abs(from[kOtherAxes[axis][1]]) > d) return;
-    int first = from[axis], last = first + step * (count - 1);
-    if (step < 0) std::swap(first, last);
-    const int lo = std::max(first, -d), hi = std::min(last, d);
+    const unsigned span = 2u * static_cast<unsigned>(d);
+    if (static_cast<unsigned>(from[kOtherAxes[axis][0]] + d) > span ||
+        static_cast<unsigned>(from[kOtherAxes[axis][1]] + d) > span)
+        return;
+    const int start = from[axis] * step;
+    const int lo = std::max(start, -d), hi = std::min(start + count - 1, d);
     if (lo > hi) return;
 
-    const int stride = kAxisStride[axis], gStep = step * stride;
+    const int gStep = step * kAxisStride[axis];
     int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
-            ((step > 0 ? lo : hi) - from[axis]) * stride;
+            (lo - start) * gStep;
     const int end = g + (hi - lo + 1) * gStep;
     const int kind = axis * 2 + (step > 0);
     // Hidden cells are the common case: their loop stays small, the visible

@@ -147,11 +147,12 @@ template <int kAxis, int kStep>
             world.bShellOccluded = 0;
         // SeeCell, its stale entries marked in PVSVF as a hidden cell's are
         // (dropped later); only an object not yet in PVS is asked for one.
-        const int* const stop = set->end().base();
-        for (const int* p = set->begin().base(); p != stop; --p) {
-            const int k = p[-1];
+        // Counted down to zero: the entries are stored in descending order.
+        const int* const data = set->end().base();
+        for (std::ptrdiff_t i = set->size(); i != 0; --i) {
+            const int k = data[i - 1];
             if (!pvs[k]) {
-                SeeEntriesFrom(world, p, stop);
+                SeeEntriesFrom(world, data + i, data);
                 break;
             }
             pvsvf[k] = 1;

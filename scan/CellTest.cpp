@@ -179,6 +179,32 @@ template <int kAxis, int kStep>
     return g;
 }
 
+// The clipped run's cells from grid index g up to end, along kAxis in
+// direction kStep; one copy per direction inside CellTestRun, so that the
+// steps are constants and a stretch's call is direct. Hidden cells are the
+// common case: their loop stays small, the visible ones go out of line.
+// Local copies: the flag stores may alias any field of world, locals they
+// cannot. The cell's set is stepped beside its index.
+template <int kAxis, int kStep>
+[[gnu::always_inline]] inline void RunCells(World& world, int g, int end) {
+    constexpr int kCellStep = kStep * kAxisStride[kAxis];
+    const BitSet hidden = world.H;
+    const ObjectSet* const cells = world.I;
+    unsigned char* const pvsvf = world.PVSVF;
+    const ObjectSet* set = cells + g;
+    while (g != end) {
+        if (!hidden.Test(static_cast<unsigned>(g))) {
+            g = SeeVisibleStretch<kAxis, kStep>(world, g, end);
+            set = cells + g;
+            continue;
+        }
+        // Most hidden cells hold something: their marks stay in line.
+        if (__builtin_expect(!set->empty(), 1)) MarkHeld(pvsvf, *set);
+        g += kCellStep;
+        set += kCellStep;
+    }
+}
+
 }  // namespace
 
 void SeeFrustumCell(World& world, int a, int b, int c) {
@@ -245,35 +271,16 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     if (lo > hi) return;
 
     const int gStep = step * kAxisStride[axis];
-    int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
+    const int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
             (lo - start) * gStep;
     const int end = g + (hi - lo + 1) * gStep;
-    const int kind = axis * 2 + (step > 0);
-    // Hidden cells are the common case: their loop stays small, the visible
-    // ones go out of line. Local copies: the flag stores may alias any field
-    // of world, locals they cannot. The cell's set is stepped beside its
-    // index.
-    const BitSet hidden = world.H;
-    const ObjectSet* const cells = world.I;
-    unsigned char* const pvsvf = world.PVSVF;
-    const ObjectSet* set = cells + g;
-    while (g != end) {
-        if (!hidden.Test(static_cast<unsigned>(g))) {
-            switch (kind) {
-                case 0: g = SeeVisibleStretch<0, -1>(world, g, end); break;
-                case 1: g = SeeVisibleStretch<0, +1>(world, g, end); break;
-                case 2: g = SeeVisibleStretch<1, -1>(world, g, end); break;
-                case 3: g = SeeVisibleStretch<1, +1>(world, g, end); break;
-                case 4: g = SeeVisibleStretch<2, -1>(world, g, end); break;
-                default: g = SeeVisibleStretch<2, +1>(world, g, end); break;
-            }
-            set = cells + g;
-            continue;
-        }
-        // Most hidden cells hold something: their marks stay in line.
-        if (__builtin_expect(!set->empty(), 1)) MarkHeld(pvsvf, *set);
-        g += gStep;
-        set += gStep;
+    switch (axis * 2 + (step > 0)) {
+        case 0: RunCells<0, -1>(world, g, end); break;
+        case 1: RunCells<0, +1>(world, g, end); break;
+        case 2: RunCells<1, -1>(world, g, end); break;
+        case 3: RunCells<1, +1>(world, g, end); break;
+        case 4: RunCells<2, -1>(world, g, end); break;
+        default: RunCells<2, +1>(world, g, end); break;
     }
 }
 

@@ -94,8 +94,8 @@ inline void CellOf(int g, int at[3]) {
     at[2] = static_cast<int>(z);
 }
 
-// The rest of a visible cell's entries from p down to stop (ascending
-// indices, as the set iterates), the first of them k not yet in PVS: each
+// The rest of a visible cell's entries, p[-1] down to stop[0] (ascending
+// indices, as the set iterates), from the first one not yet in PVS on: each
 // marked in PVSVF, and drawn if held and not yet seen. Out of line so that
 // the common loop, where every object is already in PVS, makes no call.
 [[gnu::noinline]] void SeeEntriesFrom(World& world, const int* p, const int* stop) {
@@ -140,8 +140,8 @@ template <int kAxis, int kStep>
     std::memcpy(&fixedHigh, columns[kFixed]->iWord + 2, sizeof fixedHigh);
     do {
         if (occluders.Test(static_cast<unsigned>(g)) &&
-            (!world.bStrictCulling || CellHeldSolid(world, g, world.iViewCellX + rel[0], world.iViewCellY + rel[1],
-                                                    world.iViewCellZ + rel[2])))
+            (!world.bStrictCulling ||
+             CellHeldSolid(world, g, world.iViewCellX + rel[0], world.iViewCellY + rel[1], world.iViewCellZ + rel[2])))
             MarkOccluderFaces(world, rel[0], rel[1], rel[2]);
         else
             world.bShellOccluded = 0;
@@ -272,15 +272,27 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
 
     const int gStep = step * kAxisStride[axis];
     const int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
-            (lo - start) * gStep;
+                  (lo - start) * gStep;
     const int end = g + (hi - lo + 1) * gStep;
     switch (axis * 2 + (step > 0)) {
-        case 0: RunCells<0, -1>(world, g, end); break;
-        case 1: RunCells<0, +1>(world, g, end); break;
-        case 2: RunCells<1, -1>(world, g, end); break;
-        case 3: RunCells<1, +1>(world, g, end); break;
-        case 4: RunCells<2, -1>(world, g, end); break;
-        default: RunCells<2, +1>(world, g, end); break;
+        case 0:
+            RunCells<0, -1>(world, g, end);
+            break;
+        case 1:
+            RunCells<0, +1>(world, g, end);
+            break;
+        case 2:
+            RunCells<1, -1>(world, g, end);
+            break;
+        case 3:
+            RunCells<1, +1>(world, g, end);
+            break;
+        case 4:
+            RunCells<2, -1>(world, g, end);
+            break;
+        default:
+            RunCells<2, +1>(world, g, end);
+            break;
     }
 }
 

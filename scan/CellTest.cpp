@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +33,11 @@ inline void ForEachHeld(const World& world, const ObjectSet& objects, Mark mark)
 // it once. The set must not be empty. Stale entries are marked as well
 // (DropStaleMarks takes them back).
 inline void MarkHeld(unsigned char* pvsvf, const ObjectSet& objects) {
-    const int* const stop = objects.end().base();
-    const int* p = objects.begin().base();
-    do pvsvf[p[-1]] = 1;
-    while (--p != stop);
+    // Counted down to zero, in any order: the marks are all the same.
+    const int* const data = objects.end().base();
+    std::ptrdiff_t i = objects.size();
+    do pvsvf[data[i - 1]] = 1;
+    while (--i != 0);
 }
 
 inline void MarkHeldInFrustum(World& world, const ObjectSet& objects) {
@@ -83,48 +85,124 @@ inline void TestShellCell(World& world, int g, int a, int b, int c) {
 // The two axes across a run along each axis.
 constexpr int kOtherAxes[3][2] = {{1, 2}, {2, 0}, {0, 1}};
 
-// First cell of a clipped run and its direction.
-struct RunStart {
-    int iCell[3];
-    int iAxis, iStep;
-};
+// Grid coordinates of cell index g, for the visible cells' rarer work.
+inline void CellOf(int g, int at[3]) {
+    const unsigned u = static_cast<unsigned>(g);
+    const unsigned z = u / kColumnCount, r = u - z * kColumnCount, y = r / kGridSize;
+    at[0] = static_cast<int>(r - y * kGridSize);
+    at[1] = static_cast<int>(y);
+    at[2] = static_cast<int>(z);
+}
 
-// The visible cells of a run from cell i (visible, grid index g) up to the
-// next hidden one; returns that one's position, or n. Out of line: hidden
-// cells are the common case, and visible ones come in stretches, so the
-// call is paid once a stretch. TestVisibleCell per cell, with the refresh's
-// test inline and the grid position stepped along. One copy per run axis,
-// so that the position stays in registers.
-template <int kAxis>
-[[gnu::noinline]] int SeeVisibleStretch(World& world, const RunStart& run, int g, int gStep, int i, int n) {
-    const int view[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    int at[3] = {view[0] + run.iCell[0], view[1] + run.iCell[1], view[2] + run.iCell[2]};
-    int& along = at[kAxis];
-    const int step = run.iStep;
-    along += i * step;
+// The rest of a visible cell's entries, p[-1] down to stop[0] (ascending
+// indices, as the set iterates), from the first one not yet in PVS on: each
+// marked in PVSVF, and drawn if held and not yet seen. Out of line so that
+// the common loop, where every object is already in PVS, makes no call.
+[[gnu::noinline]] void SeeEntriesFrom(World& world, const int* p, const int* stop) {
+    for (; p != stop; --p) {
+        const int k = p[-1];
+        world.PVSVF[k] = 1;
+        if (!world.PVS[k] && HeldEntry(world, k)) MarkSeen(world, k);
+    }
+}
+
+// The visible cells of a run from grid index g (visible) up to the next
+// hidden one; returns that one's index, or end. Out of line: hidden cells
+// are the common case, and visible ones come in stretches, so the call is
+// paid once a stretch. TestVisibleCell per cell, with the refresh's test
+// inline. One copy per run axis and direction, so that the steps are
+// constants: the cell's set, its offset from the eye and two of its column
+// records are stepped along, and the words of the column across the run's
+// axis are read once (again after a refresh, which rewrites columns).
+template <int kAxis, int kStep>
+[[gnu::noinline]] int SeeVisibleStretch(World& world, int g, int end) {
+    using Words2 = std::uint64_t __attribute__((vector_size(16)));
+    static_assert(kDynamicWords == 4, "a column is two word pairs");
+    constexpr int kCellStep = kStep * kAxisStride[kAxis];
+    // Columns: 0 xy, 1 yz, 2 xz; the one across the run's axis stays.
+    constexpr int kFixed = kAxis == 0 ? 1 : kAxis == 1 ? 2 : 0;
+    constexpr int kFirst = kFixed == 0 ? 1 : 0, kSecond = kFixed == 2 ? 1 : 2;
+    constexpr int kColumnStep[3] = {kStep * (kAxis == 0 ? 1 : kGridSize), kStep * (kAxis == 1 ? kGridSize : 1),
+                                    kStep * (kAxis == 0 ? 1 : kGridSize)};
+    int at[3];
+    CellOf(g, at);
+    int rel[3] = {at[0] - world.iViewCellX, at[1] - world.iViewCellY, at[2] - world.iViewCellZ};
     const BitSet hidden = world.H, occluders = world.O;
-    const bool strict = world.bStrictCulling;
-    const ObjectSet* const cells = world.I;
+    const ObjectSet* set = world.I + g;
     unsigned char* const pvsvf = world.PVSVF;
     const unsigned char* const pvs = world.PVS;
+    const ColumnObjects* columns[3] = {world.TxyN + XyColumn(at[0], at[1]), world.TyzN + YzColumn(at[1], at[2]),
+                                       world.TxzN + XzColumn(at[0], at[2])};
+    const ColumnObjects* first = columns[kFirst];
+    const ColumnObjects* second = columns[kSecond];
+    Words2 fixedLow, fixedHigh;
+    std::memcpy(&fixedLow, columns[kFixed]->iWord, sizeof fixedLow);
+    std::memcpy(&fixedHigh, columns[kFixed]->iWord + 2, sizeof fixedHigh);
     do {
-        if (occluders.Test(static_cast<unsigned>(g)) && (!strict || CellHeldSolid(world, g, at[0], at[1], at[2])))
-            MarkOccluderFaces(world, at[0] - view[0], at[1] - view[1], at[2] - view[2]);
+        if (occluders.Test(static_cast<unsigned>(g)) &&
+            (!world.bStrictCulling ||
+             CellHeldSolid(world, g, world.iViewCellX + rel[0], world.iViewCellY + rel[1], world.iViewCellZ + rel[2])))
+            MarkOccluderFaces(world, rel[0], rel[1], rel[2]);
         else
             world.bShellOccluded = 0;
         // SeeCell, its stale entries marked in PVSVF as a hidden cell's are
         // (dropped later); only an object not yet in PVS is asked for one.
-        const ObjectSet& objects = cells[g];
-        for (const int k : objects) {
+        // Counted down to zero: the entries are stored in descending order.
+        const int* const data = set->end().base();
+        for (std::ptrdiff_t i = set->size(); i != 0; --i) {
+            const int k = data[i - 1];
+            if (!pvs[k]) {
+                SeeEntriesFrom(world, data + i, data);
+                break;
+            }
             pvsvf[k] = 1;
-            if (!pvs[k] && HeldEntry(world, k)) MarkSeen(world, k);
         }
-        if (MeetsVolumeSurface(world, at[0], at[1], at[2]) && RefreshSurfaceObjects(world, at[0], at[1], at[2]))
-            MarkHeldInFrustum(world, objects);
-        along += step;
-        g += gStep;
-    } while (++i < n && !hidden.Test(static_cast<unsigned>(g)));
-    return i;
+        // MeetsVolumeSurface with the fixed column's words at hand.
+        Words2 aLow, aHigh, bLow, bHigh;
+        std::memcpy(&aLow, first->iWord, sizeof aLow);
+        std::memcpy(&aHigh, first->iWord + 2, sizeof aHigh);
+        std::memcpy(&bLow, second->iWord, sizeof bLow);
+        std::memcpy(&bHigh, second->iWord + 2, sizeof bHigh);
+        const Words2 any = (aLow & bLow) | (fixedLow & (aLow | bLow)) | (aHigh & bHigh) | (fixedHigh & (aHigh | bHigh));
+        if ((any[0] | any[1]) != 0) {
+            CellOf(g, at);
+            if (RefreshSurfaceObjects(world, at[0], at[1], at[2])) MarkHeldInFrustum(world, *set);
+            std::memcpy(&fixedLow, columns[kFixed]->iWord, sizeof fixedLow);
+            std::memcpy(&fixedHigh, columns[kFixed]->iWord + 2, sizeof fixedHigh);
+        }
+        rel[kAxis] += kStep;
+        g += kCellStep;
+        set += kCellStep;
+        first += kColumnStep[kFirst];
+        second += kColumnStep[kSecond];
+    } while (g != end && !hidden.Test(static_cast<unsigned>(g)));
+    return g;
+}
+
+// The clipped run's cells from grid index g up to end, along kAxis in
+// direction kStep; one copy per direction inside CellTestRun, so that the
+// steps are constants and a stretch's call is direct. Hidden cells are the
+// common case: their loop stays small, the visible ones go out of line.
+// Local copies: the flag stores may alias any field of world, locals they
+// cannot. The cell's set is stepped beside its index.
+template <int kAxis, int kStep>
+[[gnu::always_inline]] inline void RunCells(World& world, int g, int end) {
+    constexpr int kCellStep = kStep * kAxisStride[kAxis];
+    const BitSet hidden = world.H;
+    const ObjectSet* const cells = world.I;
+    unsigned char* const pvsvf = world.PVSVF;
+    const ObjectSet* set = cells + g;
+    while (g != end) {
+        if (!hidden.Test(static_cast<unsigned>(g))) {
+            g = SeeVisibleStretch<kAxis, kStep>(world, g, end);
+            set = cells + g;
+            continue;
+        }
+        // Most hidden cells hold something: their marks stay in line.
+        if (__builtin_expect(!set->empty(), 1)) MarkHeld(pvsvf, *set);
+        g += kCellStep;
+        set += kCellStep;
+    }
 }
 
 }  // namespace
@@ -180,39 +258,41 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
     if (g_testCounter) *g_testCounter += count;
 
     // The run is a straight line, so the cells inside the shell's cube are
-    // one stretch of it: clip once instead of testing every cell.
+    // one stretch of it: clip once instead of testing every cell. The cube
+    // is symmetric about the eye, so the run is clipped in its own direction
+    // (offsets times step).
     const int d = world.iDist;
-    if (std::abs(from[kOtherAxes[axis][0]]) > d || std::abs(from[kOtherAxes[axis][1]]) > d) return;
-    int first = from[axis], last = first + step * (count - 1);
-    if (step < 0) std::swap(first, last);
-    const int lo = std::max(first, -d), hi = std::min(last, d);
+    const unsigned span = 2u * static_cast<unsigned>(d);
+    if (static_cast<unsigned>(from[kOtherAxes[axis][0]] + d) > span ||
+        static_cast<unsigned>(from[kOtherAxes[axis][1]] + d) > span)
+        return;
+    const int start = from[axis] * step;
+    const int lo = std::max(start, -d), hi = std::min(start + count - 1, d);
     if (lo > hi) return;
 
-    RunStart run = {{from[0], from[1], from[2]}, axis, step};
-    run.iCell[axis] = step > 0 ? lo : hi;
-    int g = CellIndex(world.iViewCellX + run.iCell[0], world.iViewCellY + run.iCell[1],
-                      world.iViewCellZ + run.iCell[2]);
     const int gStep = step * kAxisStride[axis];
-    // Hidden cells are the common case: their loop stays small, the visible
-    // ones go out of line. Local copies: the flag stores may alias any field
-    // of world, locals they cannot.
-    const BitSet hidden = world.H;
-    const ObjectSet* const cells = world.I;
-    unsigned char* const pvsvf = world.PVSVF;
-    // The hidden loop counts in grid indices; a stretch's position along the
-    // run is formed only when one starts.
-    const int g0 = g, n = hi - lo + 1, end = g + n * gStep;
-    while (g != end) {
-        if (!hidden.Test(static_cast<unsigned>(g))) {
-            const int i = (g - g0) / gStep;
-            const int stop = axis == 0   ? SeeVisibleStretch<0>(world, run, g, gStep, i, n)
-                             : axis == 1 ? SeeVisibleStretch<1>(world, run, g, gStep, i, n)
-                                         : SeeVisibleStretch<2>(world, run, g, gStep, i, n);
-            g = g0 + stop * gStep;
-            continue;
-        }
-        if (!cells[g].empty()) MarkHeld(pvsvf, cells[g]);
-        g += gStep;
+    const int g = CellIndex(world.iViewCellX + from[0], world.iViewCellY + from[1], world.iViewCellZ + from[2]) +
+                  (lo - start) * gStep;
+    const int end = g + (hi - lo + 1) * gStep;
+    switch (axis * 2 + (step > 0)) {
+        case 0:
+            RunCells<0, -1>(world, g, end);
+            break;
+        case 1:
+            RunCells<0, +1>(world, g, end);
+            break;
+        case 2:
+            RunCells<1, -1>(world, g, end);
+            break;
+        case 3:
+            RunCells<1, +1>(world, g, end);
+            break;
+        case 4:
+            RunCells<2, -1>(world, g, end);
+            break;
+        default:
+            RunCells<2, +1>(world, g, end);
+            break;
     }
 }
 

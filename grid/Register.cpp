@@ -219,6 +219,69 @@ Region LeaveCells(World& world, SceneObject& o, int j) {
     return kNoCells;
 }
 
+// Whether the sums of three far terms are exact in double, so that a row's
+// test can compare one term against the radius less the other two. A
+// coordinate of at least 2 makes every offset from a whole cell a multiple
+// of 2^-22 and each term one of 2^-44; with the terms at most 8^2 (radius up
+// to 7) every sum, and the radius squared less any of them, needs at most
+// 52 bits.
+bool FarSumsExact(const float p[3], float r) {
+    return p[0] >= 2 && p[1] >= 2 && p[2] >= 2 && r >= 0.5f && r <= 7;
+}
+
+// Moves the ends of a run first..last of cells 0..n that holds the nearest
+// cell to the cells that pass `inside`: those are one run around the nearest
+// cell (the terms fall, then rise, and the sums grow with each term), and
+// neighbouring runs differ by a cell or two, so each end starts from the
+// last run's.
+template <typename Inside>
+void FitRun(int n, int& first, int& last, Inside inside) {
+    if (inside(first))
+        while (first > 0 && inside(first - 1)) --first;
+    else
+        while (!inside(first)) ++first;
+    if (inside(last))
+        while (last < n && inside(last + 1)) ++last;
+    else
+        while (!inside(last)) --last;
+}
+
+// A row's occluder cells are the cells i with far[0][i] + fyz + fz <= rr,
+// one run around the nearest cell xm, set as one bit range. Exact sums: the
+// test is far[0][i] <= rr - fz - fyz, and the rows of a slice that hold any
+// (those where xm passes) are likewise one run around the nearest row ym.
+template <bool kExact>
+void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3], const int hi[3], int xm,
+                      int ym, double rr) {
+    const int nx = hi[0] - lo[0], ny = hi[1] - lo[1];
+    const double *const fx = far[0], *const fy = far[1];
+    int first = xm, last = xm, y0 = ym, y1 = ym;
+    for (int z = lo[2]; z <= hi[2]; ++z) {
+        const double fz = far[2][z - lo[2]];
+        if constexpr (kExact) {
+            const double left = rr - fz, rowLimit = left - fx[xm];
+            if (!(fy[ym] <= rowLimit)) continue;
+            FitRun(ny, y0, y1, [&](int y) { return fy[y] <= rowLimit; });
+            unsigned row = static_cast<unsigned>(CellIndex(lo[0], lo[1] + y0, z));
+            for (int y = y0; y <= y1; ++y, row += kGridSize) {
+                const double limit = left - fy[y];
+                FitRun(nx, first, last, [&](int i) { return fx[i] <= limit; });
+                occluders.SetRowRange(row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            }
+        } else {
+            if (fz > rr) continue;
+            for (int y = lo[1]; y <= hi[1]; ++y) {
+                const double fyz = fy[y - lo[1]];
+                auto inside = [&](int i) { return fx[i] + fyz + fz <= rr; };
+                if (!inside(xm)) continue;
+                FitRun(nx, first, last, inside);
+                occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                                      static_cast<unsigned>(last - first + 1));
+            }
+        }
+    }
+}
+
 // Occluder cells: all eight corners within or on the sphere. The farthest
 // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
 // each term, so testing that one corner decides all eight.
@@ -236,35 +299,14 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
-    // far[0] falls, then rises along x, and the sums grow with each term, so
-    // a row's occluder cells are one run around its nearest cell xm, set as
-    // one bit range.
-    const int n = hi[0] - lo[0];
-    int xm = 0;
-    for (int i = 1; i <= n; ++i)
-        if (far[0][i] < far[0][xm]) xm = i;
-    // Neighbouring rows' runs differ by a cell or two: each run starts from
-    // the last one (which always holds xm) and moves its ends until they fit.
-    int first = xm, last = xm;
-    for (int z = lo[2]; z <= hi[2]; ++z) {
-        const double fz = far[2][z - lo[2]];
-        if (fz > rr) continue;
-        for (int y = lo[1]; y <= hi[1]; ++y) {
-            const double fyz = far[1][y - lo[1]];
-            auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
-            if (!inside(xm)) continue;
-            if (inside(first))
-                while (first > 0 && inside(first - 1)) --first;
-            else
-                while (!inside(first)) ++first;
-            if (inside(last))
-                while (last < n && inside(last + 1)) ++last;
-            else
-                while (!inside(last)) --last;
-            occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
-                                  static_cast<unsigned>(last - first + 1));
-        }
-    }
+    int nearest[2] = {0, 0};
+    for (int a = 0; a < 2; ++a)
+        for (int i = 1; i <= hi[a] - lo[a]; ++i)
+            if (far[a][i] < far[a][nearest[a]]) nearest[a] = i;
+    if (FarSumsExact(o.fPosition, r))
+        MarkOccluderRows<true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    else
+        MarkOccluderRows<false>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
 }
 
 }  // namespace

@@ -24,11 +24,9 @@ bool InCube(const Region& r, const int c[3]) {
     return r.lo[0] <= c[0] && c[0] <= r.hi[0] && r.lo[1] <= c[1] && c[1] <= r.hi[1] && r.lo[2] <= c[2] &&
            c[2] <= r.hi[2];
 }
-bool SameRegion(const Region& a, const Region& b) {
+bool SameCube(const Region& a, const Region& b) {
     for (int k = 0; k < 3; ++k)
-        if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k] || a.centre[0][k] != b.centre[0][k] ||
-            a.centre[1][k] != b.centre[1][k])
-            return false;
+        if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k]) return false;
     return true;
 }
 int CubeCellCount(const Region& r) {
@@ -142,23 +140,23 @@ void WriteCube(float (*cells)[3], const Region& r) {
 
 // fCells as a full registration writes it: the cube z outermost, x
 // innermost, then the rounded centre and the truncated one, whose entry
-// holds the position itself.
-void RecordCells(SceneObject& o, const Region& r, bool sameCells) {
-    if (!sameCells) {
-        int count = CubeCellCount(r);
+// holds the position itself. A cube already recorded keeps its entries:
+// only the centres after it are written.
+void RecordCells(SceneObject& o, const Region& r, bool sameCube) {
+    int count = CubeCellCount(r);
+    if (!sameCube) {
         if (count > 0) WriteCube(o.fCells, r);
-        if (r.centre[0][0] >= 0) {
-            float* entry = o.fCells[count++];
-            for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
-        }
-        if (r.centre[1][0] >= 0) ++count;
-        o.iCellCount = count;
-        o.iRegionCells = count;
         std::copy(r.lo, r.lo + 3, o.iCubeLo);
         std::copy(r.hi, r.hi + 3, o.iCubeHi);
-        std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
     }
-    if (r.centre[1][0] >= 0) std::copy(o.fPosition, o.fPosition + 3, o.fCells[o.iCellCount - 1]);
+    if (r.centre[0][0] >= 0) {
+        float* entry = o.fCells[count++];
+        for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
+    }
+    if (r.centre[1][0] >= 0) std::copy(o.fPosition, o.fPosition + 3, o.fCells[count++]);
+    o.iCellCount = count;
+    o.iRegionCells = count;
+    std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
 }
 
 inline void EraseRecordedCells(World& world, SceneObject& o, int j) {
@@ -332,7 +330,7 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     const Region to = RegionOf(o);
     if (CubeCellCount(to) + 2 <= kMaxObjectCells) {
         MoveCells(world, j, from, to);
-        RecordCells(o, to, o.iRegionCells == o.iCellCount && SameRegion(RecordedRegion(o), to));
+        RecordCells(o, to, o.iRegionCells == o.iCellCount && SameCube(RecordedRegion(o), to));
     } else {
         MoveCells(world, j, from, kNoCells);
         EnterEveryCell(world, o, j, false);

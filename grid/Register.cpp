@@ -120,20 +120,27 @@ void WriteCube(float (*cells)[3], const Region& r) {
         for (int i = 0; i < nx; ++i) row[i][1] = fy;
     }
     // Slice k is the first slice with k added to every z: the entries are
-    // small integers, so the float sum is exact. Four entries are twelve
-    // floats with the z lanes at 2, 5, 8 and 11, added as whole vectors.
+    // small integers, so the float sums are exact. Four entries are twelve
+    // floats with the z lanes at 2, 5, 8 and 11: each such block of the
+    // first slice is held in registers and stepped down the slices.
     const int sliceFloats = 3 * nx * ny, blockEnd = sliceFloats - sliceFloats % 12;
-    const float* first = cells[0];
-    for (int k = 1; k < nz; ++k) {
-        float* slice = cells[k * nx * ny];
+    constexpr float kStep[12] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+    for (int i = 0; i < blockEnd; i += 12) {
+        float block[12];
+        for (int l = 0; l < 12; ++l) block[l] = cells[0][i + l];
+        float* to = cells[0] + i;
+        for (int k = 1; k < nz; ++k) {
+            to += sliceFloats;
+            for (int l = 0; l < 12; ++l) to[l] = block[l] += kStep[l];
+        }
+    }
+    for (int k = 1; k < nz; ++k) {  // the last cells, fewer than four
         const float dz = static_cast<float>(k);
-        const float add[12] = {0, 0, dz, 0, 0, dz, 0, 0, dz, 0, 0, dz};
-        for (int i = 0; i < blockEnd; i += 12)
-            for (int l = 0; l < 12; ++l) slice[i + l] = first[i + l] + add[l];
-        for (int i = blockEnd; i < sliceFloats; i += 3) {  // the last cells, fewer than four
-            slice[i] = first[i];
-            slice[i + 1] = first[i + 1];
-            slice[i + 2] = first[i + 2] + dz;
+        for (int i = blockEnd; i < sliceFloats; i += 3) {
+            float* to = cells[0] + k * sliceFloats + i;
+            to[0] = cells[0][i];
+            to[1] = cells[0][i + 1];
+            to[2] = cells[0][i + 2] + dz;
         }
     }
 }

@@ -54,34 +54,31 @@ Region RecordedRegion(const SceneObject& o) {
     return r;
 }
 
-// Calls f(first, last, rows) for the runs of consecutive cell indices that
-// make up a's cube outside b's cube, each call covering `rows` such runs one
-// grid row (kGridSize cells) apart: a slice's whole rows along x where y or z
-// lies outside b, and at most two runs around the overlap in the rows that
-// cross b. Rows inside b that b covers along x are not visited, so the cost
-// follows the difference, not the size of a.
+// Calls f(first, count, rows, slices) for the boxes of cells that make up
+// a's cube outside b's cube: `count` consecutive cells from `first`, the same
+// run in `rows` rows one grid row apart, and that block in `slices` slices
+// one grid slice apart. The boxes are a's whole slices below and above b,
+// and in the slices that cross b its whole rows before and after b and the
+// runs on either side of b's overlap. Cells inside b are not visited, so the
+// cost follows the difference, not the size of a.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
-    auto rows = [&](int z, int y0, int y1) {
-        if (y0 > y1) return;
-        const int row = CellIndex(0, y0, z);
-        f(row + a.lo[0], row + a.hi[0], y1 - y0 + 1);
+    auto box = [&](int x0, int x1, int y0, int y1, int z0, int z1) {
+        if (x0 > x1 || y0 > y1 || z0 > z1) return;
+        f(CellIndex(x0, y0, z0), x1 - x0 + 1, y1 - y0 + 1, z1 - z0 + 1);
     };
-    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
-    const int yLo = std::max(a.lo[1], b.lo[1]), yHi = std::min(a.hi[1], b.hi[1]);
-    const bool crossed = overlapLo <= overlapHi && yLo <= yHi;
-    const bool left = a.lo[0] < overlapLo, right = overlapHi < a.hi[0];
-    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
-        if (!crossed || z < b.lo[2] || b.hi[2] < z) {
-            rows(z, a.lo[1], a.hi[1]);
-            continue;
-        }
-        rows(z, a.lo[1], yLo - 1);
-        rows(z, yHi + 1, a.hi[1]);
-        const int row = CellIndex(0, yLo, z);
-        if (left) f(row + a.lo[0], row + overlapLo - 1, yHi - yLo + 1);
-        if (right) f(row + overlapHi + 1, row + a.hi[0], yHi - yLo + 1);
+    int lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) lo[k] = std::max(a.lo[k], b.lo[k]), hi[k] = std::min(a.hi[k], b.hi[k]);
+    if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) {
+        box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], a.lo[2], a.hi[2]);
+        return;
     }
+    box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], a.lo[2], lo[2] - 1);
+    box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], hi[2] + 1, a.hi[2]);
+    box(a.lo[0], a.hi[0], a.lo[1], lo[1] - 1, lo[2], hi[2]);
+    box(a.lo[0], a.hi[0], hi[1] + 1, a.hi[1], lo[2], hi[2]);
+    box(a.lo[0], lo[0] - 1, lo[1], hi[1], lo[2], hi[2]);
+    box(hi[0] + 1, a.hi[0], lo[1], hi[1], lo[2], hi[2]);
 }
 
 // Leaves j in the cells of `to` where it was in those of `from`, touching
@@ -91,13 +88,13 @@ void ForCubeMinus(const Region& a, const Region& b, F f) {
 // the last loop enters it again.
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
-    ForCubeMinus(from, to, [&](int first, int last, int rows) {
-        ObjectSet::EraseEach(I + first, last - first + 1, j, rows, kGridSize);
+    ForCubeMinus(from, to, [&](int first, int count, int rows, int slices) {
+        ObjectSet::EraseEach(I + first, count, j, rows, kGridSize, slices, kColumnCount);
     });
     for (const int* c : from.centre)
         if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
-    ForCubeMinus(to, from, [&](int first, int last, int rows) {
-        ObjectSet::InsertEach(I + first, last - first + 1, j, rows, kGridSize);
+    ForCubeMinus(to, from, [&](int first, int count, int rows, int slices) {
+        ObjectSet::InsertEach(I + first, count, j, rows, kGridSize, slices, kColumnCount);
     });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);

@@ -100,9 +100,35 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
 }
 
-// The entries of a non-empty cube, z outermost, x innermost. The first row
-// is written cell by cell; every other row of the first slice is a copy of
-// it with y changed, and every other slice the first with z raised.
+// Writes `copies` copies of the first `floats` floats of `entries` (whole
+// entries), `stride` floats apart, copy k with k added to lane `axis` of
+// every entry. The entries are small integers, so the float sums are exact.
+// Four entries are twelve floats: each such block is held in registers and
+// stepped down the copies; the last entries, fewer than four, go one by one.
+void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
+    float step[12] = {};
+    for (int l = axis; l < 12; l += 3) step[l] = 1;
+    const int blockEnd = floats - floats % 12;
+    for (int i = 0; i < blockEnd; i += 12) {
+        float block[12];
+        for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
+        float* to = entries + i;
+        for (int k = 0; k < copies; ++k) {
+            to += stride;
+            for (int l = 0; l < 12; ++l) to[l] = block[l] += step[l];
+        }
+    }
+    for (int k = 1; k <= copies; ++k)
+        for (int i = blockEnd; i < floats; i += 3) {
+            float* to = entries + k * stride + i;
+            for (int l = 0; l < 3; ++l) to[l] = entries[i + l];
+            to[axis] += static_cast<float>(k);
+        }
+}
+
+// The entries of a non-empty cube, z outermost, x innermost: the first row
+// cell by cell, the other rows of the first slice that row with y raised,
+// the other slices the first with z raised.
 void WriteCube(float (*cells)[3], const Region& r) {
     const int nx = r.hi[0] - r.lo[0] + 1, ny = r.hi[1] - r.lo[1] + 1, nz = r.hi[2] - r.lo[2] + 1;
     for (int i = 0; i < nx; ++i) {
@@ -110,36 +136,8 @@ void WriteCube(float (*cells)[3], const Region& r) {
         cells[i][1] = static_cast<float>(r.lo[1]);
         cells[i][2] = static_cast<float>(r.lo[2]);
     }
-    for (int k = 1; k < ny; ++k) {
-        float(*row)[3] = cells + k * nx;
-        std::memcpy(row, cells, sizeof(cells[0]) * nx);
-        const float fy = static_cast<float>(r.lo[1] + k);
-        for (int i = 0; i < nx; ++i) row[i][1] = fy;
-    }
-    // Slice k is the first slice with k added to every z: the entries are
-    // small integers, so the float sums are exact. Four entries are twelve
-    // floats with the z lanes at 2, 5, 8 and 11: each such block of the
-    // first slice is held in registers and stepped down the slices.
-    const int sliceFloats = 3 * nx * ny, blockEnd = sliceFloats - sliceFloats % 12;
-    constexpr float kStep[12] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-    for (int i = 0; i < blockEnd; i += 12) {
-        float block[12];
-        for (int l = 0; l < 12; ++l) block[l] = cells[0][i + l];
-        float* to = cells[0] + i;
-        for (int k = 1; k < nz; ++k) {
-            to += sliceFloats;
-            for (int l = 0; l < 12; ++l) to[l] = block[l] += kStep[l];
-        }
-    }
-    for (int k = 1; k < nz; ++k) {  // the last cells, fewer than four
-        const float dz = static_cast<float>(k);
-        for (int i = blockEnd; i < sliceFloats; i += 3) {
-            float* to = cells[0] + k * sliceFloats + i;
-            to[0] = cells[0][i];
-            to[1] = cells[0][i + 1];
-            to[2] = cells[0][i + 2] + dz;
-        }
-    }
+    StepEntries(cells[0], 3 * nx, 3 * nx, ny - 1, 1);
+    StepEntries(cells[0], 3 * nx * ny, 3 * nx * ny, nz - 1, 2);
 }
 
 // fCells as a full registration writes it: the cube z outermost, x

@@ -26,48 +26,54 @@ int* ObjectSet::Grow() {
 // smaller indices) are passed from the tail, which is where i goes or sits.
 // Heap sets, and a full inline set that may have to grow, take the general
 // path.
-void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int stride) {
-    for (; rows > 0; --rows, first += stride) {
-        for (ObjectSet *s = first, *const end = first + count; s != end; ++s) {
-            const int n = s->size_;
-            if (s->capacity_ != kInlineCapacity || n == kInlineCapacity) {
-                s->insert(i);
-                continue;
-            }
-            int* const data = s->store_.local;
-            if (n == 0 || data[n - 1] > i) {
-                data[n] = i;
+void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int stride, int slices, int sliceStride) {
+    for (; slices > 0; --slices, first += sliceStride) {
+        ObjectSet* row = first;
+        for (int r = rows; r > 0; --r, row += stride) {
+            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) {
+                const int n = s->size_;
+                if (s->capacity_ != kInlineCapacity || n == kInlineCapacity) {
+                    s->insert(i);
+                    continue;
+                }
+                int* const data = s->store_.local;
+                if (n == 0 || data[n - 1] > i) {
+                    data[n] = i;
+                    s->size_ = n + 1;
+                    continue;
+                }
+                int k = n;
+                for (; k > 0 && data[k - 1] < i; --k) data[k] = data[k - 1];
+                if (k > 0 && data[k - 1] == i) {
+                    for (; k < n; ++k) data[k] = data[k + 1];  // present: undo the shift
+                    continue;
+                }
+                data[k] = i;
                 s->size_ = n + 1;
-                continue;
             }
-            int k = n;
-            for (; k > 0 && data[k - 1] < i; --k) data[k] = data[k - 1];
-            if (k > 0 && data[k - 1] == i) {
-                for (; k < n; ++k) data[k] = data[k + 1];  // present: undo the shift
-                continue;
-            }
-            data[k] = i;
-            s->size_ = n + 1;
         }
     }
 }
 
-void ObjectSet::EraseEach(ObjectSet* first, int count, int i, int rows, int stride) {
-    for (; rows > 0; --rows, first += stride) {
-        for (ObjectSet *s = first, *const end = first + count; s != end; ++s) {
-            const int n = s->size_;
-            if (s->capacity_ != kInlineCapacity || n == 0) {
-                s->erase(i);
-                continue;
+void ObjectSet::EraseEach(ObjectSet* first, int count, int i, int rows, int stride, int slices, int sliceStride) {
+    for (; slices > 0; --slices, first += sliceStride) {
+        ObjectSet* row = first;
+        for (int r = rows; r > 0; --r, row += stride) {
+            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) {
+                const int n = s->size_;
+                if (s->capacity_ != kInlineCapacity || n == 0) {
+                    s->erase(i);
+                    continue;
+                }
+                int* const data = s->store_.local;
+                if (data[n - 1] != i) {
+                    int k = n - 1;
+                    while (k > 0 && data[k - 1] < i) --k;
+                    if (k == 0 || data[k - 1] != i) continue;
+                    for (; k < n; ++k) data[k - 1] = data[k];
+                }
+                s->size_ = n - 1;
             }
-            int* const data = s->store_.local;
-            if (data[n - 1] != i) {
-                int k = n - 1;
-                while (k > 0 && data[k - 1] < i) --k;
-                if (k == 0 || data[k - 1] != i) continue;
-                for (; k < n; ++k) data[k - 1] = data[k];
-            }
-            s->size_ = n - 1;
         }
     }
 }

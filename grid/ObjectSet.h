@@ -89,9 +89,12 @@ public:
 
     // insert(i) or erase(i) on each of the count sets from first on, the run
     // of cells along x that a moving object enters or leaves, and on the
-    // same run in each of the next rows - 1 rows, stride sets apart.
-    static void InsertEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0);
-    static void EraseEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0);
+    // same run in each of the next rows - 1 rows, stride sets apart, and in
+    // each of the next slices - 1 such blocks, sliceStride sets apart.
+    static void InsertEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0, int slices = 1,
+                           int sliceStride = 0);
+    static void EraseEach(ObjectSet* first, int count, int i, int rows = 1, int stride = 0, int slices = 1,
+                          int sliceStride = 0);
 
 private:
     bool IsOnHeap() const { return capacity_ > kInlineCapacity; }

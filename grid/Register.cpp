@@ -24,11 +24,9 @@ bool InCube(const Region& r, const int c[3]) {
     return r.lo[0] <= c[0] && c[0] <= r.hi[0] && r.lo[1] <= c[1] && c[1] <= r.hi[1] && r.lo[2] <= c[2] &&
            c[2] <= r.hi[2];
 }
-bool SameRegion(const Region& a, const Region& b) {
+bool SameCube(const Region& a, const Region& b) {
     for (int k = 0; k < 3; ++k)
-        if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k] || a.centre[0][k] != b.centre[0][k] ||
-            a.centre[1][k] != b.centre[1][k])
-            return false;
+        if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k]) return false;
     return true;
 }
 int CubeCellCount(const Region& r) {
@@ -56,34 +54,31 @@ Region RecordedRegion(const SceneObject& o) {
     return r;
 }
 
-// Calls f(first, last, rows) for the runs of consecutive cell indices that
-// make up a's cube outside b's cube, each call covering `rows` such runs one
-// grid row (kGridSize cells) apart: a slice's whole rows along x where y or z
-// lies outside b, and at most two runs around the overlap in the rows that
-// cross b. Rows inside b that b covers along x are not visited, so the cost
-// follows the difference, not the size of a.
+// Calls f(first, count, rows, slices) for the boxes of cells that make up
+// a's cube outside b's cube: `count` consecutive cells from `first`, the same
+// run in `rows` rows one grid row apart, and that block in `slices` slices
+// one grid slice apart. The boxes are a's whole slices below and above b,
+// and in the slices that cross b its whole rows before and after b and the
+// runs on either side of b's overlap. Cells inside b are not visited, so the
+// cost follows the difference, not the size of a.
 template <typename F>
 void ForCubeMinus(const Region& a, const Region& b, F f) {
-    auto rows = [&](int z, int y0, int y1) {
-        if (y0 > y1) return;
-        const int row = CellIndex(0, y0, z);
-        f(row + a.lo[0], row + a.hi[0], y1 - y0 + 1);
+    auto box = [&](int x0, int x1, int y0, int y1, int z0, int z1) {
+        if (x0 > x1 || y0 > y1 || z0 > z1) return;
+        f(CellIndex(x0, y0, z0), x1 - x0 + 1, y1 - y0 + 1, z1 - z0 + 1);
     };
-    const int overlapLo = std::max(a.lo[0], b.lo[0]), overlapHi = std::min(a.hi[0], b.hi[0]);
-    const int yLo = std::max(a.lo[1], b.lo[1]), yHi = std::min(a.hi[1], b.hi[1]);
-    const bool crossed = overlapLo <= overlapHi && yLo <= yHi;
-    const bool left = a.lo[0] < overlapLo, right = overlapHi < a.hi[0];
-    for (int z = a.lo[2]; z <= a.hi[2]; ++z) {
-        if (!crossed || z < b.lo[2] || b.hi[2] < z) {
-            rows(z, a.lo[1], a.hi[1]);
-            continue;
-        }
-        rows(z, a.lo[1], yLo - 1);
-        rows(z, yHi + 1, a.hi[1]);
-        const int row = CellIndex(0, yLo, z);
-        if (left) f(row + a.lo[0], row + overlapLo - 1, yHi - yLo + 1);
-        if (right) f(row + overlapHi + 1, row + a.hi[0], yHi - yLo + 1);
+    int lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) lo[k] = std::max(a.lo[k], b.lo[k]), hi[k] = std::min(a.hi[k], b.hi[k]);
+    if (lo[0] > hi[0] || lo[1] > hi[1] || lo[2] > hi[2]) {
+        box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], a.lo[2], a.hi[2]);
+        return;
     }
+    box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], a.lo[2], lo[2] - 1);
+    box(a.lo[0], a.hi[0], a.lo[1], a.hi[1], hi[2] + 1, a.hi[2]);
+    box(a.lo[0], a.hi[0], a.lo[1], lo[1] - 1, lo[2], hi[2]);
+    box(a.lo[0], a.hi[0], hi[1] + 1, a.hi[1], lo[2], hi[2]);
+    box(a.lo[0], lo[0] - 1, lo[1], hi[1], lo[2], hi[2]);
+    box(hi[0] + 1, a.hi[0], lo[1], hi[1], lo[2], hi[2]);
 }
 
 // Leaves j in the cells of `to` where it was in those of `from`, touching
@@ -93,21 +88,47 @@ void ForCubeMinus(const Region& a, const Region& b, F f) {
 // the last loop enters it again.
 void MoveCells(World& world, int j, const Region& from, const Region& to) {
     ObjectSet* I = world.I;
-    ForCubeMinus(from, to, [&](int first, int last, int rows) {
-        ObjectSet::EraseEach(I + first, last - first + 1, j, rows, kGridSize);
+    ForCubeMinus(from, to, [&](int first, int count, int rows, int slices) {
+        ObjectSet::EraseEach(I + first, count, j, rows, kGridSize, slices, kColumnCount);
     });
     for (const int* c : from.centre)
         if (c[0] >= 0 && !InCube(from, c) && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].erase(j);
-    ForCubeMinus(to, from, [&](int first, int last, int rows) {
-        ObjectSet::InsertEach(I + first, last - first + 1, j, rows, kGridSize);
+    ForCubeMinus(to, from, [&](int first, int count, int rows, int slices) {
+        ObjectSet::InsertEach(I + first, count, j, rows, kGridSize, slices, kColumnCount);
     });
     for (const int* c : to.centre)
         if (c[0] >= 0 && !InCube(to, c)) I[CellIndex(c[0], c[1], c[2])].insert(j);
 }
 
-// The entries of a non-empty cube, z outermost, x innermost. The first row
-// is written cell by cell; every other row of the first slice is a copy of
-// it with y changed, and every other slice the first with z raised.
+// Writes `copies` copies of the first `floats` floats of `entries` (whole
+// entries), `stride` floats apart, copy k with k added to lane `axis` of
+// every entry. The entries are small integers, so the float sums are exact.
+// Four entries are twelve floats: each such block is held in registers and
+// stepped down the copies; the last entries, fewer than four, go one by one.
+void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
+    float step[12] = {};
+    for (int l = axis; l < 12; l += 3) step[l] = 1;
+    const int blockEnd = floats - floats % 12;
+    for (int i = 0; i < blockEnd; i += 12) {
+        float block[12];
+        for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
+        float* to = entries + i;
+        for (int k = 0; k < copies; ++k) {
+            to += stride;
+            for (int l = 0; l < 12; ++l) to[l] = block[l] += step[l];
+        }
+    }
+    for (int k = 1; k <= copies; ++k)
+        for (int i = blockEnd; i < floats; i += 3) {
+            float* to = entries + k * stride + i;
+            for (int l = 0; l < 3; ++l) to[l] = entries[i + l];
+            to[axis] += static_cast<float>(k);
+        }
+}
+
+// The entries of a non-empty cube, z outermost, x innermost: the first row
+// cell by cell, the other rows of the first slice that row with y raised,
+// the other slices the first with z raised.
 void WriteCube(float (*cells)[3], const Region& r) {
     const int nx = r.hi[0] - r.lo[0] + 1, ny = r.hi[1] - r.lo[1] + 1, nz = r.hi[2] - r.lo[2] + 1;
     for (int i = 0; i < nx; ++i) {
@@ -115,50 +136,29 @@ void WriteCube(float (*cells)[3], const Region& r) {
         cells[i][1] = static_cast<float>(r.lo[1]);
         cells[i][2] = static_cast<float>(r.lo[2]);
     }
-    for (int k = 1; k < ny; ++k) {
-        float(*row)[3] = cells + k * nx;
-        std::memcpy(row, cells, sizeof(cells[0]) * nx);
-        const float fy = static_cast<float>(r.lo[1] + k);
-        for (int i = 0; i < nx; ++i) row[i][1] = fy;
-    }
-    // Slice k is the first slice with k added to every z: the entries are
-    // small integers, so the float sum is exact. Four entries are twelve
-    // floats with the z lanes at 2, 5, 8 and 11, added as whole vectors.
-    const int sliceFloats = 3 * nx * ny, blockEnd = sliceFloats - sliceFloats % 12;
-    const float* first = cells[0];
-    for (int k = 1; k < nz; ++k) {
-        float* slice = cells[k * nx * ny];
-        const float dz = static_cast<float>(k);
-        const float add[12] = {0, 0, dz, 0, 0, dz, 0, 0, dz, 0, 0, dz};
-        for (int i = 0; i < blockEnd; i += 12)
-            for (int l = 0; l < 12; ++l) slice[i + l] = first[i + l] + add[l];
-        for (int i = blockEnd; i < sliceFloats; i += 3) {  // the last cells, fewer than four
-            slice[i] = first[i];
-            slice[i + 1] = first[i + 1];
-            slice[i + 2] = first[i + 2] + dz;
-        }
-    }
+    StepEntries(cells[0], 3 * nx, 3 * nx, ny - 1, 1);
+    StepEntries(cells[0], 3 * nx * ny, 3 * nx * ny, nz - 1, 2);
 }
 
 // fCells as a full registration writes it: the cube z outermost, x
 // innermost, then the rounded centre and the truncated one, whose entry
-// holds the position itself.
-void RecordCells(SceneObject& o, const Region& r, bool sameCells) {
-    if (!sameCells) {
-        int count = CubeCellCount(r);
+// holds the position itself. A cube already recorded keeps its entries:
+// only the centres after it are written.
+void RecordCells(SceneObject& o, const Region& r, bool sameCube) {
+    int count = CubeCellCount(r);
+    if (!sameCube) {
         if (count > 0) WriteCube(o.fCells, r);
-        if (r.centre[0][0] >= 0) {
-            float* entry = o.fCells[count++];
-            for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
-        }
-        if (r.centre[1][0] >= 0) ++count;
-        o.iCellCount = count;
-        o.iRegionCells = count;
         std::copy(r.lo, r.lo + 3, o.iCubeLo);
         std::copy(r.hi, r.hi + 3, o.iCubeHi);
-        std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
     }
-    if (r.centre[1][0] >= 0) std::copy(o.fPosition, o.fPosition + 3, o.fCells[o.iCellCount - 1]);
+    if (r.centre[0][0] >= 0) {
+        float* entry = o.fCells[count++];
+        for (int a = 0; a < 3; ++a) entry[a] = static_cast<float>(r.centre[0][a]);
+    }
+    if (r.centre[1][0] >= 0) std::copy(o.fPosition, o.fPosition + 3, o.fCells[count++]);
+    o.iCellCount = count;
+    o.iRegionCells = count;
+    std::copy(&r.centre[0][0], &r.centre[0][0] + 6, &o.iCentreCells[0][0]);
 }
 
 inline void EraseRecordedCells(World& world, SceneObject& o, int j) {
@@ -219,6 +219,69 @@ Region LeaveCells(World& world, SceneObject& o, int j) {
     return kNoCells;
 }
 
+// Whether the sums of three far terms are exact in double, so that a row's
+// test can compare one term against the radius less the other two. A
+// coordinate of at least 2 makes every offset from a whole cell a multiple
+// of 2^-22 and each term one of 2^-44; with the terms at most 8^2 (radius up
+// to 7) every sum, and the radius squared less any of them, needs at most
+// 52 bits.
+bool FarSumsExact(const float p[3], float r) {
+    return p[0] >= 2 && p[1] >= 2 && p[2] >= 2 && r >= 0.5f && r <= 7;
+}
+
+// Moves the ends of a run first..last of cells 0..n that holds the nearest
+// cell to the cells that pass `inside`: those are one run around the nearest
+// cell (the terms fall, then rise, and the sums grow with each term), and
+// neighbouring runs differ by a cell or two, so each end starts from the
+// last run's.
+template <typename Inside>
+void FitRun(int n, int& first, int& last, Inside inside) {
+    if (inside(first))
+        while (first > 0 && inside(first - 1)) --first;
+    else
+        while (!inside(first)) ++first;
+    if (inside(last))
+        while (last < n && inside(last + 1)) ++last;
+    else
+        while (!inside(last)) --last;
+}
+
+// A row's occluder cells are the cells i with far[0][i] + fyz + fz <= rr,
+// one run around the nearest cell xm, set as one bit range. Exact sums: the
+// test is far[0][i] <= rr - fz - fyz, and the rows of a slice that hold any
+// (those where xm passes) are likewise one run around the nearest row ym.
+template <bool kExact>
+void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3], const int hi[3], int xm,
+                      int ym, double rr) {
+    const int nx = hi[0] - lo[0], ny = hi[1] - lo[1];
+    const double *const fx = far[0], *const fy = far[1];
+    int first = xm, last = xm, y0 = ym, y1 = ym;
+    for (int z = lo[2]; z <= hi[2]; ++z) {
+        const double fz = far[2][z - lo[2]];
+        if constexpr (kExact) {
+            const double left = rr - fz, rowLimit = left - fx[xm];
+            if (!(fy[ym] <= rowLimit)) continue;
+            FitRun(ny, y0, y1, [&](int y) { return fy[y] <= rowLimit; });
+            unsigned row = static_cast<unsigned>(CellIndex(lo[0], lo[1] + y0, z));
+            for (int y = y0; y <= y1; ++y, row += kGridSize) {
+                const double limit = left - fy[y];
+                FitRun(nx, first, last, [&](int i) { return fx[i] <= limit; });
+                occluders.SetRowRange(row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            }
+        } else {
+            if (fz > rr) continue;
+            for (int y = lo[1]; y <= hi[1]; ++y) {
+                const double fyz = fy[y - lo[1]];
+                auto inside = [&](int i) { return fx[i] + fyz + fz <= rr; };
+                if (!inside(xm)) continue;
+                FitRun(nx, first, last, inside);
+                occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                                      static_cast<unsigned>(last - first + 1));
+            }
+        }
+    }
+}
+
 // Occluder cells: all eight corners within or on the sphere. The farthest
 // corner along each axis is |d| + 0.5 away, and the rounded sums grow with
 // each term, so testing that one corner decides all eight.
@@ -236,35 +299,14 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
-    // far[0] falls, then rises along x, and the sums grow with each term, so
-    // a row's occluder cells are one run around its nearest cell xm, set as
-    // one bit range.
-    const int n = hi[0] - lo[0];
-    int xm = 0;
-    for (int i = 1; i <= n; ++i)
-        if (far[0][i] < far[0][xm]) xm = i;
-    // Neighbouring rows' runs differ by a cell or two: each run starts from
-    // the last one (which always holds xm) and moves its ends until they fit.
-    int first = xm, last = xm;
-    for (int z = lo[2]; z <= hi[2]; ++z) {
-        const double fz = far[2][z - lo[2]];
-        if (fz > rr) continue;
-        for (int y = lo[1]; y <= hi[1]; ++y) {
-            const double fyz = far[1][y - lo[1]];
-            auto inside = [&](int i) { return far[0][i] + fyz + fz <= rr; };
-            if (!inside(xm)) continue;
-            if (inside(first))
-                while (first > 0 && inside(first - 1)) --first;
-            else
-                while (!inside(first)) ++first;
-            if (inside(last))
-                while (last < n && inside(last + 1)) ++last;
-            else
-                while (!inside(last)) --last;
-            occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
-                                  static_cast<unsigned>(last - first + 1));
-        }
-    }
+    int nearest[2] = {0, 0};
+    for (int a = 0; a < 2; ++a)
+        for (int i = 1; i <= hi[a] - lo[a]; ++i)
+            if (far[a][i] < far[a][nearest[a]]) nearest[a] = i;
+    if (FarSumsExact(o.fPosition, r))
+        MarkOccluderRows<true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    else
+        MarkOccluderRows<false>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
 }
 
 }  // namespace
@@ -290,7 +332,7 @@ void RegisterObject(World& world, int j, bool bStatic, bool bRemoveOnly) {
     const Region to = RegionOf(o);
     if (CubeCellCount(to) + 2 <= kMaxObjectCells) {
         MoveCells(world, j, from, to);
-        RecordCells(o, to, o.iRegionCells == o.iCellCount && SameRegion(RecordedRegion(o), to));
+        RecordCells(o, to, o.iRegionCells == o.iCellCount && SameCube(RecordedRegion(o), to));
     } else {
         MoveCells(world, j, from, kNoCells);
         EnterEveryCell(world, o, j, false);

@@ -69,10 +69,21 @@ void Refresh(World& world, int j, bool deferRemoval) {
     o.bInTemporalVolume = 1;
 }
 
-// One flag array at a time, into a local count, so the loop vectorises.
+// One flag array at a time. Sixteen byte counters, one per vector lane,
+// take blocks of at most 255 rows of sixteen flags each, so they neither
+// overflow nor widen inside the loop.
 int CountFlagsSet(const unsigned char* flags) {
+    constexpr int kBlock = 255 * 16;
     int n = 0;
-    for (int i = 0; i < kObjectCount; ++i) n += flags[i] != 0;
+    for (int start = 0; start < kObjectCount; start += kBlock) {
+        const int end = std::min(start + kBlock, kObjectCount);
+        unsigned char lanes[16] = {};
+        int i = start;
+        for (; i + 16 <= end; i += 16)
+            for (int l = 0; l < 16; ++l) lanes[l] += flags[i + l] != 0;
+        for (int l = 0; l < 16; ++l) n += lanes[l];
+        for (; i < end; ++i) n += flags[i] != 0;
+    }
     return n;
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <tuple>
 #include <vector>
 
@@ -88,6 +90,41 @@ TEST_F(Registration, OccluderCellsLieWhollyInsideTheSphere) {
         count += far <= 6.25;
     }
     EXPECT_GT(count, 1);
+}
+
+// A moving sphere's occluder cells against the farthest-corner test cell by cell, summed as registration sums
+// it: on cell centres and corners (ties with the radius), beside the coordinate 2 below which the row test takes
+// the general path, across the grid's border, and at random.
+TEST_F(Registration, MovingOccluderCellsPassTheFarthestCornerTest) {
+    std::vector<std::array<float, 4>> cases = {{20, 20, 20, 2.5f},      {30.5f, 30.5f, 30.5f, 3},
+                                               {2, 2.0000002f, 9, 4.9f}, {1.9999999f, 5.25f, 40, 4.2f},
+                                               {0.3f, 68.7f, 35, 6.3f},  {69.5f, 3.5f, 72.25f, 7}};
+    std::uint32_t seed = 7;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    for (int k = 0; k < 40; ++k)
+        cases.push_back({next() % 7100 * 0.01f, next() % 7100 * 0.01f + 1e-3f, next() % 7100 * 0.01f,
+                         4 + next() % 240 * 0.0125f});
+    for (const auto& [x, y, z, R] : cases) {
+        w.O.ClearAll();
+        test::PlaceDynamic(w, 5, x, y, z, 0, 0, 0, R);
+        RegisterObject(w, 5, false, false);
+        const float p[3] = {x, y, z};
+        int lo[3], hi[3], count = 0;
+        ASSERT_TRUE(RegistrationCube(p, R, lo, hi));
+        for (int c = lo[2]; c <= hi[2]; ++c)
+            for (int b = lo[1]; b <= hi[1]; ++b)
+                for (int a = lo[0]; a <= hi[0]; ++a) {
+                    double far[3];
+                    for (int i : {0, 1, 2}) {
+                        const float d = std::fabs((i == 0 ? a : i == 1 ? b : c) - p[i]);
+                        far[i] = (d + 0.5) * (d + 0.5);
+                    }
+                    const bool inside = far[0] + far[1] + far[2] <= static_cast<double>(R * R);
+                    ASSERT_EQ(w.O.Test(CellIndex(a, b, c)), inside) << x << ' ' << y << ' ' << z << ' ' << R;
+                    count += inside;
+                }
+        EXPECT_EQ(w.O.Count(), count);
+    }
 }
 
 TEST_F(Registration, VolumeNearAFaceKeepsOnlyItsInGridPart) {

@@ -111,6 +111,23 @@ TEST_F(MovedRegistration, StrayCentreStaysEntered) {
     }
 }
 
+// Moves that keep the cube but take the rounded or the truncated centre to
+// another cell: the cube's entries stay, the centres' are written anew.
+TEST_F(MovedRegistration, CentresMoveInsideTheSameCube) {
+    const float path[][3] = {{30.3f, 40.6f, 20.9f}, {30.55f, 40.6f, 20.9f}, {30.55f, 40.4f, 20.9f},
+                             {30.55f, 40.4f, 21.05f}};
+    test::PlaceDynamic(w, 4, path[0][0], path[0][1], path[0][2], 0, 0, 0, 2.6f);
+    for (const auto& p : path) {
+        std::copy(p, p + 3, w.disks[4].fPosition);
+        RegisterObject(w, 4, false, false);
+        const SceneObject& o = w.disks[4];
+        EXPECT_TRUE(HoldsExactly(w, 4) && o.iCubeLo[0] == 28 && o.iCubeHi[2] == 24) << p[0] << "," << p[1];
+        const float* rounded = o.fCells[o.iCellCount - 2];
+        for (int a = 0; a < 3; ++a)
+            EXPECT_TRUE(rounded[a] == std::round(p[a]) && o.fCells[o.iCellCount - 1][a] == p[a]) << a;
+    }
+}
+
 // Cell sets under registration traffic: indices inserted present or absent
 // and erased present or absent among neighbours on both sides, the set
 // growing past its inline entries and shrinking back, against an ordered set.

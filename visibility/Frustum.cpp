@@ -318,7 +318,9 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
 
     const float hit = origin[kAxis] + crossing * dir;
     const float grid = hit + view[kAxis];
-    const bool inside = InsideAt(sides, ray, grid) || InsideAt(sides, ray, grid - dir);
+    // Either point inside keeps the hit; the point a unit back is inside far
+    // more often than the crossing itself, so it goes first.
+    const bool inside = InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
     for (int k = 0; k < 3; ++k) result[k] = origin[k];
     if (inside) result[kAxis] = hit;
 
@@ -413,18 +415,19 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
         const Float4 none = {kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
         const Float4 highT = (across & (q >= 0)) ? q : none;
         const Float4 lowT = (across & (-q >= 0)) ? -q : none;
-        const float* near = sides.pNear;
-        float nearHigh = kNoCrossing, nearLow = kNoCrossing;
-        if (near[kAxis] != 0) {
-            nearHigh = -NearValueAt(sides, ray, o[kAxis]) / near[kAxis];
-            nearLow = -nearHigh;
-        }
-        if (!(nearHigh >= 0)) nearHigh = kNoCrossing;
-        if (!(nearLow >= 0)) nearLow = kNoCrossing;
+        const float nearN = sides.pNear[kAxis];
+        const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / nearN;
+        const float nearHigh = nearN != 0 && nearQ >= 0 ? nearQ : kNoCrossing;
+        const float nearLow = nearN != 0 && -nearQ >= 0 ? -nearQ : kNoCrossing;
         // Every candidate is a number, so the order of the minimum matters
         // only between +0 and -0, and the hit is the origin for either.
-        highCrossing = std::min(LeastLane(highT), nearHigh);
-        lowCrossing = std::min(LeastLane(lowT), nearLow);
+        // Lanes 0 and 2 end with the least of highT and of lowT.
+        const Float4 front = {highT[0], highT[1], lowT[0], lowT[1]}, back = {highT[2], highT[3], lowT[2], lowT[3]};
+        const Float4 pairs = front < back ? front : back;
+        const Float4 swapped = {pairs[1], pairs[0], pairs[3], pairs[2]};
+        const Float4 least = pairs < swapped ? pairs : swapped;
+        highCrossing = std::min(least[0], nearHigh);
+        lowCrossing = std::min(least[2], nearLow);
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell[kAxis]);

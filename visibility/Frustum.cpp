@@ -480,6 +480,20 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
     FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
 }
 
+int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d) {
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    const SidePlanes sides = LoadSidePlanes(world);
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
+    int turns = 0;
+    for (int corner : {cell[axis] - d, cell[axis] + d}) {
+        if (corner < 0 || corner > kGridSize - 1) continue;
+        point[axis] = static_cast<float>(corner);
+        turns |= InsideAllPlanes(sides, point);
+    }
+    return turns;
+}
+
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high) {
     FindRowRunEndsOnAxis<true>(world, origin, axis, d, low, high);

@@ -84,6 +84,10 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
 // into high, with the same ends, end.clamp filled on axis alone: a row's two
 // runs in one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
+// 1 when a corner of the row from origin along axis, at offset -d or d on
+// it, lies inside the grid and strictly inside the frustum (the corner test
+// of FindRowRunEnds): where a row scan goes on around the shell's edge.
+int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d);
 // FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high);

@@ -374,11 +374,9 @@ void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], co
     }
     float c = grid;
     end.iClamped = ClampCoordToGrid(c);
-    end.clamp.iOutside[kAxis] = end.iClamped;
-    end.clamp.fClamp[kAxis] = c - cell;
     // A clamped end may lie anywhere beyond the grid; only an end inside it
     // is converted.
-    end.iLimit = static_cast<int>(end.iClamped ? end.clamp.fClamp[kAxis] : at);
+    end.iLimit = static_cast<int>(end.iClamped ? c - cell : at);
     if (kEveryAxis) {
         // The end's grid point: the other coordinates are the corner's or
         // the ray origin's.

@@ -106,6 +106,53 @@ int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
 
 int InsideAllPlanes(const World& world, const float p[3]) { return InsideAllPlanes(LoadSidePlanes(world), p); }
 
+// Grid points that differ on kAxis alone: the planes' products with the other
+// two coordinates are formed once for the line. A point's values are summed
+// in the order of SideValues and of the near plane's test, so each is the
+// same float as the full evaluation gives.
+template <int kAxis>
+struct PlaneLine {
+    Float4 side[3];  // side[kAxis] unused
+    float near[3];   // likewise
+};
+
+template <int kAxis>
+PlaneLine<kAxis> LineThrough(const SidePlanes& sides, const float p[3]) {
+    PlaneLine<kAxis> line{};
+    for (int k = 0; k < 3; ++k) {
+        if (k == kAxis) continue;
+        line.side[k] = sides.n[k] * p[k];
+        line.near[k] = sides.pNear[k] * p[k];
+    }
+    return line;
+}
+
+// SideValues at the line's point with coordinate c on kAxis.
+template <int kAxis>
+Float4 SideValuesAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float c) {
+    const Float4 a = sides.n[kAxis] * c;
+    if constexpr (kAxis == 0) return a + line.side[1] + line.side[2] + sides.d;
+    if constexpr (kAxis == 1) return line.side[0] + a + line.side[2] + sides.d;
+    return line.side[0] + line.side[1] + a + sides.d;
+}
+
+// The near plane's value there.
+template <int kAxis>
+float NearValueAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float c) {
+    const float* near = sides.pNear;
+    const float a = near[kAxis] * c;
+    if constexpr (kAxis == 0) return a + line.near[1] + line.near[2] + near[3];
+    if constexpr (kAxis == 1) return line.near[0] + a + line.near[2] + near[3];
+    return line.near[0] + line.near[1] + a + near[3];
+}
+
+// InsideAllPlanes there.
+template <int kAxis>
+int InsideAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float c) {
+    if (!AllLanes(SideValuesAt(sides, line, c) < 0)) return 0;
+    return NearValueAt(sides, line, c) < 0 ? 1 : 0;
+}
+
 // Clamps grid coordinate c to 0..69; returns whether it lay outside.
 inline int ClampCoordToGrid(float& c) {
     if (c < 0) {
@@ -243,10 +290,10 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
 namespace {
 
 // AxisRayHit on planes already gathered.
-template <bool kEveryAxis>
-void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int axis,
-                  int direction, FrustumClamp& clamp) {
-    // FrustumRayHit with the unit vector along axis, bit for bit: a product
+template <int kAxis, bool kEveryAxis>
+void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int direction,
+                  FrustumClamp& clamp) {
+    // FrustumRayHit with the unit vector along kAxis, bit for bit: a product
     // with a zero component is a signed zero, and adding a signed zero to a
     // nonzero float is exact, so each dot product with the direction is the
     // plane's axis component (or a zero either way), and the hit differs from
@@ -254,75 +301,82 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
     const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
     const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
     const float dir = static_cast<float>(direction);
+    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
 
     // Lanes whose plane runs parallel to the ray, or is crossed behind the
     // origin, give no crossing; their quotient is computed but never used.
-    const Float4 along = sides.n[axis] * dir;
-    const Float4 quotient = -SideValues(sides, o) / along;
+    const Float4 along = sides.n[kAxis] * dir;
+    const Float4 quotient = -SideValuesAt(sides, ray, o[kAxis]) / along;
     const Int4 crosses = (along != 0) & (quotient >= 0);
     const Float4 sideT = crosses ? quotient : Float4{kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
-    const float* near = sides.pNear;
-    const float nearAlong = near[axis] * dir;
-    float nearT = nearAlong != 0 ? -(Dot(near, o) + near[3]) / nearAlong : kNoCrossing;
+    const float nearAlong = sides.pNear[kAxis] * dir;
+    float nearT = nearAlong != 0 ? -NearValueAt(sides, ray, o[kAxis]) / nearAlong : kNoCrossing;
     if (!(nearT >= 0)) nearT = kNoCrossing;
-    // The planes in their order, the earlier one kept on a tie.
-    const float t[5] = {sideT[0], sideT[1], sideT[2], sideT[3], nearT};
-    float crossing = kNoCrossing;
-    for (float ti : t)
-        if (ti < crossing) crossing = ti;
+    // Every candidate is a number, so the order of the minimum matters only
+    // between +0 and -0, and the hit is the origin for either.
+    const float crossing = std::min(LeastLane(sideT), nearT);
 
-    float hitGrid[3] = {o[0], o[1], o[2]};
-    const float hit = origin[axis] + crossing * dir;
-    hitGrid[axis] = hit + view[axis];
-    bool inside = InsideAllPlanes(sides, hitGrid);
-    if (!inside) {
-        hitGrid[axis] -= dir;
-        inside = InsideAllPlanes(sides, hitGrid);
-    }
+    const float hit = origin[kAxis] + crossing * dir;
+    const float grid = hit + view[kAxis];
+    // Either point inside keeps the hit; the point a unit back is inside far
+    // more often than the crossing itself, so it goes first.
+    const bool inside = InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
     for (int k = 0; k < 3; ++k) result[k] = origin[k];
-    if (inside) result[axis] = hit;
+    if (inside) result[kAxis] = hit;
 
-    float grid[3];
-    Add(grid, result, view);
-    ClampEnd<kEveryAxis>(world, grid, axis, clamp);
+    // The clamp reads the result as a grid point: the ray's origin off the
+    // axis, and on it the end's grid coordinate.
+    if (kEveryAxis) {
+        float end[3] = {o[0], o[1], o[2]};
+        if (inside) end[kAxis] = grid;
+        ClampToGrid(world, end, clamp);
+    } else {
+        float c = inside ? grid : o[kAxis];
+        clamp.iOutside[kAxis] = ClampCoordToGrid(c);
+        const int cell = kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY : world.iViewCellZ;
+        clamp.fClamp[kAxis] = c - static_cast<float>(cell);
+    }
+}
+
+template <bool kEveryAxis>
+void AxisRayHitAlong(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int axis,
+                      int direction, FrustumClamp& clamp) {
+    if (axis == 0)
+        AxisRayHitOn<0, kEveryAxis>(world, sides, result, origin, direction, clamp);
+    else if (axis == 1)
+        AxisRayHitOn<1, kEveryAxis>(world, sides, result, origin, direction, clamp);
+    else
+        AxisRayHitOn<2, kEveryAxis>(world, sides, result, origin, direction, clamp);
 }
 
 // The end of one run of a row: at the corner when it is inside, else where
 // the ray's crossing and the two point tests put it, exactly as
-// FindAxisRunEnd does. o is the ray's origin in grid coordinates,
-// crossing its first crossing along dir, view and cell the viewpoint's
+// FindAxisRunEnd does. o is the ray's origin in grid coordinates, ray its
+// line, crossing its first crossing along dir, view and cell the viewpoint's
 // coordinate and cell on axis.
 template <int kAxis, bool kEveryAxis>
-void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], const float point[3], float view,
-               float cell, int origin, int corner, float cornerPoint, float crossing, float dir, AxisRunEnd& end) {
+void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], const PlaneLine<kAxis>& ray,
+               const float point[3], float view, float cell, int origin, int corner, float cornerPoint,
+               float crossing, float dir, AxisRunEnd& end) {
     float grid = cornerPoint, at = static_cast<float>(corner);
     if (!end.iCorner) {
         const float from = static_cast<float>(origin);
         const float hit = from + crossing * dir;
-        float p[3] = {o[0], o[1], o[2]};
         grid = hit + view;
         at = hit;
         // Either point inside keeps the hit, so the point a unit back, which
-        // is inside far more often than the crossing itself, goes first.
-        p[kAxis] = grid - dir;
-        bool inside = InsideAllPlanes(sides, p);
-        if (!inside) {
-            p[kAxis] = grid;
-            inside = InsideAllPlanes(sides, p);
-        }
-        // An end that is not inside falls back to the origin.
-        if (!inside) {
+        // is inside far more often than the crossing itself, goes first. An
+        // end that is not inside falls back to the origin.
+        if (!InsideAt(sides, ray, grid - dir) && !InsideAt(sides, ray, grid)) {
             grid = o[kAxis];
             at = from;
         }
     }
     float c = grid;
     end.iClamped = ClampCoordToGrid(c);
-    end.clamp.iOutside[kAxis] = end.iClamped;
-    end.clamp.fClamp[kAxis] = c - cell;
     // A clamped end may lie anywhere beyond the grid; only an end inside it
     // is converted.
-    end.iLimit = static_cast<int>(end.iClamped ? end.clamp.fClamp[kAxis] : at);
+    end.iLimit = static_cast<int>(end.iClamped ? c - cell : at);
     if (kEveryAxis) {
         // The end's grid point: the other coordinates are the corner's or
         // the ray origin's.
@@ -344,40 +398,42 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
     float point[3];
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
     const float lowCorner = static_cast<float>(cell[kAxis] - d), highCorner = static_cast<float>(cell[kAxis] + d);
-    point[kAxis] = lowCorner;
-    low.iCorner = InsideAllPlanes(sides, point);
-    point[kAxis] = highCorner;
-    high.iCorner = InsideAllPlanes(sides, point);
+    const PlaneLine<kAxis> corners = LineThrough<kAxis>(sides, point);
+    low.iCorner = InsideAt(sides, corners, lowCorner);
+    high.iCorner = InsideAt(sides, corners, highCorner);
 
     float lowCrossing = kNoCrossing, highCrossing = kNoCrossing;
     const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
                         static_cast<float>(origin[2]) + world.fViewZ};
+    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
     if (!(low.iCorner & high.iCorner)) {
         const Float4 n = sides.n[kAxis];
-        const Float4 q = -SideValues(sides, o) / n;
+        const Float4 q = -SideValuesAt(sides, ray, o[kAxis]) / n;
         const Int4 across = n != 0;
         const Float4 none = {kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
         const Float4 highT = (across & (q >= 0)) ? q : none;
         const Float4 lowT = (across & (-q >= 0)) ? -q : none;
-        const float* near = sides.pNear;
-        float nearHigh = kNoCrossing, nearLow = kNoCrossing;
-        if (near[kAxis] != 0) {
-            nearHigh = -(Dot(near, o) + near[3]) / near[kAxis];
-            nearLow = -nearHigh;
-        }
-        if (!(nearHigh >= 0)) nearHigh = kNoCrossing;
-        if (!(nearLow >= 0)) nearLow = kNoCrossing;
+        const float nearN = sides.pNear[kAxis];
+        const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / nearN;
+        const float nearHigh = nearN != 0 && nearQ >= 0 ? nearQ : kNoCrossing;
+        const float nearLow = nearN != 0 && -nearQ >= 0 ? -nearQ : kNoCrossing;
         // Every candidate is a number, so the order of the minimum matters
         // only between +0 and -0, and the hit is the origin for either.
-        highCrossing = std::min(LeastLane(highT), nearHigh);
-        lowCrossing = std::min(LeastLane(lowT), nearLow);
+        // Lanes 0 and 2 end with the least of highT and of lowT.
+        const Float4 front = {highT[0], highT[1], lowT[0], lowT[1]}, back = {highT[2], highT[3], lowT[2], lowT[3]};
+        const Float4 pairs = front < back ? front : back;
+        const Float4 swapped = {pairs[1], pairs[0], pairs[3], pairs[2]};
+        const Float4 least = pairs < swapped ? pairs : swapped;
+        highCrossing = std::min(least[0], nearHigh);
+        lowCrossing = std::min(least[2], nearLow);
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell[kAxis]);
-    EndRowRun<kAxis, kEveryAxis>(world, sides, o, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing, -1.0f,
-                                 low);
-    EndRowRun<kAxis, kEveryAxis>(world, sides, o, point, view, at, origin[kAxis], d, highCorner, highCrossing, 1.0f,
-                                 high);
+    point[kAxis] = highCorner;
+    EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing,
+                                 -1.0f, low);
+    EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], d, highCorner, highCrossing,
+                                 1.0f, high);
 }
 
 template <bool kEveryAxis>
@@ -407,7 +463,7 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
     } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};
-        AxisRayHitOn<true>(world, sides, hit, from, axis, direction, end.clamp);
+        AxisRayHitAlong<true>(world, sides, hit, from, axis, direction, end.clamp);
     }
     end.iClamped = end.clamp.iOutside[axis];
     // A clamped end may lie anywhere beyond the grid, up to the largest float;
@@ -422,6 +478,20 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
     FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
 }
 
+int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d) {
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    const SidePlanes sides = LoadSidePlanes(world);
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
+    int turns = 0;
+    for (int corner : {cell[axis] - d, cell[axis] + d}) {
+        if (corner < 0 || corner > kGridSize - 1) continue;
+        point[axis] = static_cast<float>(corner);
+        turns |= InsideAllPlanes(sides, point);
+    }
+    return turns;
+}
+
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high) {
     FindRowRunEndsOnAxis<true>(world, origin, axis, d, low, high);
@@ -429,13 +499,12 @@ void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, 
 
 void AxisRayHit(const World& world, float result[3], const float origin[3], int axis, int direction,
                 FrustumClamp& clamp) {
-    AxisRayHitOn<true>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+    AxisRayHitAlong<true>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
 }
 
 void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
                       FrustumClamp& clamp) {
-    AxisRayHitOn<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+    AxisRayHitAlong<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
 }
-
 
 }  // namespace gridcull

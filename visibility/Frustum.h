@@ -81,9 +81,13 @@ struct AxisRunEnd {
 };
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end);
 // FindAxisRunEnd toward corner -d (direction -1) into low and toward d (+1)
-// into high, with the same ends, end.clamp filled on axis alone: a row's two
-// runs in one evaluation.
+// into high, with the same ends, end.clamp left unset: a row's two runs in
+// one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
+// 1 when a corner of the row from origin along axis, at offset -d or d on
+// it, lies inside the grid and strictly inside the frustum (the corner test
+// of FindRowRunEnds): where a row scan goes on around the shell's edge.
+int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d);
 // FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high);

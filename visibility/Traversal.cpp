@@ -70,8 +70,11 @@ bool ScanFrontFace(World& world, const int walk[3], int front, int row) {
     // The rows at -d and +d are the caps' edge rows: a cap scan covers them.
     const int lowCap = low.iCorner && !low.iClamped;
     const int highCap = high.iCorner && !high.iClamped;
+    // With the face's plane beyond the grid a row tests only what it reaches
+    // around the shell's edges; a row that reaches neither is skipped.
     for (int r = s - 1; r >= low.iLimit + lowCap; --r) {
         at[row] = r;
+        if (faceOutside && !RowTurnsAtCorner(world, at, third, d)) continue;
         ScanRow(world, member, at[0], at[1], at[2], faceOutside);
     }
     if (lowCap && s > -d && InGrid(cell[row] - d)) {
@@ -80,6 +83,7 @@ bool ScanFrontFace(World& world, const int walk[3], int front, int row) {
     }
     for (int r = s; r <= high.iLimit - highCap; ++r) {
         at[row] = r;
+        if (faceOutside && !RowTurnsAtCorner(world, at, third, d)) continue;
         ScanRow(world, member, at[0], at[1], at[2], faceOutside);
     }
     if (highCap && InGrid(cell[row] + d)) {

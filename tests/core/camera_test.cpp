@@ -163,6 +163,9 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                 AxisRunEnd low, high, lowEvery, highEvery;
                 FindRowRunEnds(*w, origin, axis, 1 + i % 30, low, high);
                 FindRowRunEndsEveryAxis(*w, origin, axis, 1 + i % 30, lowEvery, highEvery);
+                // A row turns at a corner that ends its run inside the grid.
+                EXPECT_EQ(RowTurnsAtCorner(*w, origin, axis, 1 + i % 30),
+                          (low.iCorner && !low.iClamped) || (high.iCorner && !high.iClamped));
                 for (int direction : {-1, 1}) {
                     float general[3], full[3], alone[3], unit[3] = {0, 0, 0};
                     unit[axis] = static_cast<float>(direction);

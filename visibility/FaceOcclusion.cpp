@@ -767,21 +767,49 @@ bool WriteStagedXBlock(World& world, int kind, int g) {
     return true;
 }
 
+// Cells first + k * stride, k = 0..127, of a stride along y or z: each in a
+// word of its own, at a word offset and bit that depend only on k and on
+// first's bit within its word, c. Looked up rather than worked out cell by
+// cell.
+struct StrideCells {
+    std::uint16_t iWord[16][128];  // word offset from first's word
+    std::uint16_t iMask[16][128];
+    constexpr explicit StrideCells(int stride) : iWord(), iMask() {
+        for (int c = 0; c < 16; ++c)
+            for (int k = 0; k < 128; ++k) {
+                const int at = c + k * stride;
+                iWord[c][k] = static_cast<std::uint16_t>(at >> 4);
+                iMask[c][k] = static_cast<std::uint16_t>(0x8000u >> (at & 15));
+            }
+    }
+};
+constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
+static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
+
 void WriteStagedPlane(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
     const int planeBase = g * kAxisStride[k.iPlane];
-    const int spanStep = kAxisStride[k.iSpan];
-    BitSet H = world.H;
+    // Spans along x go straight to H: a staged span runs along y or z.
+    const StrideCells& cells = k.iSpan == 1 ? kCellsAlongY : kCellsAlongZ;
+    std::uint16_t* const words = world.H.pWords;
     const int wFirst = k.iLine == 0 && WriteStagedXBlock(world, kind, g) ? 1 : 0;
     for (int w = wFirst; w < 2; ++w) {
         for (std::uint64_t lines = dirty[w]; lines != 0; lines &= lines - 1) {
             const int l = w * 64 + __builtin_ctzll(lines);
             std::uint64_t* line = world.Staged.Line[kind][g][l];
-            const int base = planeBase + l * kAxisStride[k.iLine];
-            for (int j = 0; j < 2; ++j)
-                for (std::uint64_t bits = line[j]; bits != 0; bits &= bits - 1)
-                    H.Set(static_cast<unsigned>(base + (j * 64 + __builtin_ctzll(bits)) * spanStep));
+            const unsigned base = static_cast<unsigned>(planeBase + l * kAxisStride[k.iLine]);
+            std::uint16_t* first = words + (base >> 4);
+            // One register for the line's first word, not the set's start
+            // plus an offset added again for every cell.
+            asm("" : "+r"(first));
+            const std::uint16_t* wordOf = cells.iWord[base & 15];
+            const std::uint16_t* maskOf = cells.iMask[base & 15];
+            for (int j = 0; j < 2; ++j, wordOf += 64, maskOf += 64)
+                for (std::uint64_t bits = line[j]; bits != 0; bits &= bits - 1) {
+                    const int b = __builtin_ctzll(bits);
+                    first[wordOf[b]] = static_cast<std::uint16_t>(first[wordOf[b]] | maskOf[b]);
+                }
             line[0] = line[1] = 0;
         }
         dirty[w] = 0;

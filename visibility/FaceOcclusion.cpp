@@ -132,9 +132,8 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
         const int n = std::clamp(width - 64 * w, 0, 64);
         return n == 64 ? ~0ull : (1ull << n) - 1;
     };
-    bool all = true;
     std::uint64_t* rowBits = bits;
-    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowBits += rowWords) {
+    for (int v = vMin; v <= vMax; ++v, rowBits += rowWords) {
         const int* row = map + v * stride;
         int u = uMin;
 #ifdef __SSE2__
@@ -176,26 +175,31 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
 #endif
         for (; u <= uMax; ++u)
             if (row[u] != 0) rowBits[(u - uMin) >> 6] |= 1ull << ((u - uMin) & 63);
-        if (v >= hv0 && v <= hv1) {
-            if (face.iU == 0) {
-                // Cells along x are neighbouring bits of H: read up to 48 at a time.
-                for (int c = hu0; c <= hu1; c += 48) {
-                    const int n = std::min(48, hu1 - c + 1);
-                    const int cellC = rowCell + uStep * (c - hu0);
-                    // Bit n - 1 is the lowest cell; entry c is the highest
-                    // cell when u runs against x, else the lowest.
-                    std::uint64_t hidden = CellBits(H, static_cast<unsigned>(uStep < 0 ? cellC - (n - 1) : cellC), n);
-                    if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
-                    OrBitsAt(rowBits, c - uMin, n, hidden);
-                }
-            } else {
-                for (int e = hu0, cell = rowCell; e <= hu1; ++e, cell += uStep)
-                    if (H.Test(static_cast<unsigned>(cell))) rowBits[(e - uMin) >> 6] |= 1ull << ((e - uMin) & 63);
-            }
-            rowCell += vStep;
-        }
-        for (int w = 0; w < rowWords && all; ++w) all = rowBits[w] == fullWord(w);
     }
+    // Then the hidden cells, row by row, in a loop of their own: the two
+    // loops' values do not compete for registers.
+    rowBits = bits + (hv0 - vMin) * rowWords;
+    for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+        if (face.iU == 0) {
+            // Cells along x are neighbouring bits of H: read up to 48 at a time.
+            for (int c = hu0; c <= hu1; c += 48) {
+                const int n = std::min(48, hu1 - c + 1);
+                const int cellC = rowCell + uStep * (c - hu0);
+                // Bit n - 1 is the lowest cell; entry c is the highest
+                // cell when u runs against x, else the lowest.
+                std::uint64_t hidden = CellBits(H, static_cast<unsigned>(uStep < 0 ? cellC - (n - 1) : cellC), n);
+                if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
+                OrBitsAt(rowBits, c - uMin, n, hidden);
+            }
+        } else {
+            for (int e = hu0, cell = rowCell; e <= hu1; ++e, cell += uStep)
+                if (H.Test(static_cast<unsigned>(cell))) rowBits[(e - uMin) >> 6] |= 1ull << ((e - uMin) & 63);
+        }
+    }
+    bool all = true;
+    rowBits = bits;
+    for (int v = vMin; v <= vMax && all; ++v, rowBits += rowWords)
+        for (int w = 0; w < rowWords && all; ++w) all = rowBits[w] == fullWord(w);
     return all;
 }
 

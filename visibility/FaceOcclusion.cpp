@@ -809,10 +809,17 @@ void WriteStagedPlane(World& world, int kind, int g) {
             asm("" : "+r"(first));
             const std::uint16_t* wordOf = cells.iWord[base & 15];
             const std::uint16_t* maskOf = cells.iMask[base & 15];
+            // Cells come in runs along the span (several a run): a run is
+            // cut off whole, then its cells written one after another.
             for (int j = 0; j < 2; ++j, wordOf += 64, maskOf += 64)
-                for (std::uint64_t bits = line[j]; bits != 0; bits &= bits - 1) {
-                    const int b = __builtin_ctzll(bits);
-                    first[wordOf[b]] = static_cast<std::uint16_t>(first[wordOf[b]] | maskOf[b]);
+                for (std::uint64_t bits = line[j]; bits != 0;) {
+                    // Adding the lowest set bit carries through the lowest run.
+                    const std::uint64_t later = bits & (bits + (bits & (0 - bits)));
+                    const std::uint64_t run = bits ^ later;
+                    bits = later;
+                    const int end = 64 - __builtin_clzll(run);
+                    for (int b = __builtin_ctzll(run); b < end; ++b)
+                        first[wordOf[b]] = static_cast<std::uint16_t>(first[wordOf[b]] | maskOf[b]);
                 }
             line[0] = line[1] = 0;
         }

@@ -853,20 +853,24 @@ void WriteStagedPlane(World& world, int kind, int g) {
             // One register for the line's first word, not the set's start
             // plus an offset added again for every cell.
             asm("" : "+r"(first));
-            const std::uint16_t* wordOf = cells.iWord[base & 15];
-            const std::uint16_t* maskOf = cells.iMask[base & 15];
+            const std::uint16_t* const wordOf = cells.iWord[base & 15];
+            const std::uint16_t* const maskOf = cells.iMask[base & 15];
             // Cells come in runs along the span (several a run): a run is
             // cut off whole, then its cells written one after another.
-            for (int j = 0; j < 2; ++j, wordOf += 64, maskOf += 64)
-                for (std::uint64_t bits = line[j]; bits != 0;) {
+            auto writeRuns = [first](std::uint64_t bits, const std::uint16_t* wordAt, const std::uint16_t* maskAt) {
+                while (bits != 0) {
                     // Adding the lowest set bit carries through the lowest run.
                     const std::uint64_t later = bits & (bits + (bits & (0 - bits)));
                     const std::uint64_t run = bits ^ later;
                     bits = later;
                     const int end = 64 - __builtin_clzll(run);
                     for (int b = __builtin_ctzll(run); b < end; ++b)
-                        first[wordOf[b]] = static_cast<std::uint16_t>(first[wordOf[b]] | maskOf[b]);
+                        first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
                 }
+            };
+            writeRuns(line[0], wordOf, maskOf);
+            // The second word: span cells 64 and on, the grid's last few, seldom staged.
+            if (line[1] != 0) writeRuns(line[1], wordOf + 64, maskOf + 64);
             line[0] = line[1] = 0;
         }
         dirty[w] = 0;

@@ -96,6 +96,25 @@ inline void OrBitsAt(std::uint64_t* row, int p, int n, std::uint64_t b) {
     if (s + n > 64) row[(p >> 6) + 1] |= b >> (64 - s);
 }
 
+// Cells first + k * stride, k = 0..127, of a stride along y or z: each in a
+// word of its own, at a word offset and bit that depend only on k and on
+// first's bit within its word, c. Looked up rather than worked out cell by
+// cell.
+struct StrideCells {
+    std::uint16_t iWord[16][128];  // word offset from first's word
+    std::uint16_t iMask[16][128];
+    constexpr explicit StrideCells(int stride) : iWord(), iMask() {
+        for (int c = 0; c < 16; ++c)
+            for (int k = 0; k < 128; ++k) {
+                const int at = c + k * stride;
+                iWord[c][k] = static_cast<std::uint16_t>(at >> 4);
+                iMask[c][k] = static_cast<std::uint16_t>(0x8000u >> (at & 15));
+            }
+    }
+};
+constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
+static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
+
 // The marked entries of the rectangle uMin..uMax, vMin..vMax of face iFace's
 // map as bits: row v's entry u at bit u - uMin of the rowWords words from
 // bits + (v - vMin) * rowWords, which the caller has cleared. With fusion,
@@ -192,8 +211,16 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
                 OrBitsAt(rowBits, c - uMin, n, hidden);
             }
         } else {
-            for (int e = hu0, cell = rowCell; e <= hu1; ++e, cell += uStep)
-                if (H.Test(static_cast<unsigned>(cell))) rowBits[(e - uMin) >> 6] |= 1ull << ((e - uMin) & 63);
+            // Cells along z, a word each: their words and bits from the
+            // table, counted from the row's lowest cell.
+            const int last = hu1 - hu0;
+            const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
+            const std::uint16_t* const first = H.pWords + (low >> 4);
+            const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
+            const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
+            const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;
+            for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep, maskOf += kStep)
+                if (first[*wordOf] & *maskOf) rowBits[i >> 6] |= 1ull << (i & 63);
         }
     }
     bool all = true;
@@ -816,25 +843,6 @@ bool WriteStagedXBlock(World& world, int kind, int g) {
     world.Staged.DirtyLines[kind][g][0] = 0;
     return true;
 }
-
-// Cells first + k * stride, k = 0..127, of a stride along y or z: each in a
-// word of its own, at a word offset and bit that depend only on k and on
-// first's bit within its word, c. Looked up rather than worked out cell by
-// cell.
-struct StrideCells {
-    std::uint16_t iWord[16][128];  // word offset from first's word
-    std::uint16_t iMask[16][128];
-    constexpr explicit StrideCells(int stride) : iWord(), iMask() {
-        for (int c = 0; c < 16; ++c)
-            for (int k = 0; k < 128; ++k) {
-                const int at = c + k * stride;
-                iWord[c][k] = static_cast<std::uint16_t>(at >> 4);
-                iMask[c][k] = static_cast<std::uint16_t>(0x8000u >> (at & 15));
-            }
-    }
-};
-constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
-static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
 
 void WriteStagedPlane(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];

@@ -750,7 +750,7 @@ constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 
 // Cells a block of staged x lines must hold before it is turned rather than
 // written cell by cell.
-constexpr int kTurnedBlockMinCells = 400;
+constexpr int kTurnedBlockMinCells = 280;
 
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
 struct LineMask {

@@ -748,9 +748,10 @@ constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0,
 // Kind by plane axis and span axis; -1 for spans along x.
 constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 
-// Cells a block of staged x lines must hold before it is turned rather than
-// written cell by cell.
-constexpr int kTurnedBlockMinCells = 280;
+// Staged x lines a block must have before it is turned rather than written
+// cell by cell: a count of lines is one word's, where counting the cells
+// read every line.
+constexpr int kTurnedBlockMinLines = 18;
 
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
 struct LineMask {
@@ -802,21 +803,19 @@ inline int LineBitCount(std::uint64_t a, std::uint64_t b) {
 
 // A staged plane whose lines run along x holds, line by line, the cells of
 // one x along the span's axis; H wants them the other way round. Its first
-// 64 lines are turned as one block when they hold enough cells for the block's
+// 64 lines are turned as one block when enough of them hold cells for the block's
 // fixed cost to pay, so each span cell's row of x cells is one write.
 bool WriteStagedXBlock(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t (*const lines)[2] = world.Staged.Line[kind][g];
     const std::uint64_t dirty = world.Staged.DirtyLines[kind][g][0];
-    int count = 0;
+    if (LineBitCount(dirty, 0) < kTurnedBlockMinLines) return false;
     std::uint64_t any[2] = {0, 0};
     for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
         const int l = __builtin_ctzll(d);
-        count += LineBitCount(lines[l][0], lines[l][1]);
         any[0] |= lines[l][0];
         any[1] |= lines[l][1];
     }
-    if (count < kTurnedBlockMinCells) return false;
     BitSet H = world.H;
     const int planeBase = g * kAxisStride[k.iPlane];
     const int spanStep = kAxisStride[k.iSpan];

@@ -196,8 +196,9 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             if (row[u] != 0) rowBits[(u - uMin) >> 6] |= 1ull << ((u - uMin) & 63);
     }
     // Then the hidden cells, row by row, in a loop of their own: the two
-    // loops' values do not compete for registers.
-    rowBits = bits + (hv0 - vMin) * rowWords;
+    // loops' values do not compete for registers. Without such rows hv0 may
+    // lie past the map, and no row pointer is formed from it.
+    rowBits = hv0 <= hv1 ? bits + (hv0 - vMin) * rowWords : bits;
     for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
         if (face.iU == 0) {
             // Cells along x are neighbouring bits of H: read up to 48 at a time.

@@ -216,7 +216,8 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             // table, counted from the row's lowest cell.
             const int last = hu1 - hu0;
             const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
-            const std::uint16_t* const first = H.pWords + (low >> 4);
+            const std::uint16_t* first = H.pWords + (low >> 4);
+            asm("" : "+r"(first));  // one register for the row's first word
             const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
             const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
             const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;

@@ -98,6 +98,25 @@ inline void OrBitsAt(std::uint64_t* row, int p, int n, std::uint64_t b) {
     if (s + n > 64) row[(p >> 6) + 1] |= b >> (64 - s);
 }
 
+// Cells first + k * stride, k = 0..127, of a stride along y or z: each in a
+// word of its own, at a word offset and bit that depend only on k and on
+// first's bit within its word, c. Looked up rather than worked out cell by
+// cell.
+struct StrideCells {
+    std::uint16_t iWord[16][128];  // word offset from first's word
+    std::uint16_t iMask[16][128];
+    constexpr explicit StrideCells(int stride) : iWord(), iMask() {
+        for (int c = 0; c < 16; ++c)
+            for (int k = 0; k < 128; ++k) {
+                const int at = c + k * stride;
+                iWord[c][k] = static_cast<std::uint16_t>(at >> 4);
+                iMask[c][k] = static_cast<std::uint16_t>(0x8000u >> (at & 15));
+            }
+    }
+};
+constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
+static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
+
 // The marked entries of the rectangle uMin..uMax, vMin..vMax of face iFace's
 // map as bits: row v's entry u at bit u - uMin of the rowWords words from
 // bits + (v - vMin) * rowWords, which the caller has cleared. With fusion,
@@ -134,9 +153,8 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
         const int n = std::clamp(width - 64 * w, 0, 64);
         return n == 64 ? ~0ull : (1ull << n) - 1;
     };
-    bool all = true;
     std::uint64_t* rowBits = bits;
-    for (int v = vMin, rowCell = corner; v <= vMax; ++v, rowBits += rowWords) {
+    for (int v = vMin; v <= vMax; ++v, rowBits += rowWords) {
         const int* row = map + v * stride;
         int u = uMin;
 #ifdef __SSE2__
@@ -178,26 +196,41 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
 #endif
         for (; u <= uMax; ++u)
             if (row[u] != 0) rowBits[(u - uMin) >> 6] |= 1ull << ((u - uMin) & 63);
-        if (v >= hv0 && v <= hv1) {
-            if (face.iU == 0) {
-                // Cells along x are neighbouring bits of H: read up to 48 at a time.
-                for (int c = hu0; c <= hu1; c += 48) {
-                    const int n = std::min(48, hu1 - c + 1);
-                    const int cellC = rowCell + uStep * (c - hu0);
-                    // Bit n - 1 is the lowest cell; entry c is the highest
-                    // cell when u runs against x, else the lowest.
-                    std::uint64_t hidden = CellBits(H, static_cast<unsigned>(uStep < 0 ? cellC - (n - 1) : cellC), n);
-                    if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
-                    OrBitsAt(rowBits, c - uMin, n, hidden);
-                }
-            } else {
-                for (int e = hu0, cell = rowCell; e <= hu1; ++e, cell += uStep)
-                    if (H.Test(static_cast<unsigned>(cell))) rowBits[(e - uMin) >> 6] |= 1ull << ((e - uMin) & 63);
-            }
-            rowCell += vStep;
-        }
-        for (int w = 0; w < rowWords && all; ++w) all = rowBits[w] == fullWord(w);
     }
+    // Then the hidden cells, row by row, in a loop of their own: the two
+    // loops' values do not compete for registers. Without such rows hv0 may
+    // lie past the map, and no row pointer is formed from it.
+    rowBits = hv0 <= hv1 ? bits + (hv0 - vMin) * rowWords : bits;
+    for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+        if (face.iU == 0) {
+            // Cells along x are neighbouring bits of H: read up to 48 at a time.
+            for (int c = hu0; c <= hu1; c += 48) {
+                const int n = std::min(48, hu1 - c + 1);
+                const int cellC = rowCell + uStep * (c - hu0);
+                // Bit n - 1 is the lowest cell; entry c is the highest
+                // cell when u runs against x, else the lowest.
+                std::uint64_t hidden = CellBits(H, static_cast<unsigned>(uStep < 0 ? cellC - (n - 1) : cellC), n);
+                if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
+                OrBitsAt(rowBits, c - uMin, n, hidden);
+            }
+        } else {
+            // Cells along z, a word each: their words and bits from the
+            // table, counted from the row's lowest cell.
+            const int last = hu1 - hu0;
+            const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
+            const std::uint16_t* first = H.pWords + (low >> 4);
+            asm("" : "+r"(first));  // one register for the row's first word
+            const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
+            const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
+            const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;
+            for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep, maskOf += kStep)
+                if (first[*wordOf] & *maskOf) rowBits[i >> 6] |= 1ull << (i & 63);
+        }
+    }
+    bool all = true;
+    rowBits = bits;
+    for (int v = vMin; v <= vMax && all; ++v, rowBits += rowWords)
+        for (int w = 0; w < rowWords && all; ++w) all = rowBits[w] == fullWord(w);
     return all;
 }
 
@@ -361,6 +394,52 @@ void TurnSquare(std::uint64_t* a) {
     // across the diagonal.
     auto round = [a](auto j, std::uint64_t lowHalves) {
         constexpr int kJ = decltype(j)::value;
+#ifdef __SSE2__
+        // Rows k and k + 1 are swapped with rows k + j and k + j + 1 alike:
+        // two at a time.
+        if constexpr (kJ >= 2) {
+            const __m128i low = _mm_set1_epi64x(static_cast<long long>(lowHalves));
+            for (int b = 0; b < kSide; b += 2 * kJ)
+                for (int k = b; k < b + kJ; k += 2) {
+                    __m128i* const near = reinterpret_cast<__m128i*>(a + k);
+                    __m128i* const far = reinterpret_cast<__m128i*>(a + k + kJ);
+                    __m128i x = _mm_loadu_si128(near), y = _mm_loadu_si128(far);
+                    if (bMsbFirst) {
+                        const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(y, kJ)), low);
+                        x = _mm_xor_si128(x, t);
+                        y = _mm_xor_si128(y, _mm_slli_epi64(t, kJ));
+                    } else {
+                        const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(x, kJ), y), low);
+                        y = _mm_xor_si128(y, t);
+                        x = _mm_xor_si128(x, _mm_slli_epi64(t, kJ));
+                    }
+                    _mm_storeu_si128(near, x);
+                    _mm_storeu_si128(far, y);
+                }
+            return;
+        } else {
+            // Neighbouring rows: four rows' pairs gathered into two registers.
+            const __m128i low = _mm_set1_epi64x(static_cast<long long>(lowHalves));
+            for (int k = 0; k < kSide; k += 4) {
+                __m128i* const p0 = reinterpret_cast<__m128i*>(a + k);
+                __m128i* const p1 = reinterpret_cast<__m128i*>(a + k + 2);
+                const __m128i v0 = _mm_loadu_si128(p0), v1 = _mm_loadu_si128(p1);
+                __m128i x = _mm_unpacklo_epi64(v0, v1), y = _mm_unpackhi_epi64(v0, v1);
+                if (bMsbFirst) {
+                    const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(y, 1)), low);
+                    x = _mm_xor_si128(x, t);
+                    y = _mm_xor_si128(y, _mm_slli_epi64(t, 1));
+                } else {
+                    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(x, 1), y), low);
+                    y = _mm_xor_si128(y, t);
+                    x = _mm_xor_si128(x, _mm_slli_epi64(t, 1));
+                }
+                _mm_storeu_si128(p0, _mm_unpacklo_epi64(x, y));
+                _mm_storeu_si128(p1, _mm_unpackhi_epi64(x, y));
+            }
+            return;
+        }
+#endif
         for (int b = 0; b < kSide; b += 2 * kJ)
             for (int k = b; k < b + kJ; ++k) {
                 if (bMsbFirst) {
@@ -659,9 +738,10 @@ constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0,
 // Kind by plane axis and span axis; -1 for spans along x.
 constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 
-// Cells a block of staged x lines must hold before it is turned rather than
-// written cell by cell.
-constexpr int kTurnedBlockMinCells = 400;
+// Staged x lines a block must have before it is turned rather than written
+// cell by cell: a count of lines is one word's, where counting the cells
+// read every line.
+constexpr int kTurnedBlockMinLines = 18;
 
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.
 struct LineMask {
@@ -713,21 +793,19 @@ inline int LineBitCount(std::uint64_t a, std::uint64_t b) {
 
 // A staged plane whose lines run along x holds, line by line, the cells of
 // one x along the span's axis; H wants them the other way round. Its first
-// 64 lines are turned as one block when they hold enough cells for the block's
+// 64 lines are turned as one block when enough of them hold cells for the block's
 // fixed cost to pay, so each span cell's row of x cells is one write.
 bool WriteStagedXBlock(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t (*const lines)[2] = world.Staged.Line[kind][g];
     const std::uint64_t dirty = world.Staged.DirtyLines[kind][g][0];
-    int count = 0;
+    if (LineBitCount(dirty, 0) < kTurnedBlockMinLines) return false;
     std::uint64_t any[2] = {0, 0};
     for (std::uint64_t d = dirty; d != 0; d &= d - 1) {
         const int l = __builtin_ctzll(d);
-        count += LineBitCount(lines[l][0], lines[l][1]);
         any[0] |= lines[l][0];
         any[1] |= lines[l][1];
     }
-    if (count < kTurnedBlockMinCells) return false;
     BitSet H = world.H;
     const int planeBase = g * kAxisStride[k.iPlane];
     const int spanStep = kAxisStride[k.iSpan];
@@ -759,17 +837,37 @@ void WriteStagedPlane(World& world, int kind, int g) {
     const StagedKind& k = kStagedKinds[kind];
     std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
     const int planeBase = g * kAxisStride[k.iPlane];
-    const int spanStep = kAxisStride[k.iSpan];
-    BitSet H = world.H;
+    // Spans along x go straight to H: a staged span runs along y or z.
+    const StrideCells& cells = k.iSpan == 1 ? kCellsAlongY : kCellsAlongZ;
+    std::uint16_t* const words = world.H.pWords;
     const int wFirst = k.iLine == 0 && WriteStagedXBlock(world, kind, g) ? 1 : 0;
     for (int w = wFirst; w < 2; ++w) {
         for (std::uint64_t lines = dirty[w]; lines != 0; lines &= lines - 1) {
             const int l = w * 64 + __builtin_ctzll(lines);
             std::uint64_t* line = world.Staged.Line[kind][g][l];
-            const int base = planeBase + l * kAxisStride[k.iLine];
-            for (int j = 0; j < 2; ++j)
-                for (std::uint64_t bits = line[j]; bits != 0; bits &= bits - 1)
-                    H.Set(static_cast<unsigned>(base + (j * 64 + __builtin_ctzll(bits)) * spanStep));
+            const unsigned base = static_cast<unsigned>(planeBase + l * kAxisStride[k.iLine]);
+            std::uint16_t* first = words + (base >> 4);
+            // One register for the line's first word, not the set's start
+            // plus an offset added again for every cell.
+            asm("" : "+r"(first));
+            const std::uint16_t* const wordOf = cells.iWord[base & 15];
+            const std::uint16_t* const maskOf = cells.iMask[base & 15];
+            // Cells come in runs along the span (several a run): a run is
+            // cut off whole, then its cells written one after another.
+            auto writeRuns = [first](std::uint64_t bits, const std::uint16_t* wordAt, const std::uint16_t* maskAt) {
+                while (bits != 0) {
+                    // Adding the lowest set bit carries through the lowest run.
+                    const std::uint64_t later = bits & (bits + (bits & (0 - bits)));
+                    const std::uint64_t run = bits ^ later;
+                    bits = later;
+                    const int end = 64 - __builtin_clzll(run);
+                    for (int b = __builtin_ctzll(run); b < end; ++b)
+                        first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
+                }
+            };
+            writeRuns(line[0], wordOf, maskOf);
+            // The second word: span cells 64 and on, the grid's last few, seldom staged.
+            if (line[1] != 0) writeRuns(line[1], wordOf + 64, maskOf + 64);
             line[0] = line[1] = 0;
         }
         dirty[w] = 0;

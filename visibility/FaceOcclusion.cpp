@@ -219,7 +219,6 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const int last = hu1 - hu0;
             const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
             const std::uint16_t* first = H.pWords + (low >> 4);
-            asm("" : "+r"(first));  // one register for the row's first word
             const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
             const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
             const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;
@@ -847,9 +846,6 @@ void WriteStagedPlane(World& world, int kind, int g) {
             std::uint64_t* line = world.Staged.Line[kind][g][l];
             const unsigned base = static_cast<unsigned>(planeBase + l * kAxisStride[k.iLine]);
             std::uint16_t* first = words + (base >> 4);
-            // One register for the line's first word, not the set's start
-            // plus an offset added again for every cell.
-            asm("" : "+r"(first));
             const std::uint16_t* const wordOf = cells.iWord[base & 15];
             const std::uint16_t* const maskOf = cells.iMask[base & 15];
             // Cells come in runs along the span (several a run): a run is

@@ -21,61 +21,66 @@ int* ObjectSet::Grow() {
     return grown;
 }
 
+namespace {
+
+// f(set) on each of count sets from first on, in each of rows rows stride
+// sets apart, in each of slices slices sliceStride sets apart.
+template <typename F>
+inline void ForEachSet(ObjectSet* first, int count, int rows, int stride, int slices, int sliceStride, F f) {
+    for (; slices > 0; --slices, first += sliceStride) {
+        ObjectSet* row = first;
+        for (int r = rows; r > 0; --r, row += stride)
+            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) f(*s);
+    }
+}
+
+}  // namespace
+
 // Out of line, so that the loops keep their few values in registers. An
 // inline set is handled here whole: the entries below i (moving objects with
 // smaller indices) are passed from the tail, which is where i goes or sits.
 // Heap sets, and a full inline set that may have to grow, take the general
 // path.
 void ObjectSet::InsertEach(ObjectSet* first, int count, int i, int rows, int stride, int slices, int sliceStride) {
-    for (; slices > 0; --slices, first += sliceStride) {
-        ObjectSet* row = first;
-        for (int r = rows; r > 0; --r, row += stride) {
-            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) {
-                const int n = s->size_;
-                if (s->capacity_ != kInlineCapacity || n == kInlineCapacity) {
-                    s->insert(i);
-                    continue;
-                }
-                int* const data = s->store_.local;
-                if (n == 0 || data[n - 1] > i) {
-                    data[n] = i;
-                    s->size_ = n + 1;
-                    continue;
-                }
-                int k = n;
-                for (; k > 0 && data[k - 1] < i; --k) data[k] = data[k - 1];
-                if (k > 0 && data[k - 1] == i) {
-                    for (; k < n; ++k) data[k] = data[k + 1];  // present: undo the shift
-                    continue;
-                }
-                data[k] = i;
-                s->size_ = n + 1;
-            }
+    ForEachSet(first, count, rows, stride, slices, sliceStride, [i](ObjectSet& s) {
+        const int n = s.size_;
+        if (s.capacity_ != kInlineCapacity || n == kInlineCapacity) {
+            s.insert(i);
+            return;
         }
-    }
+        int* const data = s.store_.local;
+        if (n == 0 || data[n - 1] > i) {
+            data[n] = i;
+            s.size_ = n + 1;
+            return;
+        }
+        int k = n;
+        for (; k > 0 && data[k - 1] < i; --k) data[k] = data[k - 1];
+        if (k > 0 && data[k - 1] == i) {
+            for (; k < n; ++k) data[k] = data[k + 1];  // present: undo the shift
+            return;
+        }
+        data[k] = i;
+        s.size_ = n + 1;
+    });
 }
 
 void ObjectSet::EraseEach(ObjectSet* first, int count, int i, int rows, int stride, int slices, int sliceStride) {
-    for (; slices > 0; --slices, first += sliceStride) {
-        ObjectSet* row = first;
-        for (int r = rows; r > 0; --r, row += stride) {
-            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) {
-                const int n = s->size_;
-                if (s->capacity_ != kInlineCapacity || n == 0) {
-                    s->erase(i);
-                    continue;
-                }
-                int* const data = s->store_.local;
-                if (data[n - 1] != i) {
-                    int k = n - 1;
-                    while (k > 0 && data[k - 1] < i) --k;
-                    if (k == 0 || data[k - 1] != i) continue;
-                    for (; k < n; ++k) data[k - 1] = data[k];
-                }
-                s->size_ = n - 1;
-            }
+    ForEachSet(first, count, rows, stride, slices, sliceStride, [i](ObjectSet& s) {
+        const int n = s.size_;
+        if (s.capacity_ != kInlineCapacity || n == 0) {
+            s.erase(i);
+            return;
         }
-    }
+        int* const data = s.store_.local;
+        if (data[n - 1] != i) {
+            int k = n - 1;
+            while (k > 0 && data[k - 1] < i) --k;
+            if (k == 0 || data[k - 1] != i) return;
+            for (; k < n; ++k) data[k - 1] = data[k];
+        }
+        s.size_ = n - 1;
+    });
 }
 
 void ObjectSet::Shrink() {

@@ -1099,8 +1099,11 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
 // line after it is no stop line of the bands before that one.
 template <bool bStaged>
 void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const SweepFrame& f,
-                  const PlaneTarget& target, int tEnd, bool bRedrawLast) {
+                  const PlaneTarget& target, bool bRedrawLast) {
     const int* const start = f.pStart;
+    // The last line is the bound's own projection, a table entry.
+    const int tEnd = f.pEnd[plan.iLastLine];
+    if (s.iBandCount == 0 || start[s.pCoords->iBandLine[0]] > tEnd) return;  // no band begins on this plane
     const BitSet H = world.H;
     int stagedFirst = INT_MAX, stagedLast = INT_MIN;
     auto draw = [&](int t0, int t1, const auto& band) {
@@ -1116,9 +1119,11 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
             DrawLinesInH(H, f, target, t0, t1, band);
         }
     };
+    // Bands that begin past the grid's last line draw nothing there.
+    const int tLast = std::min(tEnd, f.iLineHi);
     for (const PlannedBand *b = plan.iDrawn, *n = b + plan.iDrawnCount; b != n; ++b) {
         const int t0 = start[b->iLine];
-        if (t0 > tEnd) break;
+        if (t0 > tLast) break;
         draw(t0, std::min(tEnd, start[b->iNextLine] - 1), *b);
     }
     if (bRedrawLast) {
@@ -1136,19 +1141,8 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
 }
 
 template <bool bStopsOfBandEntered>
-void Sweep(World& world, const SweepAxes& s, const SweepPlan* plan, const SweepFrame& frame, const PlaneTarget& plane,
-           StopRows& stopRows) {
+void Sweep(World& world, const SweepAxes& s, const SweepFrame& frame, const PlaneTarget& plane, StopRows& stopRows) {
     if (s.iBandCount == 0) return;
-    if (plan) {
-        // The last line is the bound's own projection, a table entry.
-        const int tEnd = frame.pEnd[plan->iLastLine];
-        if (frame.pStart[s.pCoords->iBandLine[0]] > tEnd) return;  // no band begins on this plane
-        if (plane.pLines)
-            SweepPlanned<true>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
-        else
-            SweepPlanned<false>(world, s, *plan, frame, plane, tEnd, !bStopsOfBandEntered);
-        return;
-    }
     const int tEnd = RoundHalfAway(*s.pLineMax - 0.375);
     const int t = std::max(RoundHalfAway(*s.pLineMin + 0.375), frame.pStart[s.pBands[0].iLine]);
     if (t > tEnd) return;  // no band begins on this plane
@@ -1217,6 +1211,9 @@ void PropagateFaceOf(World& world, int f) {
         columns.pBands = columnLines.iBand + 1;
         columns.pStopLine = columnLines.iLine;
     }
+    // Each sweep writes into staged lines or into H on every plane.
+    const auto sweepRows = rowTarget.pLines ? SweepPlanned<true> : SweepPlanned<false>;
+    const auto sweepColumns = columnTarget.pLines ? SweepPlanned<true> : SweepPlanned<false>;
     const int frontStride = kAxisStride[face.iFront];
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
@@ -1232,9 +1229,14 @@ void PropagateFaceOf(World& world, int f) {
         world.fFaceVMin += dVMin;
         world.fFaceVMax += dVMax;
 
-        const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
-        sweep(world, rows, bPlanned ? &rowPlan : nullptr, rowFrame, rowTarget, stopRows);
-        sweep(world, columns, bPlanned ? &columnPlan : nullptr, columnFrame, columnTarget, stopRows);
+        if (bPlanned) {
+            sweepRows(world, rows, rowPlan, rowFrame, rowTarget, !face.bStopsOfBandEntered);
+            sweepColumns(world, columns, columnPlan, columnFrame, columnTarget, !face.bStopsOfBandEntered);
+        } else {
+            const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
+            sweep(world, rows, rowFrame, rowTarget, stopRows);
+            sweep(world, columns, columnFrame, columnTarget, stopRows);
+        }
     }
 }
 

@@ -27,11 +27,11 @@ namespace {
 // sets apart, in each of slices slices sliceStride sets apart.
 template <typename F>
 inline void ForEachSet(ObjectSet* first, int count, int rows, int stride, int slices, int sliceStride, F f) {
-    for (; slices > 0; --slices, first += sliceStride) {
-        ObjectSet* row = first;
-        for (int r = rows; r > 0; --r, row += stride)
-            for (ObjectSet *s = row, *const end = row + count; s != end; ++s) f(*s);
-    }
+    for (int k = 0; k < slices; ++k)
+        for (int r = 0; r < rows; ++r) {
+            ObjectSet* const row = first + k * sliceStride + r * stride;
+            for (int i = 0; i < count; ++i) f(row[i]);
+        }
 }
 
 }  // namespace

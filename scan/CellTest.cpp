@@ -172,11 +172,12 @@ template <int kAxis, int kStep>
         }
         rel[kAxis] += kStep;
         g += kCellStep;
+        if (g == end || hidden.Test(static_cast<unsigned>(g))) return g;
+        // Stepped only on to a cell of the run, never past its last.
         set += kCellStep;
         first += kColumnStep[kFirst];
         second += kColumnStep[kSecond];
-    } while (g != end && !hidden.Test(static_cast<unsigned>(g)));
-    return g;
+    } while (true);
 }
 
 // The clipped run's cells from grid index g up to end, along kAxis in
@@ -184,23 +185,27 @@ template <int kAxis, int kStep>
 // steps are constants and a stretch's call is direct. Hidden cells are the
 // common case: their loop stays small, the visible ones go out of line.
 // Local copies: the flag stores may alias any field of world, locals they
-// cannot. The cell's set is stepped beside its index.
+// cannot.
 template <int kAxis, int kStep>
 [[gnu::always_inline]] inline void RunCells(World& world, int g, int end) {
     constexpr int kCellStep = kStep * kAxisStride[kAxis];
     const BitSet hidden = world.H;
     const ObjectSet* const cells = world.I;
     unsigned char* const pvsvf = world.PVSVF;
+    // The cell's set is stepped beside its index, on to cells of the run
+    // only, never past its last.
     const ObjectSet* set = cells + g;
-    while (g != end) {
+    for (;;) {
         if (!hidden.Test(static_cast<unsigned>(g))) {
             g = SeeVisibleStretch<kAxis, kStep>(world, g, end);
+            if (g == end) return;
             set = cells + g;
             continue;
         }
         // Most hidden cells hold something: their marks stay in line.
         if (__builtin_expect(!set->empty(), 1)) MarkHeld(pvsvf, *set);
         g += kCellStep;
+        if (g == end) return;
         set += kCellStep;
     }
 }

@@ -219,11 +219,11 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const int last = hu1 - hu0;
             const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
             const std::uint16_t* first = H.pWords + (low >> 4);
-            const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
-            const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
-            const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;
-            for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep, maskOf += kStep)
-                if (first[*wordOf] & *maskOf) rowBits[i >> 6] |= 1ull << (i & 63);
+            const int kStep = uStep < 0 ? -1 : 1;
+            const std::uint16_t* const wordOf = kCellsAlongZ.iWord[low & 15];
+            const std::uint16_t* const maskOf = kCellsAlongZ.iMask[low & 15];
+            for (int i = hu0 - uMin, k = uStep < 0 ? last : 0; i <= hu1 - uMin; ++i, k += kStep)
+                if (first[wordOf[k]] & maskOf[k]) rowBits[i >> 6] |= 1ull << (i & 63);
         }
     }
     bool all = true;
@@ -891,19 +891,22 @@ struct PlaneTarget {
     void StageLines(int line, int count, int step, const LineMask& cells) const {
         std::uint64_t* p = pLines[line];
         step *= 2;
+        // Stepped only on to a line that follows, never past the last.
 #ifdef __SSE2__
         const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells.iWord));
-        do {
+        for (;;) {
             __m128i* q = reinterpret_cast<__m128i*>(p);
             _mm_storeu_si128(q, _mm_or_si128(_mm_loadu_si128(q), m));
+            if (--count == 0) return;
             p += step;
-        } while (--count);
+        }
 #else
-        do {
+        for (;;) {
             p[0] |= cells.iWord[0];
             p[1] |= cells.iWord[1];
+            if (--count == 0) return;
             p += step;
-        } while (--count);
+        }
 #endif
     }
     // Onto the next plane along the front axis, sign = +-1.

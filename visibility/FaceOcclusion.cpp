@@ -689,8 +689,8 @@ struct SweepPlan {
     PlannedBand iDrawn[kMaxBands];
     int iDrawnCount;
     int iLastLine;  // the sweep's bound: its projection's end is the last line drawn
-    // For the last line's redraw: the first band whose stop list holds each
-    // coordinate of the bands' range, kNoBand if none does.
+    // The first band whose stop list holds each coordinate of the bands'
+    // range, kNoBand if none does.
     static constexpr std::uint16_t kNoBand = 0xffff;
     std::uint16_t iStopBand[kMaxFaceSide];
 };
@@ -1130,14 +1130,14 @@ void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const
         draw(t0, std::min(tEnd, start[b->iNextLine] - 1), *b);
     }
     if (bRedrawLast) {
+        // Band b is the last begun; stop lines are band lines, so only the
+        // next band's line can fall on tEnd + 1.
         const BandCoords& coords = *s.pCoords;
         const std::uint16_t* const line = coords.iBandLine;
         int b = s.iBandCount - 1;
         while (start[line[b]] > tEnd) --b;
-        int c = line[s.iBandCount - 1];
-        while (c > line[0] && start[c] > tEnd + 1) --c;
-        if (start[c] != tEnd + 1 || plan.iStopBand[c] >= b)
-            draw(tEnd, tEnd, PlannedBand{line[b], 0, coords.iSpanFrom[b], coords.iSpanFrom[b + 1]});
+        const bool stops = b + 1 < s.iBandCount && start[line[b + 1]] == tEnd + 1 && plan.iStopBand[line[b + 1]] < b;
+        if (!stops) draw(tEnd, tEnd, PlannedBand{line[b], line[b], coords.iSpanFrom[b], coords.iSpanFrom[b + 1]});
     }
     if (bStaged && stagedFirst <= stagedLast)
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
@@ -1192,10 +1192,11 @@ void PropagateFaceOf(World& world, int f) {
     PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
     PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
     const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
-    // Whole-line bounds move exactly as the coordinates of their lines: the
-    // first bound's projection starts at or before the first band's, which
-    // then begins at its own first line on every plane, and the plans hold.
-    // Bounds set otherwise take the line-by-line sweep.
+    // Whole-line bounds, which the traversal always sets, move exactly as
+    // the coordinates of their lines: the first bound's projection starts at
+    // or before the first band's, which then begins at its own first line on
+    // every plane, and the plans hold. Bounds between lines (a caller's own)
+    // take the line-by-line sweep, the plans' reference.
     const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
                           world.fFaceVMin == std::floor(world.fFaceVMin) &&
                           world.fFaceUMax == std::floor(world.fFaceUMax) &&

@@ -484,8 +484,6 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     SpanList* spans = p.pSpans;
     StopList* stops = p.pStops;
     int vertexCount = world.iFaceVertexCount;
-    spans->iCount = 0;
-    stops->iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
     // Map entries by line and position from the pass's first ones.
     const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
@@ -549,9 +547,10 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
         ++band;
         coords.iSpanFrom[band] = spanCount;
         coords.iStopFrom[band] = stopCount;
-        spans->iCount = 0;
-        stops->iCount = 0;
     }
+    // The lists past the last band are left empty, once.
+    spans->iCount = 0;
+    stops->iCount = 0;
     *p.pBandCount = band;
     world.iFaceVertexCount = vertexCount;
     if (bRowPass && !allFull) world.bFaceFull = 0;

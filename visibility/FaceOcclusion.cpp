@@ -522,8 +522,9 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
             rest = later;
             for (std::uint64_t starts = runStarts & run; starts != 0; starts &= starts - 1) {
                 const int s = __builtin_ctzll(starts);
-                const std::uint64_t open = ~p.pCross[s] & (~0ull << l);
-                const int end = (open != 0 ? __builtin_ctzll(open) : 64) - 1;
+                // The run's last line is the first from line l on whose next
+                // line is unmarked; past the map's last line nothing is marked.
+                const int end = __builtin_ctzll(~(p.pCross[s] >> 1) & (~0ull << l));
                 const int k = vertex(corner[end * lineStep + s * posStep], p.iLineMin + end, p.iPosMin + s);
                 const std::uint64_t bit = 1ull << end;
                 if ((bandStops & bit) == 0) {
@@ -532,7 +533,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                     coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
                 }
             }
-            const int i = __builtin_ctzll(run), j = 63 - __builtin_clzll(run);
+            const int i = __builtin_ctzll(run), j = 63 ^ __builtin_clzll(run);
             const int first = p.iPosMin + i, last = p.iPosMin + j;
             spans->iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
             spans->iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);

@@ -115,6 +115,8 @@ struct StrideCells {
     }
 };
 constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
+constexpr std::ptrdiff_t kMaskAfterWord = offsetof(StrideCells, iMask) / sizeof(std::uint16_t);
+static_assert(offsetof(StrideCells, iWord) == 0 && kMaskAfterWord == 16 * 128, "masks right after the word offsets");
 static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
 
 // The marked entries of the rectangle uMin..uMax, vMin..vMax of face iFace's
@@ -220,10 +222,11 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
             const std::uint16_t* first = H.pWords + (low >> 4);
             const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
+            // A cell's mask lies a fixed distance past its word offset, so
+            // one pointer walks both.
             const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
-            const std::uint16_t* maskOf = kCellsAlongZ.iMask[low & 15] + k0;
-            for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep, maskOf += kStep)
-                if (first[*wordOf] & *maskOf) rowBits[i >> 6] |= 1ull << (i & 63);
+            for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep)
+                if (first[wordOf[0]] & wordOf[kMaskAfterWord]) rowBits[i >> 6] |= 1ull << (i & 63);
         }
     }
     bool all = true;

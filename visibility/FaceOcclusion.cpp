@@ -492,6 +492,8 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
     int* const corner = map + p.iLineMin * lineStep + p.iPosMin * posStep;
     // Vertex id of the marked entry at (line, pos), created on first use.
+    // The column pass only reads the ids of a row run's last entry and of a
+    // column run's last entry: the row pass made both.
     auto vertex = [&](int& entry, int line, int pos) {
         if (entry >= 2) return entry - 2;
         const int k = vertexCount++;
@@ -528,7 +530,8 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                 // The run's last line is the first from line l on whose next
                 // line is unmarked; past the map's last line nothing is marked.
                 const int end = __builtin_ctzll(~(p.pCross[s] >> 1) & (~0ull << l));
-                const int k = vertex(corner[end * lineStep + s * posStep], p.iLineMin + end, p.iPosMin + s);
+                int& entry = corner[end * lineStep + s * posStep];
+                const int k = bRowPass ? vertex(entry, p.iLineMin + end, p.iPosMin + s) : entry - 2;
                 const std::uint64_t bit = 1ull << end;
                 if ((bandStops & bit) == 0) {
                     bandStops |= bit;
@@ -539,7 +542,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
             const int i = __builtin_ctzll(run), j = 63 ^ __builtin_clzll(run);
             const int first = p.iPosMin + i, last = p.iPosMin + j;
             spans->iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
-            spans->iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
+            spans->iSecond[spanN] = bRowPass ? vertex(lineEntries[j * posStep], line, last) : lineEntries[j * posStep] - 2;
             ++spanN;
             coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
             coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);

@@ -203,6 +203,17 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
     // loops' values do not compete for registers. Without such rows hv0 may
     // lie past the map, and no row pointer is formed from it.
     rowBits = hv0 <= hv1 ? bits + (hv0 - vMin) * rowWords : bits;
+    if (face.iU == 0 && hu1 - hu0 < 48) {
+        // The common narrow row along x: one read of H a row, its place in
+        // the row's bits the same for every row.
+        const int n = hu1 - hu0 + 1, lowest = uStep < 0 ? -(n - 1) : 0;
+        for (int v = hv0, rowCell = corner + lowest; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+            std::uint64_t hidden = CellBits(H, static_cast<unsigned>(rowCell), n);
+            if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
+            OrBitsAt(rowBits, hu0 - uMin, n, hidden);
+        }
+        hv1 = hv0 - 1;
+    }
     for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
         if (face.iU == 0) {
             // Cells along x are neighbouring bits of H: read up to 48 at a time.

@@ -212,11 +212,9 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
             OrBitsAt(rowBits, hu0 - uMin, n, hidden);
         }
-        hv1 = hv0 - 1;
-    }
-    for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
-        if (face.iU == 0) {
-            // Cells along x are neighbouring bits of H: read up to 48 at a time.
+    } else if (face.iU == 0) {
+        // Cells along x are neighbouring bits of H: read up to 48 at a time.
+        for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep)
             for (int c = hu0; c <= hu1; c += 48) {
                 const int n = std::min(48, hu1 - c + 1);
                 const int cellC = rowCell + uStep * (c - hu0);
@@ -226,15 +224,15 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
                 if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
                 OrBitsAt(rowBits, c - uMin, n, hidden);
             }
-        } else {
-            // Cells along z, a word each: their words and bits from the
-            // table, counted from the row's lowest cell.
-            const int last = hu1 - hu0;
-            const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
+    } else {
+        // Cells along z, a word each: their words and bits from the table,
+        // counted from the row's lowest cell. A cell's mask lies a fixed
+        // distance past its word offset, so one pointer walks both.
+        const int last = hu1 - hu0;
+        const int lowest = uStep < 0 ? uStep * last : 0, k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
+        for (int v = hv0, rowCell = corner + lowest; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+            const unsigned low = static_cast<unsigned>(rowCell);
             const std::uint16_t* first = H.pWords + (low >> 4);
-            const int k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
-            // A cell's mask lies a fixed distance past its word offset, so
-            // one pointer walks both.
             const std::uint16_t* wordOf = kCellsAlongZ.iWord[low & 15] + k0;
             for (int i = hu0 - uMin; i <= hu1 - uMin; ++i, wordOf += kStep)
                 if (first[wordOf[0]] & wordOf[kMaskAfterWord]) rowBits[i >> 6] |= 1ull << (i & 63);

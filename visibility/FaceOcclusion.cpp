@@ -201,9 +201,18 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
     // loops' values do not compete for registers. Without such rows hv0 may
     // lie past the map, and no row pointer is formed from it.
     rowBits = hv0 <= hv1 ? bits + (hv0 - vMin) * rowWords : bits;
-    for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
-        if (face.iU == 0) {
-            // Cells along x are neighbouring bits of H: read up to 48 at a time.
+    if (face.iU == 0 && hu1 - hu0 < 48) {
+        // The common narrow row along x: one read of H a row, its place in
+        // the row's bits the same for every row.
+        const int n = hu1 - hu0 + 1, lowest = uStep < 0 ? -(n - 1) : 0;
+        for (int v = hv0, rowCell = corner + lowest; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+            std::uint64_t hidden = CellBits(H, static_cast<unsigned>(rowCell), n);
+            if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
+            OrBitsAt(rowBits, hu0 - uMin, n, hidden);
+        }
+    } else if (face.iU == 0) {
+        // Cells along x are neighbouring bits of H: read up to 48 at a time.
+        for (int v = hv0, rowCell = corner; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep)
             for (int c = hu0; c <= hu1; c += 48) {
                 const int n = std::min(48, hu1 - c + 1);
                 const int cellC = rowCell + uStep * (c - hu0);
@@ -213,16 +222,17 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
                 if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
                 OrBitsAt(rowBits, c - uMin, n, hidden);
             }
-        } else {
-            // Cells along z, a word each: their words and bits from the
-            // table, counted from the row's lowest cell.
-            const int last = hu1 - hu0;
-            const unsigned low = static_cast<unsigned>(uStep < 0 ? rowCell + uStep * last : rowCell);
+    } else {
+        // Cells along z, a word each: their words and bits from the table,
+        // counted from the row's lowest cell.
+        const int last = hu1 - hu0;
+        const int lowest = uStep < 0 ? uStep * last : 0, k0 = uStep < 0 ? last : 0, kStep = uStep < 0 ? -1 : 1;
+        for (int v = hv0, rowCell = corner + lowest; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+            const unsigned low = static_cast<unsigned>(rowCell);
             const std::uint16_t* first = H.pWords + (low >> 4);
-            const int kStep = uStep < 0 ? -1 : 1;
             const std::uint16_t* const wordOf = kCellsAlongZ.iWord[low & 15];
             const std::uint16_t* const maskOf = kCellsAlongZ.iMask[low & 15];
-            for (int i = hu0 - uMin, k = uStep < 0 ? last : 0; i <= hu1 - uMin; ++i, k += kStep)
+            for (int i = hu0 - uMin, k = k0; i <= hu1 - uMin; ++i, k += kStep)
                 if (first[wordOf[k]] & maskOf[k]) rowBits[i >> 6] |= 1ull << (i & 63);
         }
     }
@@ -484,13 +494,13 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
     SpanList* spans = p.pSpans;
     StopList* stops = p.pStops;
     int vertexCount = world.iFaceVertexCount;
-    spans->iCount = 0;
-    stops->iCount = 0;
     coords.iSpanFrom[0] = coords.iStopFrom[0] = 0;
     // Map entries by line and position from the pass's first ones.
     const int lineStep = bRowPass ? p.iLineStep : 1, posStep = bRowPass ? 1 : p.iPosStep;
     int* const corner = map + p.iLineMin * lineStep + p.iPosMin * posStep;
     // Vertex id of the marked entry at (line, pos), created on first use.
+    // The column pass only reads the ids of a row run's last entry and of a
+    // column run's last entry: the row pass made both.
     auto vertex = [&](int& entry, int line, int pos) {
         if (entry >= 2) return entry - 2;
         const int k = vertexCount++;
@@ -524,9 +534,11 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
             rest = later;
             for (std::uint64_t starts = runStarts & run; starts != 0; starts &= starts - 1) {
                 const int s = __builtin_ctzll(starts);
-                const std::uint64_t open = ~p.pCross[s] & (~0ull << l);
-                const int end = (open != 0 ? __builtin_ctzll(open) : 64) - 1;
-                const int k = vertex(corner[end * lineStep + s * posStep], p.iLineMin + end, p.iPosMin + s);
+                // The run's last line is the first from line l on whose next
+                // line is unmarked; past the map's last line nothing is marked.
+                const int end = __builtin_ctzll(~(p.pCross[s] >> 1) & (~0ull << l));
+                int& entry = corner[end * lineStep + s * posStep];
+                const int k = bRowPass ? vertex(entry, p.iLineMin + end, p.iPosMin + s) : entry - 2;
                 const std::uint64_t bit = 1ull << end;
                 if ((bandStops & bit) == 0) {
                     bandStops |= bit;
@@ -534,10 +546,10 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
                     coords.iStopLine[stopCount++] = static_cast<std::uint16_t>(p.iLineMin + end);
                 }
             }
-            const int i = __builtin_ctzll(run), j = 63 - __builtin_clzll(run);
+            const int i = __builtin_ctzll(run), j = 63 ^ __builtin_clzll(run);
             const int first = p.iPosMin + i, last = p.iPosMin + j;
             spans->iFirst[spanN] = vertex(lineEntries[i * posStep], line, first);
-            spans->iSecond[spanN] = vertex(lineEntries[j * posStep], line, last);
+            spans->iSecond[spanN] = bRowPass ? vertex(lineEntries[j * posStep], line, last) : lineEntries[j * posStep] - 2;
             ++spanN;
             coords.iSpanEnds[spanCount][0] = static_cast<std::uint16_t>(first);
             coords.iSpanEnds[spanCount][1] = static_cast<std::uint16_t>(last);
@@ -549,9 +561,10 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
         ++band;
         coords.iSpanFrom[band] = spanCount;
         coords.iStopFrom[band] = stopCount;
-        spans->iCount = 0;
-        stops->iCount = 0;
     }
+    // The lists past the last band are left empty, once.
+    spans->iCount = 0;
+    stops->iCount = 0;
     *p.pBandCount = band;
     world.iFaceVertexCount = vertexCount;
     if (bRowPass && !allFull) world.bFaceFull = 0;

@@ -73,6 +73,9 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], in
 
 }  // namespace
 
+// With the face outside the grid a row only turns at its corners; the face
+// scan skips rows that turn at neither (RowTurnsAtCorner), so a change here
+// must keep that true.
 void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     const ScanAxes& axes = kScanAxes[m];
     const int r = axes.iRun;

@@ -182,18 +182,6 @@ void ClampToGrid(const World& world, const float p[3], FrustumClamp& clamp) {
     clamp.iAnyOutside = clamp.iOutside[0] | clamp.iOutside[1] | clamp.iOutside[2];
 }
 
-// ClampToGrid on every axis, or on the given one alone: a run's scan reads
-// only its own axis's end.
-template <bool kEveryAxis>
-void ClampEnd(const World& world, const float p[3], int axis, FrustumClamp& clamp) {
-    if (kEveryAxis) {
-        ClampToGrid(world, p, clamp);
-    } else {
-        const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-        ClampAxisToGrid(cell, p, axis, clamp);
-    }
-}
-
 }  // namespace
 
 void SetupFrustum(World& world) {
@@ -414,7 +402,9 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
         const Float4 highT = (across & (q >= 0)) ? q : none;
         const Float4 lowT = (across & (-q >= 0)) ? -q : none;
         const float nearN = sides.pNear[kAxis];
-        const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / nearN;
+        // A near plane along the ray has no crossing; the quotient is then
+        // left unused, and its divisor is kept off zero.
+        const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / (nearN != 0 ? nearN : 1.0f);
         const float nearHigh = nearN != 0 && nearQ >= 0 ? nearQ : kNoCrossing;
         const float nearLow = nearN != 0 && -nearQ >= 0 ? -nearQ : kNoCrossing;
         // Every candidate is a number, so the order of the minimum matters
@@ -429,7 +419,6 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell[kAxis]);
-    point[kAxis] = highCorner;
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing,
                                  -1.0f, low);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], d, highCorner, highCrossing,
@@ -459,7 +448,7 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
     end.iCorner = InsideAllPlanes(sides, point);
     float hit[3];
     if (end.iCorner) {
-        ClampEnd<true>(world, point, axis, end.clamp);
+        ClampToGrid(world, point, end.clamp);
     } else {
         const float from[3] = {static_cast<float>(origin[0]), static_cast<float>(origin[1]),
                                static_cast<float>(origin[2])};

@@ -751,8 +751,8 @@ constexpr StagedKind kStagedKinds[kStagedKindCount] = {{2, 1, 0}, {0, 2, 1}, {0,
 constexpr int kStagedKindOf[3][3] = {{-1, 2, 1}, {-1, -1, 3}, {-1, 0, -1}};
 
 // Staged x lines a block must have before it is turned rather than written
-// cell by cell: a count of lines is one word's, where counting the cells
-// read every line.
+// cell by cell. Lines, not cells, are counted: that is one bit count of the
+// dirty word, where counting cells would read every line.
 constexpr int kTurnedBlockMinLines = 18;
 
 // Bits lo..hi of a two-word line, 0 <= lo <= hi < 128.

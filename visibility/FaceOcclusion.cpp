@@ -404,51 +404,43 @@ void TurnSquare(std::uint64_t* a) {
     auto round = [a](auto j, std::uint64_t lowHalves) {
         constexpr int kJ = decltype(j)::value;
 #ifdef __SSE2__
-        // Rows k and k + 1 are swapped with rows k + j and k + j + 1 alike:
-        // two at a time.
+        // Two row pairs at a time, each pair's rows j apart in x and y.
+        const __m128i low = _mm_set1_epi64x(static_cast<long long>(lowHalves));
+        auto exchange = [low](__m128i& x, __m128i& y) {
+            if (bMsbFirst) {
+                const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(y, kJ)), low);
+                x = _mm_xor_si128(x, t);
+                y = _mm_xor_si128(y, _mm_slli_epi64(t, kJ));
+            } else {
+                const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(x, kJ), y), low);
+                y = _mm_xor_si128(y, t);
+                x = _mm_xor_si128(x, _mm_slli_epi64(t, kJ));
+            }
+        };
         if constexpr (kJ >= 2) {
-            const __m128i low = _mm_set1_epi64x(static_cast<long long>(lowHalves));
+            // Rows k, k + 1 against rows k + j, k + j + 1.
             for (int b = 0; b < kSide; b += 2 * kJ)
                 for (int k = b; k < b + kJ; k += 2) {
                     __m128i* const near = reinterpret_cast<__m128i*>(a + k);
                     __m128i* const far = reinterpret_cast<__m128i*>(a + k + kJ);
                     __m128i x = _mm_loadu_si128(near), y = _mm_loadu_si128(far);
-                    if (bMsbFirst) {
-                        const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(y, kJ)), low);
-                        x = _mm_xor_si128(x, t);
-                        y = _mm_xor_si128(y, _mm_slli_epi64(t, kJ));
-                    } else {
-                        const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(x, kJ), y), low);
-                        y = _mm_xor_si128(y, t);
-                        x = _mm_xor_si128(x, _mm_slli_epi64(t, kJ));
-                    }
+                    exchange(x, y);
                     _mm_storeu_si128(near, x);
                     _mm_storeu_si128(far, y);
                 }
-            return;
         } else {
             // Neighbouring rows: four rows' pairs gathered into two registers.
-            const __m128i low = _mm_set1_epi64x(static_cast<long long>(lowHalves));
             for (int k = 0; k < kSide; k += 4) {
                 __m128i* const p0 = reinterpret_cast<__m128i*>(a + k);
                 __m128i* const p1 = reinterpret_cast<__m128i*>(a + k + 2);
                 const __m128i v0 = _mm_loadu_si128(p0), v1 = _mm_loadu_si128(p1);
                 __m128i x = _mm_unpacklo_epi64(v0, v1), y = _mm_unpackhi_epi64(v0, v1);
-                if (bMsbFirst) {
-                    const __m128i t = _mm_and_si128(_mm_xor_si128(x, _mm_srli_epi64(y, 1)), low);
-                    x = _mm_xor_si128(x, t);
-                    y = _mm_xor_si128(y, _mm_slli_epi64(t, 1));
-                } else {
-                    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srli_epi64(x, 1), y), low);
-                    y = _mm_xor_si128(y, t);
-                    x = _mm_xor_si128(x, _mm_slli_epi64(t, 1));
-                }
+                exchange(x, y);
                 _mm_storeu_si128(p0, _mm_unpacklo_epi64(x, y));
                 _mm_storeu_si128(p1, _mm_unpackhi_epi64(x, y));
             }
-            return;
         }
-#endif
+#else
         for (int b = 0; b < kSide; b += 2 * kJ)
             for (int k = b; k < b + kJ; ++k) {
                 if (bMsbFirst) {
@@ -461,6 +453,7 @@ void TurnSquare(std::uint64_t* a) {
                     a[k] ^= t << kJ;
                 }
             }
+#endif
     };
     if constexpr (kSide > 32) round(std::integral_constant<int, 32>(), 0x00000000FFFFFFFFull);
     if constexpr (kSide > 16) round(std::integral_constant<int, 16>(), 0x0000FFFF0000FFFFull);

@@ -98,6 +98,15 @@ inline void OrBitsAt(std::uint64_t* row, int p, int n, std::uint64_t b) {
     if (s + n > 64) row[(p >> 6) + 1] |= b >> (64 - s);
 }
 
+// The lowest run of set bits, taken out of bits: adding the lowest set bit
+// carries through that run and no further.
+inline std::uint64_t TakeLowestRun(std::uint64_t& bits) {
+    const std::uint64_t later = bits & (bits + (bits & (0 - bits)));
+    const std::uint64_t run = bits ^ later;
+    bits = later;
+    return run;
+}
+
 // Cells first + k * stride, k = 0..127, of a stride along y or z: each in a
 // word of its own, at a word offset and bit that depend only on k and on
 // first's bit within its word, c. Looked up rather than worked out cell by
@@ -521,10 +530,7 @@ void ExtractBandsInWord(World& world, int* map, const BandPass& pass) {
         int spanN = 0, stopN = 0;
         std::uint64_t bandStops = 0;  // stop lines of this band, as bits from iLineMin
         for (std::uint64_t rest = marked; rest != 0;) {
-            // Adding the lowest set bit carries through the lowest run.
-            const std::uint64_t later = rest & (rest + (rest & (0 - rest)));
-            const std::uint64_t run = rest ^ later;
-            rest = later;
+            const std::uint64_t run = TakeLowestRun(rest);
             for (std::uint64_t starts = runStarts & run; starts != 0; starts &= starts - 1) {
                 const int s = __builtin_ctzll(starts);
                 // The run's last line is the first from line l on whose next
@@ -858,10 +864,7 @@ void WriteStagedPlane(World& world, int kind, int g) {
             // cut off whole, then its cells written one after another.
             auto writeRuns = [first](std::uint64_t bits, const std::uint16_t* wordAt, const std::uint16_t* maskAt) {
                 while (bits != 0) {
-                    // Adding the lowest set bit carries through the lowest run.
-                    const std::uint64_t later = bits & (bits + (bits & (0 - bits)));
-                    const std::uint64_t run = bits ^ later;
-                    bits = later;
+                    const std::uint64_t run = TakeLowestRun(bits);
                     const int end = 64 - __builtin_clzll(run);
                     for (int b = __builtin_ctzll(run); b < end; ++b)
                         first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);

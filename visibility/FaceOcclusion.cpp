@@ -709,7 +709,8 @@ struct SweepPlan {
 
 static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of none");
 
-void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered, float lineMax, SweepPlan& plan) {
+void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered, float lineMax, int pastLast,
+               SweepPlan& plan) {
     plan.iDrawnCount = 0;
     plan.iLastLine = static_cast<int>(lineMax);
     if (bandCount == 0) return;
@@ -723,7 +724,7 @@ void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered
         // Stop lines of the bands through this one (face 0) or before it.
         const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
         if (plan.iStopBand[line[b]] < stopsBelow) continue;
-        const int next = b + 1 < bandCount ? line[b + 1] : ProjectedCoords::kPastLast;
+        const int next = b + 1 < bandCount ? line[b + 1] : pastLast;
         // A band that goes on where the one before it ends, with the same
         // spans, draws as part of that one.
         const int n = spanFrom[b + 1] - spanFrom[b];
@@ -1186,8 +1187,20 @@ void PropagateFaceOf(World& world, int f) {
     const int cLo = static_cast<int>(std::min(world.fFaceUMin, world.fFaceVMin));
     const int cHi = static_cast<int>(std::max(world.fFaceUMax, world.fFaceVMax));
     if (cLo < 0 || cHi >= ProjectedCoords::kSize) return;  // no face map holds such entries
+    // Whole-line bounds, which the traversal always sets, move exactly as
+    // the coordinates of their lines: the first bound's projection starts at
+    // or before the first band's, which then begins at its own first line on
+    // every plane, and the plans hold. Bounds between lines (a caller's own)
+    // take the line-by-line sweep, the plans' reference.
+    const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
+                          world.fFaceVMin == std::floor(world.fFaceVMin) &&
+                          world.fFaceUMax == std::floor(world.fFaceUMax) &&
+                          world.fFaceVMax == std::floor(world.fFaceVMax);
+    // The shell's own coordinates read their projections from the shell's
+    // table; other maps step their own.
+    const bool bTabled = bPlanned && cHi <= 2 * D && D <= ShellProjections::kMaxShell;
     ProjectedCoords at;
-    at.Start(cLo, cHi, fD);
+    if (!bTabled) at.Start(cLo, cHi, fD);
     const float dUMin = increment(world.fFaceUMin), dUMax = increment(world.fFaceUMax);
     const float dVMin = increment(world.fFaceVMin), dVMax = increment(world.fFaceVMax);
 
@@ -1200,22 +1213,17 @@ void PropagateFaceOf(World& world, int f) {
     if (!InGrid(gFirst)) return;
     PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
     PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
-    const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
-    // Whole-line bounds, which the traversal always sets, move exactly as
-    // the coordinates of their lines: the first bound's projection starts at
-    // or before the first band's, which then begins at its own first line on
-    // every plane, and the plans hold. Bounds between lines (a caller's own)
-    // take the line-by-line sweep, the plans' reference.
-    const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
-                          world.fFaceVMin == std::floor(world.fFaceVMin) &&
-                          world.fFaceUMax == std::floor(world.fFaceUMax) &&
-                          world.fFaceVMax == std::floor(world.fFaceVMax);
+    SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
+    const int* tabled = bTabled ? ShellProjections::Get().Starts(D, 0) : nullptr;
+    const int tableWidth = ShellProjections::Width(D);
+    const int pastLast = bTabled ? ShellProjections::PastLast(D) : ProjectedCoords::kPastLast;
     SweepPlan rowPlan, columnPlan;
     SweepLines rowLines, columnLines;
     StopRows stopRows;
     if (bPlanned) {
-        PlanSweep(*rows.pCoords, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, rowPlan);
-        PlanSweep(*columns.pCoords, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax, columnPlan);
+        PlanSweep(*rows.pCoords, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, pastLast, rowPlan);
+        PlanSweep(*columns.pCoords, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax, pastLast,
+                  columnPlan);
     } else {
         GatherSweepLines(*rows.pCoords, rows.iBandCount, rowLines);
         GatherSweepLines(*columns.pCoords, columns.iBandCount, columnLines);
@@ -1236,7 +1244,13 @@ void PropagateFaceOf(World& world, int f) {
             rowTarget.Next(face.iFrontSign, frontStride);
             columnTarget.Next(face.iFrontSign, frontStride);
         }
-        at.Step();
+        if (tabled) {
+            rowFrame.pStart = columnFrame.pStart = tabled;
+            rowFrame.pEnd = columnFrame.pEnd = tabled + tableWidth;
+            tabled += 2 * tableWidth;
+        } else {
+            at.Step();
+        }
         world.fFaceUMin += dUMin;
         world.fFaceUMax += dUMax;
         world.fFaceVMin += dVMin;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <vector>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -76,6 +77,31 @@ struct ProjectedCoords {
         }
 #endif
     }
+};
+
+// A shell's coordinates 0..2D are those of its own faces, and the farther
+// planes the grid holds are fixed by D: their projections are the same for
+// every face of the shell in every frame, so they are stepped once, here,
+// and read by the propagation plane by plane.
+class ShellProjections {
+public:
+    // Shells with a farther plane in the grid.
+    static constexpr int kMaxShell = kGridSize - 2;
+
+    static const ShellProjections& Get();
+
+    // Entries a plane's row holds: coordinates 0..2D, padded to the lanes,
+    // and the last, past every coordinate, whose start no line reaches.
+    static constexpr int Width(int D) { return (2 * D + 2 + ProjectedCoords::kLanes - 1) & ~(ProjectedCoords::kLanes - 1); }
+    static constexpr int PastLast(int D) { return Width(D) - 1; }
+    // Starts of shell D's coordinates on its i-th farther plane (plane
+    // D + 1 + i, i = 0..kGridSize - 2 - D); the ends follow them, Width(D) on.
+    const int* Starts(int D, int i) const { return iRows.data() + iFirstRow[D] + 2 * i * Width(D); }
+
+private:
+    ShellProjections();
+    std::vector<int> iRows;
+    int iFirstRow[kMaxShell + 1];
 };
 
 }  // namespace gridcull

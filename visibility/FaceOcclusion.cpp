@@ -974,11 +974,12 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // cells outside the grid are left out. A span's ends depend on the plane, not
 // on the line: the line is built once for all the lines the band draws.
 template <typename Band>
-[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const Band& band) {
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const int* start, const int* end,
+                                                 const Band& band) {
     LineMask cells = {{0, 0}};
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
-        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
-        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
+        const int lo = std::max(start[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(end[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const LineMask span = BitsBetween(gMin, gMin + hi - lo);
@@ -992,15 +993,15 @@ template <typename Band>
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
 template <typename Band>
-[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const PlaneTarget& target, int t0,
-                                                int t1, const Band& band) {
+[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const int* start, const int* end,
+                                                int frontIndex, int t0, int t1, const Band& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
+    const int first = frontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
-        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
-        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
+        const int lo = std::max(start[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(end[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const unsigned length = static_cast<unsigned>(hi - lo + 1);
@@ -1051,7 +1052,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // line after t0, else through t1; t0 itself is known not to stop.
     auto draw = [&](int t0, int t1, const SweepBand& band) {
         if (bStaged) {
-            const LineMask cells = BandCells(f, band);
+            const LineMask cells = BandCells(f, f.pStart, f.pEnd, band);
             if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
             if (t0 >= f.iLineLo && t1 <= f.iLineHi) {
                 // Inside the grid's lines: the stop test goes along with the staging.
@@ -1080,7 +1081,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             int e = t0;
             while (e < t1 && !isStop(++e)) {
             }
-            DrawLinesInH(H, f, target, t0, e, band);
+            DrawLinesInH(H, f, f.pStart, f.pEnd, target.iFrontIndex, t0, e, band);
         }
     };
     // At the top of the loop either the band is skipped or a band begins at t:
@@ -1106,51 +1107,107 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
-// One plane's sweep from its plan: each drawn band whose first line lies
-// through tEnd, through its last line; then, unless the face stops at the
-// band it enters, line tEnd once more with the band current there, when the
-// line after it is no stop line of the bands before that one.
+// A plan's sweep onto every farther plane of the face, planes row by row of
+// the shell's projection table. On each plane: every drawn band whose first
+// line lies through the last line tEnd, through its own last line; then,
+// unless the face stops at the band it enters, line tEnd once more with the
+// band current there, when the line after it is no stop line of the bands
+// before that one. The sweep goes band by band, each band's records read
+// once for all planes; every write is an or, so the order changes nothing.
 template <bool bStaged>
-void SweepPlanned(World& world, const SweepAxes& s, const SweepPlan& plan, const SweepFrame& f,
-                  const PlaneTarget& target, bool bRedrawLast) {
-    const int* const start = f.pStart;
-    // The last line is the bound's own projection, a table entry.
-    const int tEnd = f.pEnd[plan.iLastLine];
-    if (s.iBandCount == 0 || start[s.pCoords->iBandLine[0]] > tEnd) return;  // no band begins on this plane
-    const BitSet H = world.H;
-    int stagedFirst = INT_MAX, stagedLast = INT_MIN;
-    auto draw = [&](int t0, int t1, const auto& band) {
+void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const SweepFrame& frame,
+                 const PlaneTarget& target, const int* rows, int width, int planeCount, int frontSign, int frontStride,
+                 bool bRedrawLast) {
+    if (s.iBandCount == 0) return;
+    const int rowStep = 2 * width;
+    const BandCoords& coords = *s.pCoords;
+    const std::uint16_t* const line = coords.iBandLine;
+    // The frame's fields as locals: the staged lines' vector stores may alias
+    // anything in memory, and would have every field read again.
+    const int lineLo = frame.iLineLo, lineHi = frame.iLineHi, lineBase = frame.iLineBase, lineSign = frame.iLineSign;
+    const int spanLo = frame.iSpanLo, spanHi = frame.iSpanHi, spanBase = frame.iSpanBase, spanSign = frame.iSpanSign;
+    // Each plane's last line, and the last that bands begin on there: past
+    // the grid's last line they draw nothing. A plane no band begins on
+    // takes no band.
+    int tEnd[kGridSize], tLast[kGridSize];
+    const int* row = rows;
+    for (int k = 0; k < planeCount; ++k, row += rowStep) {
+        tEnd[k] = row[width + plan.iLastLine];
+        tLast[k] = row[line[0]] > tEnd[k] ? INT_MIN : std::min(tEnd[k], lineHi);
+    }
+    // Staged lines by plane and line; cells in H by plane, line and span cell.
+    std::uint64_t(*const lines)[2] = target.pLines;
+    const int linesOfPlane = frontSign * kGridSize;
+    const int cellsOfPlane = frontSign * frontStride, cellsOfLine = lineSign * frame.iLineStride;
+    BitSet H = world.H;  // by value: its word pointer stays in a register
+    // Lines t0..t1 of plane k, whose projections are row, with the spans
+    // spanEnds[0..spanCount - 1].
+    auto draw = [&](int k, const int* row, int t0, int t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
+        t0 = std::max(t0, lineLo);
+        t1 = std::min(t1, lineHi);
+        if (t0 > t1) return;
         if (bStaged) {
-            const int a = std::max(t0, f.iLineLo), b = std::min(t1, f.iLineHi);
-            if (a > b) return;
-            const LineMask cells = BandCells(f, band);
+            LineMask cells = {{0, 0}};
+            for (int i = 0; i < spanCount; ++i) {
+                const int lo = std::max(row[spanEnds[i][0]], spanLo);
+                const int hi = std::min(row[width + spanEnds[i][1]], spanHi);
+                if (lo > hi) continue;
+                const int gMin = spanSign > 0 ? spanBase + lo : spanBase - hi;
+                const LineMask span = BitsBetween(gMin, gMin + hi - lo);
+                cells.iWord[0] |= span.iWord[0];
+                cells.iWord[1] |= span.iWord[1];
+            }
             if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-            target.StageLines(f.iLineBase + f.iLineSign * a, b - a + 1, f.iLineSign, cells);
-            stagedFirst = std::min(stagedFirst, a);
-            stagedLast = std::max(stagedLast, b);
+            const PlaneTarget plane = {0, lines + k * linesOfPlane, nullptr};
+            plane.StageLines(lineBase + lineSign * t0, t1 - t0 + 1, lineSign, cells);
         } else {
-            DrawLinesInH(H, f, target, t0, t1, band);
+            const int first = target.iFrontIndex + k * cellsOfPlane + (lineBase + lineSign * t0) * frame.iLineStride;
+            for (int i = 0; i < spanCount; ++i) {
+                const int lo = std::max(row[spanEnds[i][0]], spanLo);
+                const int hi = std::min(row[width + spanEnds[i][1]], spanHi);
+                if (lo > hi) continue;
+                const int gMin = spanSign > 0 ? spanBase + lo : spanBase - hi;
+                const unsigned length = static_cast<unsigned>(hi - lo + 1);
+                int base = first + gMin;
+                for (int t = t0; t <= t1; ++t, base += cellsOfLine) H.SetRowRange(static_cast<unsigned>(base), length);
+            }
         }
     };
-    // Bands that begin past the grid's last line draw nothing there.
-    const int tLast = std::min(tEnd, f.iLineHi);
     for (const PlannedBand *b = plan.iDrawn, *n = b + plan.iDrawnCount; b != n; ++b) {
-        const int t0 = start[b->iLine];
-        if (t0 > tLast) break;
-        draw(t0, std::min(tEnd, start[b->iNextLine] - 1), *b);
+        const int first = b->iLine, next = b->iNextLine;
+        const std::uint16_t(*const spanEnds)[2] = frame.pSpanEnds + b->iSpanFrom;
+        const int spanCount = b->iSpanEnd - b->iSpanFrom;
+        row = rows;
+        for (int k = 0; k < planeCount; ++k, row += rowStep) {
+            const int t0 = row[first];
+            if (t0 > tLast[k]) continue;
+            draw(k, row, t0, std::min(tEnd[k], row[next] - 1), spanEnds, spanCount);
+        }
     }
-    if (bRedrawLast) {
-        // Band b is the last begun; stop lines are band lines, so only the
-        // next band's line can fall on tEnd + 1.
-        const BandCoords& coords = *s.pCoords;
-        const std::uint16_t* const line = coords.iBandLine;
-        int b = s.iBandCount - 1;
-        while (start[line[b]] > tEnd) --b;
-        const bool stops = b + 1 < s.iBandCount && start[line[b + 1]] == tEnd + 1 && plan.iStopBand[line[b + 1]] < b;
-        if (!stops) draw(tEnd, tEnd, PlannedBand{line[b], line[b], coords.iSpanFrom[b], coords.iSpanFrom[b + 1]});
+    row = rows;
+    for (int k = 0; k < planeCount; ++k, row += rowStep) {
+        if (tLast[k] == INT_MIN) continue;
+        if (bRedrawLast) {
+            // Band b is the last begun; stop lines are band lines, so only the
+            // next band's line can fall on tEnd + 1.
+            int b = s.iBandCount - 1;
+            while (row[line[b]] > tEnd[k]) --b;
+            const bool stops =
+                b + 1 < s.iBandCount && row[line[b + 1]] == tEnd[k] + 1 && plan.iStopBand[line[b + 1]] < b;
+            if (!stops)
+                draw(k, row, tEnd[k], tEnd[k], frame.pSpanEnds + coords.iSpanFrom[b],
+                     coords.iSpanFrom[b + 1] - coords.iSpanFrom[b]);
+        }
+        if (bStaged) {
+            // Every line a band can draw on the plane is marked: a line left
+            // empty is passed over when the plane is written.
+            const int a = std::max(row[line[0]], lineLo), z = std::min(tEnd[k], lineHi);
+            if (a <= z) {
+                const PlaneTarget plane = {0, nullptr, target.pDirty + 2 * frontSign * k};
+                plane.MarkLines(lineBase + lineSign * a, lineBase + lineSign * z);
+            }
+        }
     }
-    if (bStaged && stagedFirst <= stagedLast)
-        target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
 template <bool bStopsOfBandEntered>
@@ -1196,8 +1253,8 @@ void PropagateFaceOf(World& world, int f) {
                           world.fFaceVMin == std::floor(world.fFaceVMin) &&
                           world.fFaceUMax == std::floor(world.fFaceUMax) &&
                           world.fFaceVMax == std::floor(world.fFaceVMax);
-    // The shell's own coordinates read their projections from the shell's
-    // table; other maps step their own.
+    // Planned sweeps read the shell's projection table, which holds the
+    // shell's own coordinates; other maps step their own, line by line.
     const bool bTabled = bPlanned && cHi <= 2 * D && D <= ShellProjections::kMaxShell;
     ProjectedCoords at;
     if (!bTabled) at.Start(cLo, cHi, fD);
@@ -1214,13 +1271,11 @@ void PropagateFaceOf(World& world, int f) {
     PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
     PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
     SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
-    const int* tabled = bTabled ? ShellProjections::Get().Starts(D, 0) : nullptr;
-    const int tableWidth = ShellProjections::Width(D);
-    const int pastLast = bTabled ? ShellProjections::PastLast(D) : ProjectedCoords::kPastLast;
     SweepPlan rowPlan, columnPlan;
     SweepLines rowLines, columnLines;
     StopRows stopRows;
-    if (bPlanned) {
+    if (bTabled) {
+        const int pastLast = ShellProjections::PastLast(D);
         PlanSweep(*rows.pCoords, rows.iBandCount, face.bStopsOfBandEntered, world.fFaceVMax, pastLast, rowPlan);
         PlanSweep(*columns.pCoords, columns.iBandCount, face.bStopsOfBandEntered, world.fFaceUMax, pastLast,
                   columnPlan);
@@ -1232,10 +1287,28 @@ void PropagateFaceOf(World& world, int f) {
         columns.pBands = columnLines.iBand + 1;
         columns.pStopLine = columnLines.iLine;
     }
-    // Each sweep writes into staged lines or into H on every plane.
-    const auto sweepRows = rowTarget.pLines ? SweepPlanned<true> : SweepPlanned<false>;
-    const auto sweepColumns = columnTarget.pLines ? SweepPlanned<true> : SweepPlanned<false>;
     const int frontStride = kAxisStride[face.iFront];
+    if (bTabled) {
+        // Planes in the grid; each moves the bounds on by their increment.
+        const int inGrid = face.iFrontSign > 0 ? kGridSize - 1 - view[face.iFront] - D : view[face.iFront] - D;
+        const int planeCount = std::min(inGrid, world.iGridSize - D);
+        const int* const rowsOfTable = ShellProjections::Get().Starts(D, 0);
+        const int width = ShellProjections::Width(D);
+        const bool bRedrawLast = !face.bStopsOfBandEntered;
+        (rowTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, rows, rowPlan, rowFrame, rowTarget,
+                                                                  rowsOfTable, width, planeCount, face.iFrontSign,
+                                                                  frontStride, bRedrawLast);
+        (columnTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, columns, columnPlan, columnFrame,
+                                                                     columnTarget, rowsOfTable, width, planeCount,
+                                                                     face.iFrontSign, frontStride, bRedrawLast);
+        for (int i = 0; i < planeCount; ++i) {
+            world.fFaceUMin += dUMin;
+            world.fFaceUMax += dUMax;
+            world.fFaceVMin += dVMin;
+            world.fFaceVMax += dVMax;
+        }
+        return;
+    }
     for (int i = 0; i < world.iGridSize - D; ++i) {
         const int d = D + 1 + i;
         const int gFront = view[face.iFront] + face.iFrontSign * d;
@@ -1244,26 +1317,14 @@ void PropagateFaceOf(World& world, int f) {
             rowTarget.Next(face.iFrontSign, frontStride);
             columnTarget.Next(face.iFrontSign, frontStride);
         }
-        if (tabled) {
-            rowFrame.pStart = columnFrame.pStart = tabled;
-            rowFrame.pEnd = columnFrame.pEnd = tabled + tableWidth;
-            tabled += 2 * tableWidth;
-        } else {
-            at.Step();
-        }
+        at.Step();
         world.fFaceUMin += dUMin;
         world.fFaceUMax += dUMax;
         world.fFaceVMin += dVMin;
         world.fFaceVMax += dVMax;
-
-        if (bPlanned) {
-            sweepRows(world, rows, rowPlan, rowFrame, rowTarget, !face.bStopsOfBandEntered);
-            sweepColumns(world, columns, columnPlan, columnFrame, columnTarget, !face.bStopsOfBandEntered);
-        } else {
-            const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
-            sweep(world, rows, rowFrame, rowTarget, stopRows);
-            sweep(world, columns, columnFrame, columnTarget, stopRows);
-        }
+        const auto sweep = face.bStopsOfBandEntered ? Sweep<true> : Sweep<false>;
+        sweep(world, rows, rowFrame, rowTarget, stopRows);
+        sweep(world, columns, columnFrame, columnTarget, stopRows);
     }
 }
 

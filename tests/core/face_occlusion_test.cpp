@@ -120,9 +120,11 @@ TEST_F(FaceOcclusionTest, OutlineOverCapacityIsDroppedWhole) {
 
 // The sweeps settle once per propagation which stop line ends each band. That holds only if on every plane past
 // the shell the projected lines rise strictly with the coordinate, and a whole-line bound, scaled on its own,
-// lands on its coordinate's lines. Every shell and plane of the grid, every coordinate of the shell's face.
+// lands on its coordinate's lines. Every shell and plane of the grid, every coordinate of the shell's face; the
+// shells' table must hold the same lines.
 TEST(ProjectedCoords, LinesRiseWithTheCoordinateOnEveryFartherPlane) {
     ProjectedCoords at;
+    const ShellProjections& table = ShellProjections::Get();
     for (int D = 1; D < kGridSize; ++D) {
         const float fD = float(D);
         std::vector<float> bound(2 * D + 1), step(2 * D + 1);
@@ -134,6 +136,8 @@ TEST(ProjectedCoords, LinesRiseWithTheCoordinateOnEveryFartherPlane) {
                 bound[c] += step[c];
                 ASSERT_EQ(at.iStart[c], RoundHalfAway(bound[c] + 0.375)) << D << " " << d << " " << c;
                 ASSERT_EQ(at.iEnd[c], RoundHalfAway(bound[c] - 0.375)) << D << " " << d << " " << c;
+                const int* row = table.Starts(D, d - D - 1);
+                ASSERT_TRUE(row[c] == at.iStart[c] && row[ShellProjections::Width(D) + c] == at.iEnd[c]) << D << " " << d;
                 if (c > 0) {
                     ASSERT_TRUE(at.iStart[c] > at.iStart[c - 1] && at.iEnd[c] > at.iEnd[c - 1]) << D << " " << d;
                 }

@@ -701,6 +701,8 @@ struct SweepPlan {
     PlannedBand iDrawn[kMaxBands];
     int iDrawnCount;
     int iLastLine;  // the sweep's bound: its projection's end is the last line drawn
+    // Whether each band draws (alone or as part of the one before it).
+    bool bBandDrawn[kMaxBands];
     // The first band whose stop list holds each coordinate of the bands'
     // range, kNoBand if none does.
     static constexpr std::uint16_t kNoBand = 0xffff;
@@ -723,7 +725,8 @@ void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered
     for (int b = 0; b < bandCount; ++b) {
         // Stop lines of the bands through this one (face 0) or before it.
         const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
-        if (plan.iStopBand[line[b]] < stopsBelow) continue;
+        plan.bBandDrawn[b] = plan.iStopBand[line[b]] >= stopsBelow;
+        if (!plan.bBandDrawn[b]) continue;
         const int next = b + 1 < bandCount ? line[b + 1] : pastLast;
         // A band that goes on where the one before it ends, with the same
         // spans, draws as part of that one.
@@ -1107,19 +1110,38 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
         target.MarkLines(f.iLineBase + f.iLineSign * stagedFirst, f.iLineBase + f.iLineSign * stagedLast);
 }
 
-// A plan's sweep onto every farther plane of the face, planes row by row of
-// the shell's projection table. On each plane: every drawn band whose first
-// line lies through the last line tEnd, through its own last line; then,
-// unless the face stops at the band it enters, line tEnd once more with the
-// band current there, when the line after it is no stop line of the bands
-// before that one. The sweep goes band by band, each band's records read
-// once for all planes; every write is an or, so the order changes nothing.
+// Four planes' values of one coordinate, side by side in the shell's table.
+using Int4 = int __attribute__((vector_size(16)));
+inline Int4 LoadLanes(const int* p) {
+    Int4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline Int4 Splat(int x) { return Int4{x, x, x, x}; }
+inline Int4 LeastOf(Int4 a, Int4 b) { return a < b ? a : b; }
+inline Int4 GreatestOf(Int4 a, Int4 b) { return a > b ? a : b; }
+// Bit j set when lane j of a comparison holds.
+inline unsigned LanesSet(Int4 m) {
+#if defined(__SSE__)
+    using Float4 = float __attribute__((vector_size(16)));
+    return static_cast<unsigned>(__builtin_ia32_movmskps(reinterpret_cast<Float4>(m)));
+#else
+    return (m[0] & 1u) | (m[1] & 2u) | (m[2] & 4u) | (m[3] & 8u);
+#endif
+}
+
+// A plan's sweep onto every farther plane of the face. On each plane: every
+// drawn band whose first line lies through the last line tEnd, through its
+// own last line; then, unless the face stops at the band it enters, line
+// tEnd once more with the band current there, when the line after it is no
+// stop line of the bands before that one. The sweep goes band by band, each
+// band's lines and spans taken on four planes at a time from the shell's
+// table; every write is an or, so the order changes nothing.
 template <bool bStaged>
 void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const SweepFrame& frame,
-                 const PlaneTarget& target, const int* rows, int width, int planeCount, int frontSign, int frontStride,
-                 bool bRedrawLast) {
+                 const PlaneTarget& target, int D, int planeCount, int frontSign, int frontStride, bool bRedrawLast) {
     if (s.iBandCount == 0) return;
-    const int rowStep = 2 * width;
+    const ShellProjections& table = ShellProjections::Get();
     const BandCoords& coords = *s.pCoords;
     const std::uint16_t* const line = coords.iBandLine;
     // The frame's fields as locals: the staged lines' vector stores may alias
@@ -1127,81 +1149,99 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     const int lineLo = frame.iLineLo, lineHi = frame.iLineHi, lineBase = frame.iLineBase, lineSign = frame.iLineSign;
     const int spanLo = frame.iSpanLo, spanHi = frame.iSpanHi, spanBase = frame.iSpanBase, spanSign = frame.iSpanSign;
     // Each plane's last line, and the last that bands begin on there: past
-    // the grid's last line they draw nothing. A plane no band begins on
-    // takes no band.
-    int tEnd[kGridSize], tLast[kGridSize];
-    const int* row = rows;
-    for (int k = 0; k < planeCount; ++k, row += rowStep) {
-        tEnd[k] = row[width + plan.iLastLine];
-        tLast[k] = row[line[0]] > tEnd[k] ? INT_MIN : std::min(tEnd[k], lineHi);
+    // the grid's last line they draw nothing. A plane no band begins on, and
+    // the lanes past the last plane, take no band.
+    const int lanes = (planeCount + ShellProjections::kLanes - 1) & ~(ShellProjections::kLanes - 1);
+    alignas(16) int tEnd[kGridSize + ShellProjections::kLanes], tLast[kGridSize + ShellProjections::kLanes];
+    {
+        const int* const firstStarts = table.Starts(D, line[0]);
+        const int* const lastEnds = table.Ends(D, plan.iLastLine);
+        for (int k = 0; k < lanes; ++k) {
+            tEnd[k] = k < planeCount ? lastEnds[k] : INT_MIN;
+            tLast[k] = k >= planeCount || firstStarts[k] > tEnd[k] ? INT_MIN : std::min(tEnd[k], lineHi);
+        }
     }
     // Staged lines by plane and line; cells in H by plane, line and span cell.
     std::uint64_t(*const lines)[2] = target.pLines;
     const int linesOfPlane = frontSign * kGridSize;
     const int cellsOfPlane = frontSign * frontStride, cellsOfLine = lineSign * frame.iLineStride;
     BitSet H = world.H;  // by value: its word pointer stays in a register
-    // Lines t0..t1 of plane k, whose projections are row, with the spans
+    const Int4 lineLo4 = Splat(lineLo), lineHi4 = Splat(lineHi), spanLo4 = Splat(spanLo), spanHi4 = Splat(spanHi);
+    const Int4 spanBase4 = Splat(spanBase);
+    // Lines t0..t1 (the live lanes of live) of planes k..k + 3 with the spans
     // spanEnds[0..spanCount - 1].
-    auto draw = [&](int k, const int* row, int t0, int t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
-        t0 = std::max(t0, lineLo);
-        t1 = std::min(t1, lineHi);
-        if (t0 > t1) return;
-        if (bStaged) {
-            LineMask cells = {{0, 0}};
-            for (int i = 0; i < spanCount; ++i) {
-                const int lo = std::max(row[spanEnds[i][0]], spanLo);
-                const int hi = std::min(row[width + spanEnds[i][1]], spanHi);
-                if (lo > hi) continue;
-                const int gMin = spanSign > 0 ? spanBase + lo : spanBase - hi;
-                const LineMask span = BitsBetween(gMin, gMin + hi - lo);
-                cells.iWord[0] |= span.iWord[0];
-                cells.iWord[1] |= span.iWord[1];
+    auto draw = [&](int k, unsigned live, Int4 t0, Int4 t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
+        LineMask cells[ShellProjections::kLanes] = {};
+        Int4 first;
+        if (!bStaged) first = Splat(target.iFrontIndex + k * cellsOfPlane) + (Splat(lineBase) + t0 * lineSign) * frame.iLineStride;
+        for (int i = 0; i < spanCount; ++i) {
+            const Int4 lo = GreatestOf(LoadLanes(table.Starts(D, spanEnds[i][0]) + k), spanLo4);
+            const Int4 hi = LeastOf(LoadLanes(table.Ends(D, spanEnds[i][1]) + k), spanHi4);
+            const unsigned inGrid = live & LanesSet(lo <= hi);
+            if (inGrid == 0) continue;
+            const Int4 gMin = spanSign > 0 ? spanBase4 + lo : spanBase4 - hi;
+            const Int4 gMax = gMin + hi - lo;
+            for (unsigned m = inGrid; m != 0; m &= m - 1) {
+                const int j = __builtin_ctz(m);
+                if (bStaged) {
+                    const LineMask span = BitsBetween(gMin[j], gMax[j]);
+                    cells[j].iWord[0] |= span.iWord[0];
+                    cells[j].iWord[1] |= span.iWord[1];
+                } else {
+                    const unsigned length = static_cast<unsigned>(gMax[j] - gMin[j] + 1);
+                    int base = first[j] + j * cellsOfPlane + gMin[j];
+                    for (int t = t0[j]; t <= t1[j]; ++t, base += cellsOfLine) H.SetRowRange(static_cast<unsigned>(base), length);
+                }
             }
-            if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
-            const PlaneTarget plane = {0, lines + k * linesOfPlane, nullptr};
-            plane.StageLines(lineBase + lineSign * t0, t1 - t0 + 1, lineSign, cells);
-        } else {
-            const int first = target.iFrontIndex + k * cellsOfPlane + (lineBase + lineSign * t0) * frame.iLineStride;
-            for (int i = 0; i < spanCount; ++i) {
-                const int lo = std::max(row[spanEnds[i][0]], spanLo);
-                const int hi = std::min(row[width + spanEnds[i][1]], spanHi);
-                if (lo > hi) continue;
-                const int gMin = spanSign > 0 ? spanBase + lo : spanBase - hi;
-                const unsigned length = static_cast<unsigned>(hi - lo + 1);
-                int base = first + gMin;
-                for (int t = t0; t <= t1; ++t, base += cellsOfLine) H.SetRowRange(static_cast<unsigned>(base), length);
+        }
+        if (bStaged) {
+            for (unsigned m = live; m != 0; m &= m - 1) {
+                const int j = __builtin_ctz(m);
+                if ((cells[j].iWord[0] | cells[j].iWord[1]) == 0) continue;
+                const PlaneTarget plane = {0, lines + (k + j) * linesOfPlane, nullptr};
+                plane.StageLines(lineBase + lineSign * t0[j], t1[j] - t0[j] + 1, lineSign, cells[j]);
             }
         }
     };
     for (const PlannedBand *b = plan.iDrawn, *n = b + plan.iDrawnCount; b != n; ++b) {
-        const int first = b->iLine, next = b->iNextLine;
+        const int* const firstAt = table.Starts(D, b->iLine);
+        const int* const nextAt = table.Starts(D, b->iNextLine);
         const std::uint16_t(*const spanEnds)[2] = frame.pSpanEnds + b->iSpanFrom;
         const int spanCount = b->iSpanEnd - b->iSpanFrom;
-        row = rows;
-        for (int k = 0; k < planeCount; ++k, row += rowStep) {
-            const int t0 = row[first];
-            if (t0 > tLast[k]) continue;
-            draw(k, row, t0, std::min(tEnd[k], row[next] - 1), spanEnds, spanCount);
+        for (int k = 0; k < lanes; k += ShellProjections::kLanes) {
+            const Int4 t0 = LoadLanes(firstAt + k);
+            const Int4 begun = t0 <= LoadLanes(tLast + k);
+            if (LanesSet(begun) == 0) continue;
+            const Int4 t1 = LeastOf(LoadLanes(tEnd + k), LoadLanes(nextAt + k) - 1);
+            const Int4 a = GreatestOf(t0, lineLo4), z = LeastOf(t1, lineHi4);
+            const unsigned live = LanesSet(begun & (a <= z));
+            if (live != 0) draw(k, live, a, z, spanEnds, spanCount);
         }
     }
-    row = rows;
-    for (int k = 0; k < planeCount; ++k, row += rowStep) {
+    for (int k = 0; k < planeCount; ++k) {
         if (tLast[k] == INT_MIN) continue;
+        auto startOf = [&](int c) { return table.Starts(D, c)[k]; };
         if (bRedrawLast) {
             // Band b is the last begun; stop lines are band lines, so only the
             // next band's line can fall on tEnd + 1.
+            // A band the plan draws has drawn line tEnd already, with the same
+            // spans.
             int b = s.iBandCount - 1;
-            while (row[line[b]] > tEnd[k]) --b;
+            while (startOf(line[b]) > tEnd[k]) --b;
             const bool stops =
-                b + 1 < s.iBandCount && row[line[b + 1]] == tEnd[k] + 1 && plan.iStopBand[line[b + 1]] < b;
-            if (!stops)
-                draw(k, row, tEnd[k], tEnd[k], frame.pSpanEnds + coords.iSpanFrom[b],
+                b + 1 < s.iBandCount && startOf(line[b + 1]) == tEnd[k] + 1 && plan.iStopBand[line[b + 1]] < b;
+            const int t = std::max(tEnd[k], lineLo);
+            if (!plan.bBandDrawn[b] && !stops && t <= std::min(tEnd[k], lineHi)) {
+                // The plane's lane alone, in the lanes of its group.
+                const int k0 = k & ~(ShellProjections::kLanes - 1);
+                draw(k0, 1u << (k - k0), Splat(t), Splat(t), frame.pSpanEnds + coords.iSpanFrom[b],
                      coords.iSpanFrom[b + 1] - coords.iSpanFrom[b]);
+            }
         }
         if (bStaged) {
             // Every line a band can draw on the plane is marked: a line left
             // empty is passed over when the plane is written.
-            const int a = std::max(row[line[0]], lineLo), z = std::min(tEnd[k], lineHi);
+            const int a = std::max(startOf(line[0]), lineLo), z = std::min(tEnd[k], lineHi);
             if (a <= z) {
                 const PlaneTarget plane = {0, nullptr, target.pDirty + 2 * frontSign * k};
                 plane.MarkLines(lineBase + lineSign * a, lineBase + lineSign * z);
@@ -1292,15 +1332,13 @@ void PropagateFaceOf(World& world, int f) {
         // Planes in the grid; each moves the bounds on by their increment.
         const int inGrid = face.iFrontSign > 0 ? kGridSize - 1 - view[face.iFront] - D : view[face.iFront] - D;
         const int planeCount = std::min(inGrid, world.iGridSize - D);
-        const int* const rowsOfTable = ShellProjections::Get().Starts(D, 0);
-        const int width = ShellProjections::Width(D);
         const bool bRedrawLast = !face.bStopsOfBandEntered;
-        (rowTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, rows, rowPlan, rowFrame, rowTarget,
-                                                                  rowsOfTable, width, planeCount, face.iFrontSign,
-                                                                  frontStride, bRedrawLast);
+        (rowTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, rows, rowPlan, rowFrame, rowTarget, D,
+                                                                  planeCount, face.iFrontSign, frontStride,
+                                                                  bRedrawLast);
         (columnTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, columns, columnPlan, columnFrame,
-                                                                     columnTarget, rowsOfTable, width, planeCount,
-                                                                     face.iFrontSign, frontStride, bRedrawLast);
+                                                                     columnTarget, D, planeCount, face.iFrontSign,
+                                                                     frontStride, bRedrawLast);
         for (int i = 0; i < planeCount; ++i) {
             world.fFaceUMin += dUMin;
             world.fFaceUMax += dUMax;

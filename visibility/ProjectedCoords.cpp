@@ -1,27 +1,26 @@
 #include "visibility/ProjectedCoords.h"
 
-#include <algorithm>
-
 namespace gridcull {
 
-ShellProjections::ShellProjections() : iFirstRow() {
+ShellProjections::ShellProjections() : iFirst() {
     std::size_t size = 0;
-    for (int D = 1; D <= kMaxShell; ++D) size += static_cast<std::size_t>(2 * (kGridSize - 1 - D) * Width(D));
-    iRows.resize(size);
+    for (int D = 1; D <= kMaxShell; ++D) size += static_cast<std::size_t>(2 * (PastLast(D) + 1) * Stride(D));
+    iValues.assign(size, INT_MAX);
     int first = 0;
     for (int D = 1; D <= kMaxShell; ++D) {
-        iFirstRow[D] = first;
+        iFirst[D] = first;
+        first += 2 * (PastLast(D) + 1) * Stride(D);
         // Stepped exactly as a propagation steps its own coordinates.
         ProjectedCoords at;
         at.Start(0, 2 * D, static_cast<float>(D));
-        const int width = Width(D);
-        for (int i = 0; i < kGridSize - 1 - D; ++i) {
+        int* const starts = &iValues[static_cast<std::size_t>(iFirst[D])];
+        int* const ends = starts + (PastLast(D) + 1) * Stride(D);
+        for (int k = 0; k < Planes(D); ++k) {
             at.Step();
-            int* const start = &iRows[static_cast<std::size_t>(first)];
-            std::copy(at.iStart, at.iStart + width, start);
-            std::copy(at.iEnd, at.iEnd + width, start + width);
-            start[PastLast(D)] = INT_MAX;
-            first += 2 * width;
+            for (int c = 0; c <= 2 * D; ++c) {
+                starts[c * Stride(D) + k] = at.iStart[c];
+                ends[c * Stride(D) + k] = at.iEnd[c];
+            }
         }
     }
 }

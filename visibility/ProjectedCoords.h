@@ -87,21 +87,26 @@ class ShellProjections {
 public:
     // Shells with a farther plane in the grid.
     static constexpr int kMaxShell = kGridSize - 2;
+    static constexpr int kLanes = 4;
 
     static const ShellProjections& Get();
 
-    // Entries a plane's row holds: coordinates 0..2D, padded to the lanes,
-    // and the last, past every coordinate, whose start no line reaches.
-    static constexpr int Width(int D) { return (2 * D + 2 + ProjectedCoords::kLanes - 1) & ~(ProjectedCoords::kLanes - 1); }
-    static constexpr int PastLast(int D) { return Width(D) - 1; }
-    // Starts of shell D's coordinates on its i-th farther plane (plane
-    // D + 1 + i, i = 0..kGridSize - 2 - D); the ends follow them, Width(D) on.
-    const int* Starts(int D, int i) const { return iRows.data() + iFirstRow[D] + 2 * i * Width(D); }
+    // Shell D's farther planes in the grid, D + 1 .. kGridSize - 1.
+    static constexpr int Planes(int D) { return kGridSize - 1 - D; }
+    // A coordinate's planes lie side by side, padded to whole lanes, so one
+    // read takes a coordinate on four planes; padding starts past every line.
+    static constexpr int Stride(int D) { return (Planes(D) + kLanes - 1) & ~(kLanes - 1); }
+    // The coordinate past 0..2D, whose start no line reaches.
+    static constexpr int PastLast(int D) { return 2 * D + 1; }
+    // The first line coordinate c covers on plane D + 1 + k, at [k]; Ends
+    // likewise the last.
+    const int* Starts(int D, int c) const { return iValues.data() + iFirst[D] + c * Stride(D); }
+    const int* Ends(int D, int c) const { return Starts(D, PastLast(D) + 1 + c); }
 
 private:
     ShellProjections();
-    std::vector<int> iRows;
-    int iFirstRow[kMaxShell + 1];
+    std::vector<int> iValues;
+    int iFirst[kMaxShell + 1];
 };
 
 }  // namespace gridcull

@@ -40,7 +40,7 @@ void WriteCsvRow(std::FILE* f, const FrameRecord& r) {
 }
 
 TimeHistogram::TimeHistogram() {
-    pBins = static_cast<std::uint32_t*>(std::calloc(kBins, sizeof(std::uint32_t)));
+    pBins = static_cast<std::uint32_t*>(std::calloc(kBins + kBlocks, sizeof(std::uint32_t)));
     if (!pBins) throw std::bad_alloc();
 }
 
@@ -61,9 +61,11 @@ TimeHistogram& TimeHistogram::operator=(TimeHistogram&& other) noexcept {
 
 void TimeHistogram::Add(double ms) {
     const double us = std::max(ms, 0.0) * 1000;
-    if (us < kBins)
-        ++pBins[static_cast<int>(us)];
-    else
+    if (us < kBins) {
+        const int bin = static_cast<int>(us);
+        ++pBins[bin];
+        ++pBins[kBins + (bin >> kBlockShift)];
+    } else
         overflow.push_back(ms);
     ++iCount;
 }
@@ -73,9 +75,16 @@ double TimeHistogram::Percentile(double p) const {
     long long rank = static_cast<long long>(p * iCount + 0.999999);
     rank = std::min(std::max(rank, 1LL), iCount);
     long long seen = 0;
-    for (int bin = 0; bin < kBins; ++bin) {
-        seen += pBins[bin];
-        if (seen >= rank) return (bin + 0.5) / 1000;
+    for (int block = 0; block < kBlocks; ++block) {
+        const std::uint32_t inBlock = pBins[kBins + block];
+        if (seen + inBlock < rank) {
+            seen += inBlock;
+            continue;
+        }
+        for (int bin = block << kBlockShift;; ++bin) {
+            seen += pBins[bin];
+            if (seen >= rank) return (bin + 0.5) / 1000;
+        }
     }
     std::vector<double> longer = overflow;
     std::sort(longer.begin(), longer.end());

@@ -862,13 +862,21 @@ void WriteStagedPlane(World& world, int kind, int g) {
             const std::uint16_t* const wordOf = cells.iWord[base & 15];
             const std::uint16_t* const maskOf = cells.iMask[base & 15];
             // Cells come in runs along the span (several a run): a run is
-            // cut off whole, then its cells written one after another.
+            // cut off whole, then its cells written two at a time, an odd
+            // one first.
             auto writeRuns = [first](std::uint64_t bits, const std::uint16_t* wordAt, const std::uint16_t* maskAt) {
+                auto write = [first, wordAt, maskAt](int b) {
+                    first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
+                };
                 while (bits != 0) {
                     const std::uint64_t run = TakeLowestRun(bits);
                     const int end = 64 - __builtin_clzll(run);
-                    for (int b = __builtin_ctzll(run); b < end; ++b)
-                        first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
+                    int b = __builtin_ctzll(run);
+                    if ((end - b) & 1) write(b++);
+                    for (; b < end; b += 2) {
+                        write(b);
+                        write(b + 1);
+                    }
                 }
             };
             writeRuns(line[0], wordOf, maskOf);

@@ -1504,11 +1504,20 @@ void WriteStagedShell(World& world, int d) {
 }
 
 void WriteStagedHidden(World& world) {
-    for (int kind = 0; kind < kStagedKindCount; ++kind)
-        for (int g = 0; g < kGridSize; ++g) {
-            const std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
-            if ((dirty[0] | dirty[1]) != 0) WriteStagedPlane(world, kind, g);
+    // Most planes hold nothing by now: fourteen planes' dirty words are tested
+    // at once, and only a block with something in it plane by plane.
+    constexpr int kBlock = 14;
+    static_assert(kGridSize % kBlock == 0, "whole blocks of planes");
+    for (int kind = 0; kind < kStagedKindCount; ++kind) {
+        const std::uint64_t(*const dirty)[2] = world.Staged.DirtyLines[kind];
+        for (int g = 0; g < kGridSize; g += kBlock) {
+            std::uint64_t any = 0;
+            for (int h = g; h < g + kBlock; ++h) any |= dirty[h][0] | dirty[h][1];
+            if (any == 0) continue;
+            for (int h = g; h < g + kBlock; ++h)
+                if ((dirty[h][0] | dirty[h][1]) != 0) WriteStagedPlane(world, kind, h);
         }
+    }
 }
 
 void MarkOccluderFaces(World& world, int a, int b, int c) {

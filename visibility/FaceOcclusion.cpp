@@ -126,6 +126,26 @@ struct StrideCells {
 constexpr StrideCells kCellsAlongY(kAxisStride[1]), kCellsAlongZ(kAxisStride[2]);
 static_assert((127 * kAxisStride[2] + 15) >> 4 <= 0xFFFF, "word offsets in 16 bits");
 
+// Four steps along z are whole words of H: cells k and k + 4 share their bit,
+// and the four cells of a group have four different bits. Or-ing their
+// masked words gives one word holding the group; multiplying it by
+// iPack[c] moves the bit of the group's j-th cell to bit 15 + j, every
+// other product landing elsewhere and no two on one place, so nothing
+// carries. c is the group's first cell's bit within its word.
+constexpr int kZGroupWords = 4 * kAxisStride[2] / 16;
+static_assert(4 * kAxisStride[2] % 16 == 0, "four z steps are whole words");
+struct ZGroupPack {
+    std::uint32_t iPack[16];
+    constexpr ZGroupPack() : iPack() {
+        for (int c = 0; c < 16; ++c)
+            for (int j = 0; j < 4; ++j) {
+                const int bit = 15 - ((c + j * kAxisStride[2]) & 15);  // from the least significant
+                iPack[c] += 1u << (15 + j - bit);
+            }
+    }
+};
+constexpr ZGroupPack kZGroupPack;
+
 // The marked entries of the rectangle uMin..uMax, vMin..vMax of face iFace's
 // map as bits: row v's entry u at bit u - uMin of the rowWords words from
 // bits + (v - vMin) * rowWords, which the caller has cleared. With fusion,
@@ -231,6 +251,32 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
                 if (uStep > 0) hidden = ReverseBits(hidden) >> (64 - n);
                 OrBitsAt(rowBits, c - uMin, n, hidden);
             }
+    } else if (hu1 - hu0 >= 7 && hu1 - hu0 < 64) {
+        // Rows of eight cells along z or more, four cells at a time: the
+        // row's cells as bits from its lowest cell on, then put in the
+        // entries' order.
+        const int n = hu1 - hu0 + 1, groups = n >> 2;
+        const int lowest = uStep < 0 ? uStep * (n - 1) : 0;
+        for (int v = hv0, rowCell = corner + lowest; v <= hv1; ++v, rowBits += rowWords, rowCell += vStep) {
+            const unsigned low = static_cast<unsigned>(rowCell);
+            const std::uint16_t* const first = H.pWords + (low >> 4);
+            const std::uint16_t* const wordOf = kCellsAlongZ.iWord[low & 15];
+            const std::uint16_t* const maskOf = kCellsAlongZ.iMask[low & 15];
+            const unsigned w0 = wordOf[0], w1 = wordOf[1], w2 = wordOf[2], w3 = wordOf[3];
+            const unsigned m0 = maskOf[0], m1 = maskOf[1], m2 = maskOf[2], m3 = maskOf[3];
+            const std::uint32_t pack = kZGroupPack.iPack[low & 15];
+            std::uint64_t hidden = 0;
+            unsigned at = 0;
+            for (int g = 0; g < 4 * groups; g += 4, at += kZGroupWords) {
+                const std::uint32_t group = (first[at + w0] & m0) | (first[at + w1] & m1) | (first[at + w2] & m2) |
+                                            (first[at + w3] & m3);
+                hidden |= static_cast<std::uint64_t>(((group * pack) >> 15) & 15) << g;
+            }
+            for (int k = 4 * groups; k < n; ++k)
+                if (first[wordOf[k]] & maskOf[k]) hidden |= 1ull << k;
+            if (uStep < 0) hidden = ReverseBits(hidden) >> (64 - n);
+            OrBitsAt(rowBits, hu0 - uMin, n, hidden);
+        }
     } else {
         // Cells along z, a word each: their words and bits from the table,
         // counted from the row's lowest cell.
@@ -865,13 +911,21 @@ void WriteStagedPlane(World& world, int kind, int g) {
             const std::uint16_t* const wordOf = cells.iWord[base & 15];
             const std::uint16_t* const maskOf = cells.iMask[base & 15];
             // Cells come in runs along the span (several a run): a run is
-            // cut off whole, then its cells written one after another.
+            // cut off whole, then its cells written two at a time, an odd
+            // one first.
             auto writeRuns = [first](std::uint64_t bits, const std::uint16_t* wordAt, const std::uint16_t* maskAt) {
+                auto write = [first, wordAt, maskAt](int b) {
+                    first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
+                };
                 while (bits != 0) {
                     const std::uint64_t run = TakeLowestRun(bits);
                     const int end = 64 - __builtin_clzll(run);
-                    for (int b = __builtin_ctzll(run); b < end; ++b)
-                        first[wordAt[b]] = static_cast<std::uint16_t>(first[wordAt[b]] | maskAt[b]);
+                    int b = __builtin_ctzll(run);
+                    if ((end - b) & 1) write(b++);
+                    for (; b < end; b += 2) {
+                        write(b);
+                        write(b + 1);
+                    }
                 }
             };
             writeRuns(line[0], wordOf, maskOf);
@@ -1549,11 +1603,20 @@ void WriteStagedShell(World& world, int d) {
 }
 
 void WriteStagedHidden(World& world) {
-    for (int kind = 0; kind < kStagedKindCount; ++kind)
-        for (int g = 0; g < kGridSize; ++g) {
-            const std::uint64_t* dirty = world.Staged.DirtyLines[kind][g];
-            if ((dirty[0] | dirty[1]) != 0) WriteStagedPlane(world, kind, g);
+    // Most planes hold nothing by now: fourteen planes' dirty words are tested
+    // at once, and only a block with something in it plane by plane.
+    constexpr int kBlock = 14;
+    static_assert(kGridSize % kBlock == 0, "whole blocks of planes");
+    for (int kind = 0; kind < kStagedKindCount; ++kind) {
+        const std::uint64_t(*const dirty)[2] = world.Staged.DirtyLines[kind];
+        for (int g = 0; g < kGridSize; g += kBlock) {
+            std::uint64_t any = 0;
+            for (int h = g; h < g + kBlock; ++h) any |= dirty[h][0] | dirty[h][1];
+            if (any == 0) continue;
+            for (int h = g; h < g + kBlock; ++h)
+                if ((dirty[h][0] | dirty[h][1]) != 0) WriteStagedPlane(world, kind, h);
         }
+    }
 }
 
 void MarkOccluderFaces(World& world, int a, int b, int c) {

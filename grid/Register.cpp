@@ -299,10 +299,14 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
-    int nearest[2] = {0, 0};
-    for (int a = 0; a < 2; ++a)
-        for (int i = 1; i <= hi[a] - lo[a]; ++i)
-            if (far[a][i] < far[a][nearest[a]]) nearest[a] = i;
+    // The nearest cell along an axis: the position rounded, clipped to the
+    // cube. p - floor(p) is exact, and on a tie either cell has the same term.
+    int nearest[2];
+    for (int a = 0; a < 2; ++a) {
+        const float p = o.fPosition[a], below = std::floor(p);
+        const int v = static_cast<int>(below) + (p - below > 0.5f);
+        nearest[a] = std::clamp(v, lo[a], hi[a]) - lo[a];
+    }
     if (FarSumsExact(o.fPosition, r))
         MarkOccluderRows<true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
     else

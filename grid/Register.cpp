@@ -113,6 +113,7 @@ void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
         float block[12];
         for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
         float* to = entries + i;
+#pragma GCC unroll 4
         for (int k = 0; k < copies; ++k) {
             to += stride;
             for (int l = 0; l < 12; ++l) to[l] = block[l] += step[l];

@@ -248,11 +248,12 @@ void FitRun(int n, int& first, int& last, Inside inside) {
 }
 
 // kRowsFit: every row of the cube starts far enough from the set's end for
-// the two-word write (checked once, for the cube's last cell).
+// the word write (checked once, for the cube's last cell). A row is at most
+// 32 cells, so it lies in the four words from its first.
 template <bool kRowsFit>
 inline void SetRow(BitSet& bits, unsigned first, unsigned count) {
     if constexpr (kRowsFit)
-        bits.SetRowRangeInside(first, count);
+        bits.SetShortRowRangeInside(first, count);
     else
         bits.SetRowRange(first, count);
 }

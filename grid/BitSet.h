@@ -88,6 +88,15 @@ struct BitSet {
         std::memcpy(pWords + w, &low, sizeof low);
         std::memcpy(pWords + w + 4, &high, sizeof high);
     }
+    // The same for a range within the four words from first's, as a row of
+    // at most 49 bits always is: one read-modify-write.
+    void SetShortRowRangeInside(unsigned first, unsigned count) {
+        const unsigned w = first >> 4, s = first & 15, e = s + count - 1;
+        std::uint64_t low;
+        std::memcpy(&low, pWords + w, sizeof low);
+        low |= kRowRangeMasks.iFrom[s] & kRowRangeMasks.iTo[e];
+        std::memcpy(pWords + w, &low, sizeof low);
+    }
     bool RowRangeFits(unsigned first) const { return static_cast<int>(first >> 4) + 6 <= iWordCount; }
     void SetRowRange(unsigned first, unsigned count) {
         if (RowRangeFits(first))

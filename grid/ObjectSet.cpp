@@ -73,11 +73,22 @@ void ObjectSet::EraseEach(ObjectSet* first, int count, int i, int rows, int stri
             return;
         }
         int* const data = s.store_.local;
-        if (data[n - 1] != i) {
-            int k = n - 1;
-            while (k > 0 && data[k - 1] < i) --k;
-            if (k == 0 || data[k - 1] != i) return;
-            for (; k < n; ++k) data[k - 1] = data[k];
+        int k = n - 1, carry = data[k];
+        if (carry != i) {
+            // The entries below i move one place up as the search passes
+            // them; an index found absent moves them back.
+            while (k > 0 && data[k - 1] < i) {
+                const int next = data[k - 1];
+                data[k - 1] = carry;
+                carry = next;
+                --k;
+            }
+            if (k == 0 || data[k - 1] != i) {
+                for (int m = n - 1; m > k; --m) data[m] = data[m - 1];
+                data[k] = carry;
+                return;
+            }
+            data[k - 1] = carry;
         }
         s.size_ = n - 1;
     });

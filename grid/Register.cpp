@@ -113,6 +113,7 @@ void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
         float block[12];
         for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
         float* to = entries + i;
+#pragma GCC unroll 4
         for (int k = 0; k < copies; ++k) {
             to += stride;
             for (int l = 0; l < 12; ++l) to[l] = block[l] += step[l];
@@ -246,11 +247,22 @@ void FitRun(int n, int& first, int& last, Inside inside) {
         while (!inside(last)) --last;
 }
 
+// kRowsFit: every row of the cube starts far enough from the set's end for
+// the word write (checked once, for the cube's last cell). A row is at most
+// 32 cells, so it lies in the four words from its first.
+template <bool kRowsFit>
+inline void SetRow(BitSet& bits, unsigned first, unsigned count) {
+    if constexpr (kRowsFit)
+        bits.SetShortRowRangeInside(first, count);
+    else
+        bits.SetRowRange(first, count);
+}
+
 // A row's occluder cells are the cells i with far[0][i] + fyz + fz <= rr,
 // one run around the nearest cell xm, set as one bit range. Exact sums: the
 // test is far[0][i] <= rr - fz - fyz, and the rows of a slice that hold any
 // (those where xm passes) are likewise one run around the nearest row ym.
-template <bool kExact>
+template <bool kExact, bool kRowsFit>
 void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3], const int hi[3], int xm,
                       int ym, double rr) {
     const int nx = hi[0] - lo[0], ny = hi[1] - lo[1];
@@ -266,7 +278,7 @@ void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3
             for (int y = y0; y <= y1; ++y, row += kGridSize) {
                 const double limit = left - fy[y];
                 FitRun(nx, first, last, [&](int i) { return fx[i] <= limit; });
-                occluders.SetRowRange(row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+                SetRow<kRowsFit>(occluders, row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
             }
         } else {
             if (fz > rr) continue;
@@ -275,8 +287,8 @@ void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3
                 auto inside = [&](int i) { return fx[i] + fyz + fz <= rr; };
                 if (!inside(xm)) continue;
                 FitRun(nx, first, last, inside);
-                occluders.SetRowRange(static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
-                                      static_cast<unsigned>(last - first + 1));
+                SetRow<kRowsFit>(occluders, static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
+                                 static_cast<unsigned>(last - first + 1));
             }
         }
     }
@@ -299,14 +311,25 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
         }
     }
-    int nearest[2] = {0, 0};
-    for (int a = 0; a < 2; ++a)
-        for (int i = 1; i <= hi[a] - lo[a]; ++i)
-            if (far[a][i] < far[a][nearest[a]]) nearest[a] = i;
-    if (FarSumsExact(o.fPosition, r))
-        MarkOccluderRows<true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
-    else
-        MarkOccluderRows<false>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    // The nearest cell along an axis: the position rounded, clipped to the
+    // cube. p - floor(p) is exact, and on a tie either cell has the same term.
+    int nearest[2];
+    for (int a = 0; a < 2; ++a) {
+        const float p = o.fPosition[a], below = std::floor(p);
+        const int v = static_cast<int>(below) + (p - below > 0.5f);
+        nearest[a] = std::clamp(v, lo[a], hi[a]) - lo[a];
+    }
+    const bool exact = FarSumsExact(o.fPosition, r);
+    if (occluders.RowRangeFits(static_cast<unsigned>(CellIndex(hi[0], hi[1], hi[2])))) {
+        if (exact)
+            MarkOccluderRows<true, true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+        else
+            MarkOccluderRows<false, true>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    } else if (exact) {
+        MarkOccluderRows<true, false>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    } else {
+        MarkOccluderRows<false, false>(occluders, far, lo, hi, nearest[0], nearest[1], rr);
+    }
 }
 
 }  // namespace

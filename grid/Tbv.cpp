@@ -52,15 +52,17 @@ inline void ApplyToColumn(std::uint64_t& word, std::uint64_t bit) {
 // the fast axis, so it is one bit range and consecutive column sets; an edge
 // steps the slow axis, 70 columns at a time, and leaves the two corners to
 // the rows (a corner in the grid lies on an in-grid row). Every outline cell
-// is visited once. A negative t records nothing.
+// is visited once. A negative t records nothing. Only the planes of
+// `planes` (bit p for plane p) are written.
 template <bool kInsert>
-void ApplyOutline(World& world, int j, const int centre[3], int t) {
+void ApplyOutline(World& world, int j, const int centre[3], int t, unsigned planes = 7) {
     if (t < 0) return;
     BitSet* const bits[3] = {&world.Txy[j], &world.Tyz[j], &world.Txz[j]};
     ColumnObjects* const columns[3] = {world.TxyN, world.TyzN, world.TxzN};
     const int word = j / 64;
     const std::uint64_t bit = std::uint64_t{1} << (j % 64);
     for (int p = 0; p < 3; ++p) {
+        if (!(planes >> p & 1)) continue;
         const int cf = centre[kPlaneAxes[p].fast], cs = centre[kPlaneAxes[p].slow];
         const int fLo = std::max(cf - t, 0), fHi = std::min(cf + t, kGridSize - 1);
         if (fLo > fHi) continue;  // the square misses the grid, edges included
@@ -223,8 +225,14 @@ bool RenewTbv(World& world, int j, bool strict, int endFrame) {
     const int t = strict ? SizeStrictTbv(world, o, c) : SizeTbv(world, o, c);
     // A slow object often keeps its cube: the outline is the same one.
     if (t >= 0 && t == wasT && std::equal(c, c + 3, was)) return true;
-    ApplyOutline<false>(world, j, was, wasT);
-    ApplyOutline<true>(world, j, c, t);
+    // A plane across whose axes the cube did not move keeps its outline.
+    unsigned moved = 7;
+    if (t == wasT)
+        for (int p = 0; p < 3; ++p)
+            if (c[kPlaneAxes[p].fast] == was[kPlaneAxes[p].fast] && c[kPlaneAxes[p].slow] == was[kPlaneAxes[p].slow])
+                moved &= ~(1u << p);
+    ApplyOutline<false>(world, j, was, wasT, moved);
+    ApplyOutline<true>(world, j, c, t, moved);
     return t >= 0;
 }
 

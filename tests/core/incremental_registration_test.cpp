@@ -130,21 +130,25 @@ TEST_F(MovedRegistration, CentresMoveInsideTheSameCube) {
 
 // Cell sets under registration traffic: indices inserted present or absent
 // and erased present or absent among neighbours on both sides, the set
-// growing past its inline entries and shrinking back, against an ordered set.
+// growing past its inline entries and shrinking back, against an ordered set;
+// the same traffic through the run operations that registration uses.
 TEST(CellSet, AgreesWithAnOrderedSet) {
     std::mt19937 random(5);
-    ObjectSet set;
+    ObjectSet set, run;
     std::set<int> reference;
     for (int step = 0; step < 4000; ++step) {
         const int i = static_cast<int>(random() % 16);
         if (random() % 4 < (step / 500 % 2 ? 1u : 3u)) {  // mostly inserts, then mostly erases
             set.insert(i);
+            ObjectSet::InsertEach(&run, 1, i);
             reference.insert(i);
         } else {
             ASSERT_EQ(set.erase(i), static_cast<int>(reference.erase(i)));
+            ObjectSet::EraseEach(&run, 1, i);
         }
-        ASSERT_EQ(std::vector<int>(set.begin(), set.end()), std::vector<int>(reference.begin(), reference.end()))
-            << "step " << step;
+        const std::vector<int> want(reference.begin(), reference.end());
+        ASSERT_EQ(std::vector<int>(set.begin(), set.end()), want) << "step " << step;
+        ASSERT_EQ(std::vector<int>(run.begin(), run.end()), want) << "run, step " << step;
     }
 }
 

@@ -114,9 +114,10 @@ inline void CellOf(int g, int at[3]) {
 // constants: the cell's set, its offset from the eye, its bit mask in H and
 // O and two of its column records are stepped along, and the words of the
 // column across the run's axis are read once (again after a refresh, which
-// rewrites columns).
+// rewrites columns). set and mask: g's cell set and bit mask, which the run
+// has at hand.
 template <int kAxis, int kStep>
-[[gnu::noinline]] int SeeVisibleStretch(World& world, int g, int end) {
+[[gnu::noinline]] int SeeVisibleStretch(World& world, int g, int end, const ObjectSet* set, std::uint32_t mask) {
     using Words2 = std::uint64_t __attribute__((vector_size(16)));
     static_assert(kDynamicWords == 4, "a column is two word pairs");
     constexpr int kCellStep = kStep * kAxisStride[kAxis];
@@ -129,7 +130,6 @@ template <int kAxis, int kStep>
     CellOf(g, at);
     int rel[3] = {at[0] - world.iViewCellX, at[1] - world.iViewCellY, at[2] - world.iViewCellZ};
     const BitSet hidden = world.H, occluders = world.O;
-    const ObjectSet* set = world.I + g;
     unsigned char* const pvsvf = world.PVSVF;
     const unsigned char* const pvs = world.PVS;
     const ColumnObjects* columns[3] = {world.TxyN + XyColumn(at[0], at[1]), world.TyzN + YzColumn(at[1], at[2]),
@@ -139,7 +139,6 @@ template <int kAxis, int kStep>
     Words2 fixedLow, fixedHigh;
     std::memcpy(&fixedLow, columns[kFixed]->iWord, sizeof fixedLow);
     std::memcpy(&fixedHigh, columns[kFixed]->iWord + 2, sizeof fixedHigh);
-    std::uint32_t mask = BitSet::MaskOf(static_cast<unsigned>(g));
     do {
         if (occluders.Test(static_cast<unsigned>(g), mask) &&
             (!world.bStrictCulling ||
@@ -201,7 +200,7 @@ template <int kAxis, int kStep>
     std::uint32_t mask = BitSet::MaskOf(static_cast<unsigned>(g));
     for (;;) {
         if (!hidden.Test(static_cast<unsigned>(g), mask)) {
-            g = SeeVisibleStretch<kAxis, kStep>(world, g, end);
+            g = SeeVisibleStretch<kAxis, kStep>(world, g, end, set, mask);
             if (g == end) return;
             set = cells + g;
             mask = BitSet::MaskOf(static_cast<unsigned>(g));

@@ -111,11 +111,13 @@ inline void CellOf(int g, int at[3]) {
 // are the common case, and visible ones come in stretches, so the call is
 // paid once a stretch. TestVisibleCell per cell, with the refresh's test
 // inline. One copy per run axis and direction, so that the steps are
-// constants: the cell's set, its offset from the eye and two of its column
-// records are stepped along, and the words of the column across the run's
-// axis are read once (again after a refresh, which rewrites columns).
+// constants: the cell's set, its offset from the eye, its bit mask in H and
+// O and two of its column records are stepped along, and the words of the
+// column across the run's axis are read once (again after a refresh, which
+// rewrites columns). set and mask: g's cell set and bit mask, which the run
+// has at hand.
 template <int kAxis, int kStep>
-[[gnu::noinline]] int SeeVisibleStretch(World& world, int g, int end) {
+[[gnu::noinline]] int SeeVisibleStretch(World& world, int g, int end, const ObjectSet* set, std::uint32_t mask) {
     using Words2 = std::uint64_t __attribute__((vector_size(16)));
     static_assert(kDynamicWords == 4, "a column is two word pairs");
     constexpr int kCellStep = kStep * kAxisStride[kAxis];
@@ -128,7 +130,6 @@ template <int kAxis, int kStep>
     CellOf(g, at);
     int rel[3] = {at[0] - world.iViewCellX, at[1] - world.iViewCellY, at[2] - world.iViewCellZ};
     const BitSet hidden = world.H, occluders = world.O;
-    const ObjectSet* set = world.I + g;
     unsigned char* const pvsvf = world.PVSVF;
     const unsigned char* const pvs = world.PVS;
     const ColumnObjects* columns[3] = {world.TxyN + XyColumn(at[0], at[1]), world.TyzN + YzColumn(at[1], at[2]),
@@ -139,7 +140,7 @@ template <int kAxis, int kStep>
     std::memcpy(&fixedLow, columns[kFixed]->iWord, sizeof fixedLow);
     std::memcpy(&fixedHigh, columns[kFixed]->iWord + 2, sizeof fixedHigh);
     do {
-        if (occluders.Test(static_cast<unsigned>(g)) &&
+        if (occluders.Test(static_cast<unsigned>(g), mask) &&
             (!world.bStrictCulling ||
              CellHeldSolid(world, g, world.iViewCellX + rel[0], world.iViewCellY + rel[1], world.iViewCellZ + rel[2])))
             MarkOccluderFaces(world, rel[0], rel[1], rel[2]);
@@ -172,7 +173,8 @@ template <int kAxis, int kStep>
         }
         rel[kAxis] += kStep;
         g += kCellStep;
-        if (g == end || hidden.Test(static_cast<unsigned>(g))) return g;
+        mask = BitSet::StepMask<kCellStep>(mask);
+        if (g == end || hidden.Test(static_cast<unsigned>(g), mask)) return g;
         // Stepped only on to a cell of the run, never past its last.
         set += kCellStep;
         first += kColumnStep[kFirst];
@@ -195,11 +197,13 @@ template <int kAxis, int kStep>
     // The cell's set is stepped beside its index, on to cells of the run
     // only, never past its last.
     const ObjectSet* set = cells + g;
+    std::uint32_t mask = BitSet::MaskOf(static_cast<unsigned>(g));
     for (;;) {
-        if (!hidden.Test(static_cast<unsigned>(g))) {
-            g = SeeVisibleStretch<kAxis, kStep>(world, g, end);
+        if (!hidden.Test(static_cast<unsigned>(g), mask)) {
+            g = SeeVisibleStretch<kAxis, kStep>(world, g, end, set, mask);
             if (g == end) return;
             set = cells + g;
+            mask = BitSet::MaskOf(static_cast<unsigned>(g));
             continue;
         }
         // Most hidden cells hold something: their marks stay in line.
@@ -207,6 +211,7 @@ template <int kAxis, int kStep>
         g += kCellStep;
         if (g == end) return;
         set += kCellStep;
+        mask = BitSet::StepMask<kCellStep>(mask);
     }
 }
 

@@ -50,6 +50,30 @@ TEST(BitSet, RangeOperationsMatchBitwiseReference) {
         }
 }
 
+// A walk that steps its mask along reads the same bits as Test, for each
+// stride of a grid run in both directions, from every bit of a word.
+template <int kStep>
+void ExpectSteppedMaskReadsEachBit(const BitSet& set, unsigned from, int steps) {
+    std::uint32_t mask = BitSet::MaskOf(from);
+    for (int i = 0; i < steps; ++i, mask = BitSet::StepMask<kStep>(mask)) {
+        const unsigned b = from + static_cast<unsigned>(i * kStep);
+        ASSERT_EQ(set.Test(b, mask), set.Test(b)) << "step " << kStep << " from " << from << " bit " << b;
+    }
+}
+
+TEST(BitSet, SteppedMaskMatchesLookup) {
+    Bits s(2 * 4900 / 16 + 8);
+    for (unsigned b = 0; b < 2 * 4900 + 64; b += 3) s.set.Set(b * 7 % (2 * 4900 + 64));
+    for (unsigned from = 4900; from < 4916; ++from) {
+        ExpectSteppedMaskReadsEachBit<1>(s.set, from, 64);
+        ExpectSteppedMaskReadsEachBit<-1>(s.set, from, 64);
+        ExpectSteppedMaskReadsEachBit<70>(s.set, from, 64);
+        ExpectSteppedMaskReadsEachBit<-70>(s.set, from, 64);
+        ExpectSteppedMaskReadsEachBit<4900>(s.set, from - 4900, 3);
+        ExpectSteppedMaskReadsEachBit<-4900>(s.set, from, 2);
+    }
+}
+
 TEST(ObjectSet, SortedUniqueAcrossGrowthAndShrink) {
     ObjectSet s;
     for (int i : {40, 7, 4999, 7, 0, 123}) s.insert(i);

@@ -747,8 +747,10 @@ struct SweepPlan {
     PlannedBand iDrawn[kMaxBands];
     int iDrawnCount;
     int iLastLine;  // the sweep's bound: its projection's end is the last line drawn
-    // Whether each band draws (alone or as part of the one before it).
+    // Whether each band draws (alone or as part of the one before it), and
+    // whether any is skipped.
     bool bBandDrawn[kMaxBands];
+    bool bAnySkipped;
     // The first band whose stop list holds each coordinate of the bands'
     // range, kNoBand if none does.
     static constexpr std::uint16_t kNoBand = 0xffff;
@@ -760,6 +762,7 @@ static_assert(kMaxBands < SweepPlan::kNoBand, "band numbers below the mark of no
 void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered, float lineMax, int pastLast,
                SweepPlan& plan) {
     plan.iDrawnCount = 0;
+    plan.bAnySkipped = false;
     plan.iLastLine = static_cast<int>(lineMax);
     if (bandCount == 0) return;
     const std::uint16_t* const line = coords.iBandLine;
@@ -772,7 +775,10 @@ void PlanSweep(const BandCoords& coords, int bandCount, bool bStopsOfBandEntered
         // Stop lines of the bands through this one (face 0) or before it.
         const int stopsBelow = bStopsOfBandEntered ? b + 1 : b;
         plan.bBandDrawn[b] = plan.iStopBand[line[b]] >= stopsBelow;
-        if (!plan.bBandDrawn[b]) continue;
+        if (!plan.bBandDrawn[b]) {
+            plan.bAnySkipped = true;
+            continue;
+        }
         const int next = b + 1 < bandCount ? line[b + 1] : pastLast;
         // A band that goes on where the one before it ends, with the same
         // spans, draws as part of that one.
@@ -1210,9 +1216,14 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     {
         const int* const firstStarts = table.Starts(D, line[0]);
         const int* const lastEnds = table.Ends(D, plan.iLastLine);
-        for (int k = 0; k < lanes; ++k) {
-            tEnd[k] = k < planeCount ? lastEnds[k] : INT_MIN;
-            tLast[k] = k >= planeCount || firstStarts[k] > tEnd[k] ? INT_MIN : std::min(tEnd[k], lineHi);
+        const Int4 none = Splat(INT_MIN), lineHi4 = Splat(lineHi);
+        for (int k = 0; k < lanes; k += ShellProjections::kLanes) {
+            const Int4 inGrid = Int4{k, k + 1, k + 2, k + 3} < planeCount;
+            const Int4 end = inGrid ? LoadLanes(lastEnds + k) : none;
+            const Int4 first = LoadLanes(firstStarts + k);
+            const Int4 last = first > end ? none : LeastOf(end, lineHi4);
+            std::memcpy(tEnd + k, &end, sizeof end);
+            std::memcpy(tLast + k, &last, sizeof last);
         }
     }
     // Staged lines by plane and line; cells in H by plane, line and span cell.
@@ -1272,14 +1283,13 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
             if (live != 0) draw(k, live, a, z, spanEnds, spanCount);
         }
     }
-    for (int k = 0; k < planeCount; ++k) {
-        if (tLast[k] == INT_MIN) continue;
-        auto startOf = [&](int c) { return table.Starts(D, c)[k]; };
-        if (bRedrawLast) {
+    if (bRedrawLast && plan.bAnySkipped) {
+        for (int k = 0; k < planeCount; ++k) {
+            if (tLast[k] == INT_MIN) continue;
+            auto startOf = [&](int c) { return table.Starts(D, c)[k]; };
             // Band b is the last begun; stop lines are band lines, so only the
-            // next band's line can fall on tEnd + 1.
-            // A band the plan draws has drawn line tEnd already, with the same
-            // spans.
+            // next band's line can fall on tEnd + 1. A band the plan draws has
+            // drawn line tEnd already, with the same spans.
             int b = s.iBandCount - 1;
             while (startOf(line[b]) > tEnd[k]) --b;
             const bool stops =
@@ -1292,13 +1302,22 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
                      coords.iSpanFrom[b + 1] - coords.iSpanFrom[b]);
             }
         }
-        if (bStaged) {
-            // Every line a band can draw on the plane is marked: a line left
-            // empty is passed over when the plane is written.
-            const int a = std::max(startOf(line[0]), lineLo), z = std::min(tEnd[k], lineHi);
-            if (a <= z) {
-                const PlaneTarget plane = {0, nullptr, target.pDirty + 2 * frontSign * k};
-                plane.MarkLines(lineBase + lineSign * a, lineBase + lineSign * z);
+    }
+    if (bStaged) {
+        // Every line a band can draw on a plane is marked: a line left empty
+        // is passed over when the plane is written.
+        const int* const firstStarts = table.Starts(D, line[0]);
+        for (int k = 0; k < lanes; k += ShellProjections::kLanes) {
+            const Int4 a = GreatestOf(LoadLanes(firstStarts + k), lineLo4);
+            const Int4 z = LeastOf(LoadLanes(tEnd + k), lineHi4);
+            const Int4 from = lineSign > 0 ? a : z, to = lineSign > 0 ? z : a;
+            const Int4 gFrom = Splat(lineBase) + from * lineSign, gTo = Splat(lineBase) + to * lineSign;
+            for (unsigned m = LanesSet((LoadLanes(tLast + k) != INT_MIN) & (a <= z)); m != 0; m &= m - 1) {
+                const int j = __builtin_ctz(m);
+                const LineMask lines = BitsBetween(gFrom[j], gTo[j]);
+                std::uint64_t* const dirty = target.pDirty + 2 * frontSign * (k + j);
+                dirty[0] |= lines.iWord[0];
+                dirty[1] |= lines.iWord[1];
             }
         }
     }

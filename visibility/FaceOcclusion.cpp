@@ -1208,15 +1208,20 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     // anything in memory, and would have every field read again.
     const int lineLo = frame.iLineLo, lineHi = frame.iLineHi, lineBase = frame.iLineBase, lineSign = frame.iLineSign;
     const int spanLo = frame.iSpanLo, spanHi = frame.iSpanHi, spanBase = frame.iSpanBase, spanSign = frame.iSpanSign;
+    const Int4 lineLo4 = Splat(lineLo), lineHi4 = Splat(lineHi), spanLo4 = Splat(spanLo), spanHi4 = Splat(spanHi);
+    const Int4 lineBase4 = Splat(lineBase), spanBase4 = Splat(spanBase);
     // Each plane's last line, and the last that bands begin on there: past
     // the grid's last line they draw nothing. A plane no band begins on, and
-    // the lanes past the last plane, take no band.
+    // the lanes past the last plane, take no band: their lines lie before
+    // every line, as the table's padding lies past every line, both within
+    // reach of lane arithmetic.
+    constexpr int kNoLine = -ShellProjections::kPastEveryLine;
     const int lanes = (planeCount + ShellProjections::kLanes - 1) & ~(ShellProjections::kLanes - 1);
     alignas(16) int tEnd[kGridSize + ShellProjections::kLanes], tLast[kGridSize + ShellProjections::kLanes];
+    const int* const firstStarts = table.Starts(D, line[0]);
     {
-        const int* const firstStarts = table.Starts(D, line[0]);
         const int* const lastEnds = table.Ends(D, plan.iLastLine);
-        const Int4 none = Splat(INT_MIN), lineHi4 = Splat(lineHi);
+        const Int4 none = Splat(kNoLine);
         for (int k = 0; k < lanes; k += ShellProjections::kLanes) {
             const Int4 inGrid = Int4{k, k + 1, k + 2, k + 3} < planeCount;
             const Int4 end = inGrid ? LoadLanes(lastEnds + k) : none;
@@ -1229,16 +1234,15 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     // Staged lines by plane and line; cells in H by plane, line and span cell.
     std::uint64_t(*const lines)[2] = target.pLines;
     const int linesOfPlane = frontSign * kGridSize;
-    const int cellsOfPlane = frontSign * frontStride, cellsOfLine = lineSign * frame.iLineStride;
+    const int lineStride = frame.iLineStride;
+    const int cellsOfPlane = frontSign * frontStride, cellsOfLine = lineSign * lineStride;
     BitSet H = world.H;  // by value: its word pointer stays in a register
-    const Int4 lineLo4 = Splat(lineLo), lineHi4 = Splat(lineHi), spanLo4 = Splat(spanLo), spanHi4 = Splat(spanHi);
-    const Int4 spanBase4 = Splat(spanBase);
     // Lines t0..t1 (the live lanes of live) of planes k..k + 3 with the spans
     // spanEnds[0..spanCount - 1].
     auto draw = [&](int k, unsigned live, Int4 t0, Int4 t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
         LineMask cells[ShellProjections::kLanes] = {};
-        Int4 first;
-        if (!bStaged) first = Splat(target.iFrontIndex + k * cellsOfPlane) + (Splat(lineBase) + t0 * lineSign) * frame.iLineStride;
+        Int4 first;  // H's cell of each lane's first line, at span cell 0
+        if (!bStaged) first = Splat(target.iFrontIndex + k * cellsOfPlane) + (lineBase4 + t0 * lineSign) * lineStride;
         for (int i = 0; i < spanCount; ++i) {
             const Int4 lo = GreatestOf(LoadLanes(table.Starts(D, spanEnds[i][0]) + k), spanLo4);
             const Int4 hi = LeastOf(LoadLanes(table.Ends(D, spanEnds[i][1]) + k), spanHi4);
@@ -1255,7 +1259,8 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
                 } else {
                     const unsigned length = static_cast<unsigned>(gMax[j] - gMin[j] + 1);
                     int base = first[j] + j * cellsOfPlane + gMin[j];
-                    for (int t = t0[j]; t <= t1[j]; ++t, base += cellsOfLine) H.SetRowRange(static_cast<unsigned>(base), length);
+                    for (int t = t0[j]; t <= t1[j]; ++t, base += cellsOfLine)
+                        H.SetRowRange(static_cast<unsigned>(base), length);
                 }
             }
         }
@@ -1285,7 +1290,7 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     }
     if (bRedrawLast && plan.bAnySkipped) {
         for (int k = 0; k < planeCount; ++k) {
-            if (tLast[k] == INT_MIN) continue;
+            if (tLast[k] == kNoLine) continue;
             auto startOf = [&](int c) { return table.Starts(D, c)[k]; };
             // Band b is the last begun; stop lines are band lines, so only the
             // next band's line can fall on tEnd + 1. A band the plan draws has
@@ -1306,18 +1311,17 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     if (bStaged) {
         // Every line a band can draw on a plane is marked: a line left empty
         // is passed over when the plane is written.
-        const int* const firstStarts = table.Starts(D, line[0]);
         for (int k = 0; k < lanes; k += ShellProjections::kLanes) {
             const Int4 a = GreatestOf(LoadLanes(firstStarts + k), lineLo4);
             const Int4 z = LeastOf(LoadLanes(tEnd + k), lineHi4);
             const Int4 from = lineSign > 0 ? a : z, to = lineSign > 0 ? z : a;
-            const Int4 gFrom = Splat(lineBase) + from * lineSign, gTo = Splat(lineBase) + to * lineSign;
-            for (unsigned m = LanesSet((LoadLanes(tLast + k) != INT_MIN) & (a <= z)); m != 0; m &= m - 1) {
+            const Int4 gFrom = lineBase4 + from * lineSign, gTo = lineBase4 + to * lineSign;
+            for (unsigned m = LanesSet((LoadLanes(tLast + k) != kNoLine) & (a <= z)); m != 0; m &= m - 1) {
                 const int j = __builtin_ctz(m);
-                const LineMask lines = BitsBetween(gFrom[j], gTo[j]);
+                const LineMask marked = BitsBetween(gFrom[j], gTo[j]);
                 std::uint64_t* const dirty = target.pDirty + 2 * frontSign * (k + j);
-                dirty[0] |= lines.iWord[0];
-                dirty[1] |= lines.iWord[1];
+                dirty[0] |= marked.iWord[0];
+                dirty[1] |= marked.iWord[1];
             }
         }
     }

@@ -5,7 +5,7 @@ namespace gridcull {
 ShellProjections::ShellProjections() : iFirst() {
     std::size_t size = 0;
     for (int D = 1; D <= kMaxShell; ++D) size += static_cast<std::size_t>(2 * (PastLast(D) + 1) * Stride(D));
-    iValues.assign(size, INT_MAX);
+    iValues.assign(size, kPastEveryLine);
     int first = 0;
     for (int D = 1; D <= kMaxShell; ++D) {
         iFirst[D] = first;

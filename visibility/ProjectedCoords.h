@@ -96,8 +96,11 @@ public:
     // A coordinate's planes lie side by side, padded to whole lanes, so one
     // read takes a coordinate on four planes; padding starts past every line.
     static constexpr int Stride(int D) { return (Planes(D) + kLanes - 1) & ~(kLanes - 1); }
-    // The coordinate past 0..2D, whose start no line reaches.
+    // The coordinate past 0..2D, whose start no line reaches, and its line
+    // (and the padding's): beyond every projection, yet far enough from the
+    // int range's end that lane arithmetic on it cannot overflow.
     static constexpr int PastLast(int D) { return 2 * D + 1; }
+    static constexpr int kPastEveryLine = 1 << 16;
     // The first line coordinate c covers on plane D + 1 + k, at [k]; Ends
     // likewise the last.
     const int* Starts(int D, int c) const { return iValues.data() + iFirst[D] + c * Stride(D); }

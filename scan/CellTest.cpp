@@ -299,9 +299,11 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
         case 4:
             RunCells<2, -1>(world, g, end);
             break;
-        default:
+        case 5:
             RunCells<2, +1>(world, g, end);
             break;
+        default:  // axis is 0, 1 or 2
+            __builtin_unreachable();
     }
 }
 

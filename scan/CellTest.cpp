@@ -130,7 +130,6 @@ template <int kAxis, int kStep>
     CellOf(g, at);
     int rel[3] = {at[0] - world.iViewCellX, at[1] - world.iViewCellY, at[2] - world.iViewCellZ};
     const BitSet hidden = world.H, occluders = world.O;
-    unsigned char* const pvsvf = world.PVSVF;
     const unsigned char* const pvs = world.PVS;
     const ColumnObjects* columns[3] = {world.TxyN + XyColumn(at[0], at[1]), world.TyzN + YzColumn(at[1], at[2]),
                                        world.TxzN + XzColumn(at[0], at[2])};
@@ -148,16 +147,16 @@ template <int kAxis, int kStep>
             world.bShellOccluded = 0;
         // SeeCell, its stale entries marked in PVSVF as a hidden cell's are
         // (dropped later); only an object not yet in PVS is asked for one.
-        // Counted down to zero: the entries are stored in descending order.
+        // An object in PVS has its PVSVF mark already: every walk that puts
+        // one in PVS marks it too, and a seen object is never stale, so no
+        // drop takes the mark back. Counted down to zero: the entries are
+        // stored in descending order.
         const int* const data = set->end().base();
-        for (std::ptrdiff_t i = set->size(); i != 0; --i) {
-            const int k = data[i - 1];
-            if (!pvs[k]) {
+        for (std::ptrdiff_t i = set->size(); i != 0; --i)
+            if (!pvs[data[i - 1]]) {
                 SeeEntriesFrom(world, data + i, data);
                 break;
             }
-            pvsvf[k] = 1;
-        }
         // MeetsVolumeSurface with the fixed column's words at hand.
         Words2 aLow, aHigh, bLow, bHigh;
         std::memcpy(&aLow, first->iWord, sizeof aLow);
@@ -300,9 +299,11 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
         case 4:
             RunCells<2, -1>(world, g, end);
             break;
-        default:
+        case 5:
             RunCells<2, +1>(world, g, end);
             break;
+        default:  // axis is 0, 1 or 2
+            __builtin_unreachable();
     }
 }
 

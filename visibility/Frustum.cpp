@@ -277,20 +277,17 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
 
 namespace {
 
-// AxisRayHit on planes already gathered.
-template <int kAxis, bool kEveryAxis>
-void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int direction,
-                  FrustumClamp& clamp) {
-    // FrustumRayHit with the unit vector along kAxis, bit for bit: a product
-    // with a zero component is a signed zero, and adding a signed zero to a
-    // nonzero float is exact, so each dot product with the direction is the
-    // plane's axis component (or a zero either way), and the hit differs from
-    // the origin on the axis only.
-    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
-    const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
-    const float dir = static_cast<float>(direction);
-    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
-
+// Where the ray from o (grid coordinates; from is its origin's coordinate on
+// kAxis relative to the viewpoint) along dir leaves the frustum, ray being
+// its line: FrustumRayHit with the unit vector along kAxis, bit for bit. A
+// product with a zero component is a signed zero, and adding a signed zero
+// to a nonzero float is exact, so each dot product with the direction is the
+// plane's axis component (or a zero either way), and the hit differs from the
+// origin on the axis only. Returns whether the hit is kept; hit and grid are
+// its coordinate on kAxis relative to the viewpoint and in the grid.
+template <int kAxis>
+bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3], float from, float view,
+                float dir, float& hit, float& grid) {
     // Lanes whose plane runs parallel to the ray, or is crossed behind the
     // origin, give no crossing; their quotient is computed but never used.
     const Float4 along = sides.n[kAxis] * dir;
@@ -304,11 +301,23 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
     // between +0 and -0, and the hit is the origin for either.
     const float crossing = std::min(LeastLane(sideT), nearT);
 
-    const float hit = origin[kAxis] + crossing * dir;
-    const float grid = hit + view[kAxis];
+    hit = from + crossing * dir;
+    grid = hit + view;
     // Either point inside keeps the hit; the point a unit back is inside far
     // more often than the crossing itself, so it goes first.
-    const bool inside = InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
+    return InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
+}
+
+// AxisRayHit on planes already gathered.
+template <int kAxis, bool kEveryAxis>
+void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int direction,
+                  FrustumClamp& clamp) {
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
+    const float dir = static_cast<float>(direction);
+    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
+    float hit, grid;
+    const bool inside = AxisRayEnd<kAxis>(sides, ray, o, origin[kAxis], view[kAxis], dir, hit, grid);
     for (int k = 0; k < 3; ++k) result[k] = origin[k];
     if (inside) result[kAxis] = hit;
 
@@ -323,6 +332,37 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
         clamp.iOutside[kAxis] = ClampCoordToGrid(c);
         const int cell = kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY : world.iViewCellZ;
         clamp.fClamp[kAxis] = c - static_cast<float>(cell);
+    }
+}
+
+// AxisRayReaches with the ray's axis and the stepped one fixed: the planes'
+// products with the coordinate no origin changes are formed once.
+template <int kAxis, int kStep>
+void AxisRayReachesOn(const World& world, const int from[3], int direction, int first, int last,
+                      AxisRayReach* out) {
+    static_assert(kAxis != kStep, "the origins step across the rays");
+    const SidePlanes sides = LoadSidePlanes(world);
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    float o[3] = {static_cast<float>(from[0]) + view[0], static_cast<float>(from[1]) + view[1],
+                  static_cast<float>(from[2]) + view[2]};
+    const float dir = static_cast<float>(direction);
+    const float start = static_cast<float>(from[kAxis]);
+    const float cell = static_cast<float>(kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY
+                                                                                    : world.iViewCellZ);
+    PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
+    for (int i = first; i <= last; ++i) {
+        o[kStep] = static_cast<float>(i) + view[kStep];
+        ray.side[kStep] = sides.n[kStep] * o[kStep];
+        ray.near[kStep] = sides.pNear[kStep] * o[kStep];
+        float hit, grid;
+        const bool inside = AxisRayEnd<kAxis>(sides, ray, o, start, view[kAxis], dir, hit, grid);
+        // As AxisRayHitOnAxis's result and clamp give the end: the boundary
+        // when it lies outside the grid, else the hit truncated.
+        float c = inside ? grid : o[kAxis];
+        const float at = inside ? hit : start;
+        AxisRayReach& reach = out[i - first];
+        reach.fHit = at;
+        reach.iEnd = ClampCoordToGrid(c) ? static_cast<int>(c - cell) : static_cast<int>(at);
     }
 }
 
@@ -494,6 +534,18 @@ void AxisRayHit(const World& world, float result[3], const float origin[3], int 
 void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
                       FrustumClamp& clamp) {
     AxisRayHitAlong<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+}
+
+void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
+                    AxisRayReach* out) {
+    switch (axis * 3 + step) {
+        case 1: AxisRayReachesOn<0, 1>(world, from, direction, first, last, out); break;
+        case 2: AxisRayReachesOn<0, 2>(world, from, direction, first, last, out); break;
+        case 3: AxisRayReachesOn<1, 0>(world, from, direction, first, last, out); break;
+        case 5: AxisRayReachesOn<1, 2>(world, from, direction, first, last, out); break;
+        case 6: AxisRayReachesOn<2, 0>(world, from, direction, first, last, out); break;
+        default: AxisRayReachesOn<2, 1>(world, from, direction, first, last, out); break;
+    }
 }
 
 }  // namespace gridcull

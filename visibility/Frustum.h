@@ -61,6 +61,17 @@ void AxisRayHit(const World& world, float result[3], const float origin[3], int 
 void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
                       FrustumClamp& clamp);
 
+// AxisRayHitOnAxis from the origins from with coordinate step set to first,
+// first + 1, ..., last in turn (offsets from the viewpoint cell; from[step]
+// unread), one reach each in out: result[axis] in fHit, and in iEnd the
+// end's offset, the grid boundary when the end lies outside the grid.
+struct AxisRayReach {
+    float fHit;
+    int iEnd;
+};
+void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
+                    AxisRayReach* out);
+
 // Clamps offset s from viewpoint cell coordinate v into the grid on one axis.
 inline int ClampOffsetIntoGrid(int s, int v) {
     if (v + s > kGridSize - 1) s = kGridSize - 1 - v;

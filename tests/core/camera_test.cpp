@@ -182,6 +182,22 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                     }
                     clamped += g.iOutside[axis];
 
+                    // The same rays cast together from origins stepped across the axis.
+                    for (int step = 0; step < 3; ++step) {
+                        if (step == axis) continue;
+                        AxisRayReach reach[5];
+                        AxisRayReaches(*w, origin, axis, direction, step, origin[step] - 2, origin[step] + 2, reach);
+                        for (int s = 0; s < 5; ++s) {
+                            float at[3] = {from[0], from[1], from[2]}, one[3];
+                            at[step] = static_cast<float>(origin[step] - 2 + s);
+                            FrustumClamp c;
+                            AxisRayHitOnAxis(*w, one, at, axis, direction, c);
+                            EXPECT_EQ(reach[s].fHit, one[axis]);
+                            EXPECT_EQ(reach[s].iEnd,
+                                      static_cast<int>(c.iOutside[axis] ? c.fClamp[axis] : one[axis]));
+                        }
+                    }
+
                     AxisRunEnd whole;
                     const int corner = direction * (1 + i % 30);
                     FindAxisRunEnd(*w, origin, axis, corner, direction, whole);

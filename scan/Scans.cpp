@@ -68,8 +68,9 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], co
     CellTestRun(world, cell, f, delta, (reach.iEnd - q) * delta + 1);
 }
 
-// ScanAwayFromFront for a row that turns at its corner.
-void ScanAroundCorner(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
+// ScanAwayFromFront for a row that turns at its corner. Out of line: few rows
+// turn, and the row scan keeps its registers for the ones that do not.
+[[gnu::noinline]] void ScanAroundCorner(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
     AxisRayReach reach;
     const int r = axes.iRun;
     AxisRayReaches(world, from, axes.iFront, axes.iDelta, r, from[r], from[r], &reach);

@@ -79,20 +79,25 @@ void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], co
 
 }  // namespace
 
-// With the face outside the grid a row only turns at its corners; the face
-// scan skips rows that turn at neither (RowTurnsAtCorner), so a change here
-// must keep that true.
 void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     const ScanAxes& axes = kScanAxes[m];
-    const int r = axes.iRun;
     const int start[3] = {x, y, z};
-    const int d = std::abs(start[axes.iFront]);
     // The ray origins keep the unclamped start.
     AxisRunEnd low, high;
-    FindRowRunEnds(world, start, r, d, low, high);
+    FindRowRunEnds(world, start, axes.iRun, std::abs(start[axes.iFront]), low, high);
+    ScanRowBetween(world, m, start, faceOutside, low, high);
+}
+
+// With the face outside the grid a row only turns at its corners; the face
+// scan skips rows that turn at neither (no corner inside the frustum ends a
+// run inside the grid), so a change here must keep that true.
+void ScanRowBetween(World& world, ScanMember m, const int start[3], int faceOutside, const AxisRunEnd& low,
+                    const AxisRunEnd& high) {
+    const ScanAxes& axes = kScanAxes[m];
+    const int r = axes.iRun;
     const int s0 = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
 
-    int cell[3] = {x, y, z};
+    int cell[3] = {start[0], start[1], start[2]};
     // Both runs include the start cell, except that a low run cut at the
     // grid leaves it to the high run.
     if (!faceOutside) {

@@ -418,22 +418,18 @@ void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], co
 // Both runs of a row from one origin share the ray's start: the planes'
 // values there and the quotients. Toward -axis each quotient is the negated
 // one toward +axis, bit for bit: a float quotient's magnitude does not depend
-// on the operands' signs.
+// on the operands' signs. point is the row's start as a grid point, corners
+// its line, o the ray's origin in grid coordinates and ray its line.
 template <int kAxis, bool kEveryAxis>
-void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
-    const SidePlanes sides = LoadSidePlanes(world);
-    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    float point[3];
-    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
-    const float lowCorner = static_cast<float>(cell[kAxis] - d), highCorner = static_cast<float>(cell[kAxis] + d);
-    const PlaneLine<kAxis> corners = LineThrough<kAxis>(sides, point);
+inline void EndRowRuns(const World& world, const SidePlanes& sides, const int origin[3], int d, const float point[3],
+                       const PlaneLine<kAxis>& corners, const float o[3], const PlaneLine<kAxis>& ray,
+                       AxisRunEnd& low, AxisRunEnd& high) {
+    const int cell = kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY : world.iViewCellZ;
+    const float lowCorner = static_cast<float>(cell - d), highCorner = static_cast<float>(cell + d);
     low.iCorner = InsideAt(sides, corners, lowCorner);
     high.iCorner = InsideAt(sides, corners, highCorner);
 
     float lowCrossing = kNoCrossing, highCrossing = kNoCrossing;
-    const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
-                        static_cast<float>(origin[2]) + world.fViewZ};
-    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
     if (!(low.iCorner & high.iCorner)) {
         const Float4 n = sides.n[kAxis];
         const Float4 q = -SideValuesAt(sides, ray, o[kAxis]) / n;
@@ -458,11 +454,52 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
         lowCrossing = std::min(least[2], nearLow);
     }
     const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
-    const float at = static_cast<float>(cell[kAxis]);
+    const float at = static_cast<float>(cell);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing,
                                  -1.0f, low);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], d, highCorner, highCrossing,
                                  1.0f, high);
+}
+
+template <int kAxis, bool kEveryAxis>
+void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
+    const SidePlanes sides = LoadSidePlanes(world);
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
+    const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
+                        static_cast<float>(origin[2]) + world.fViewZ};
+    EndRowRuns<kAxis, kEveryAxis>(world, sides, origin, d, point, LineThrough<kAxis>(sides, point), o,
+                                  LineThrough<kAxis>(sides, o), low, high);
+}
+
+// FindRowRunEndsAcross with the row's axis and the stepped one fixed: the
+// planes' products with the coordinate no row changes are formed once.
+template <int kAxis, int kStep>
+void FindRowRunEndsAcrossOn(const World& world, const int origin[3], int d, int first, int last, AxisRunEnd* low,
+                            AxisRunEnd* high) {
+    static_assert(kAxis != kStep, "the rows step across their axis");
+    const SidePlanes sides = LoadSidePlanes(world);
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    int at[3] = {origin[0], origin[1], origin[2]};
+    at[kStep] = first;
+    float point[3], o[3];
+    for (int k = 0; k < 3; ++k) {
+        point[k] = static_cast<float>(cell[k] + at[k]);
+        o[k] = static_cast<float>(at[k]) + view[k];
+    }
+    PlaneLine<kAxis> corners = LineThrough<kAxis>(sides, point), ray = LineThrough<kAxis>(sides, o);
+    for (int i = first; i <= last; ++i) {
+        at[kStep] = i;
+        point[kStep] = static_cast<float>(cell[kStep] + i);
+        o[kStep] = static_cast<float>(i) + view[kStep];
+        corners.side[kStep] = sides.n[kStep] * point[kStep];
+        corners.near[kStep] = sides.pNear[kStep] * point[kStep];
+        ray.side[kStep] = sides.n[kStep] * o[kStep];
+        ray.near[kStep] = sides.pNear[kStep] * o[kStep];
+        EndRowRuns<kAxis, false>(world, sides, at, d, point, corners, o, ray, low[i - first], high[i - first]);
+    }
 }
 
 template <bool kEveryAxis>
@@ -507,18 +544,16 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
     FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
 }
 
-int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d) {
-    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    const SidePlanes sides = LoadSidePlanes(world);
-    float point[3];
-    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
-    int turns = 0;
-    for (int corner : {cell[axis] - d, cell[axis] + d}) {
-        if (corner < 0 || corner > kGridSize - 1) continue;
-        point[axis] = static_cast<float>(corner);
-        turns |= InsideAllPlanes(sides, point);
+void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
+                          AxisRunEnd* low, AxisRunEnd* high) {
+    switch (axis * 3 + step) {
+        case 1: FindRowRunEndsAcrossOn<0, 1>(world, origin, d, first, last, low, high); break;
+        case 2: FindRowRunEndsAcrossOn<0, 2>(world, origin, d, first, last, low, high); break;
+        case 3: FindRowRunEndsAcrossOn<1, 0>(world, origin, d, first, last, low, high); break;
+        case 5: FindRowRunEndsAcrossOn<1, 2>(world, origin, d, first, last, low, high); break;
+        case 6: FindRowRunEndsAcrossOn<2, 0>(world, origin, d, first, last, low, high); break;
+        default: FindRowRunEndsAcrossOn<2, 1>(world, origin, d, first, last, low, high); break;
     }
-    return turns;
 }
 
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,

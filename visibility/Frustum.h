@@ -95,10 +95,11 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
 // into high, with the same ends, end.clamp left unset: a row's two runs in
 // one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
-// 1 when a corner of the row from origin along axis, at offset -d or d on
-// it, lies inside the grid and strictly inside the frustum (the corner test
-// of FindRowRunEnds): where a row scan goes on around the shell's edge.
-int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d);
+// FindRowRunEnds for the rows from origin with coordinate step (not axis) set
+// to first, first + 1, ..., last in turn (origin[step] unread), into
+// low[i - first] and high[i - first].
+void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
+                          AxisRunEnd* low, AxisRunEnd* high);
 // FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high);

@@ -286,7 +286,7 @@ namespace {
 // origin on the axis only. Returns whether the hit is kept; hit and grid are
 // its coordinate on kAxis relative to the viewpoint and in the grid.
 template <int kAxis>
-bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3], float from, float view,
+[[gnu::always_inline]] inline bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3], float from, float view,
                 float dir, float& hit, float& grid) {
     // Lanes whose plane runs parallel to the ray, or is crossed behind the
     // origin, give no crossing; their quotient is computed but never used.

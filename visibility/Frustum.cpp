@@ -63,18 +63,19 @@ using Float4 = float __attribute__((vector_size(16)));
 using Int4 = int __attribute__((vector_size(16)));
 
 // The side planes with their components gathered across lanes; the near
-// plane stays scalar.
+// plane stays scalar. A copy: the scans' loops write their ends to memory
+// that could otherwise be the world's planes.
 struct SidePlanes {
     Float4 n[3];
     Float4 d;
-    const float* pNear;
+    float fNear[4];
 };
 
 SidePlanes LoadSidePlanes(const World& world) {
     SidePlanes sides;
     for (int k = 0; k < 3; ++k) std::memcpy(&sides.n[k], world.fSidePlaneLanes[k], sizeof(Float4));
     std::memcpy(&sides.d, world.fSidePlaneLanes[3], sizeof(Float4));
-    sides.pNear = world.fFrustumPlane[4];
+    std::memcpy(sides.fNear, world.fFrustumPlane[4], sizeof(sides.fNear));
     return sides;
 }
 
@@ -100,7 +101,7 @@ float LeastLane(Float4 v) {
 // number. The side planes go first: they reject far more points.
 int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
     if (!AllLanes(SideValues(sides, p) < 0)) return 0;
-    const float* near = sides.pNear;
+    const float* near = sides.fNear;
     return near[0] * p[0] + near[1] * p[1] + near[2] * p[2] + near[3] < 0 ? 1 : 0;
 }
 
@@ -122,7 +123,7 @@ PlaneLine<kAxis> LineThrough(const SidePlanes& sides, const float p[3]) {
     for (int k = 0; k < 3; ++k) {
         if (k == kAxis) continue;
         line.side[k] = sides.n[k] * p[k];
-        line.near[k] = sides.pNear[k] * p[k];
+        line.near[k] = sides.fNear[k] * p[k];
     }
     return line;
 }
@@ -139,7 +140,7 @@ Float4 SideValuesAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float
 // The near plane's value there.
 template <int kAxis>
 float NearValueAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float c) {
-    const float* near = sides.pNear;
+    const float* near = sides.fNear;
     const float a = near[kAxis] * c;
     if constexpr (kAxis == 0) return a + line.near[1] + line.near[2] + near[3];
     if constexpr (kAxis == 1) return line.near[0] + a + line.near[2] + near[3];
@@ -294,7 +295,7 @@ template <int kAxis>
     const Float4 quotient = -SideValuesAt(sides, ray, o[kAxis]) / along;
     const Int4 crosses = (along != 0) & (quotient >= 0);
     const Float4 sideT = crosses ? quotient : Float4{kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
-    const float nearAlong = sides.pNear[kAxis] * dir;
+    const float nearAlong = sides.fNear[kAxis] * dir;
     float nearT = nearAlong != 0 ? -NearValueAt(sides, ray, o[kAxis]) / nearAlong : kNoCrossing;
     if (!(nearT >= 0)) nearT = kNoCrossing;
     // Every candidate is a number, so the order of the minimum matters only
@@ -353,7 +354,7 @@ void AxisRayReachesOn(const World& world, const int from[3], int direction, int 
     for (int i = first; i <= last; ++i) {
         o[kStep] = static_cast<float>(i) + view[kStep];
         ray.side[kStep] = sides.n[kStep] * o[kStep];
-        ray.near[kStep] = sides.pNear[kStep] * o[kStep];
+        ray.near[kStep] = sides.fNear[kStep] * o[kStep];
         float hit, grid;
         const bool inside = AxisRayEnd<kAxis>(sides, ray, o, start, view[kAxis], dir, hit, grid);
         // As AxisRayHitOnAxis's result and clamp give the end: the boundary
@@ -421,10 +422,9 @@ void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], co
 // on the operands' signs. point is the row's start as a grid point, corners
 // its line, o the ray's origin in grid coordinates and ray its line.
 template <int kAxis, bool kEveryAxis>
-inline void EndRowRuns(const World& world, const SidePlanes& sides, const int origin[3], int d, const float point[3],
-                       const PlaneLine<kAxis>& corners, const float o[3], const PlaneLine<kAxis>& ray,
-                       AxisRunEnd& low, AxisRunEnd& high) {
-    const int cell = kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY : world.iViewCellZ;
+inline void EndRowRuns(const World& world, const SidePlanes& sides, int cell, float view, const int origin[3], int d,
+                       const float point[3], const PlaneLine<kAxis>& corners, const float o[3],
+                       const PlaneLine<kAxis>& ray, AxisRunEnd& low, AxisRunEnd& high) {
     const float lowCorner = static_cast<float>(cell - d), highCorner = static_cast<float>(cell + d);
     low.iCorner = InsideAt(sides, corners, lowCorner);
     high.iCorner = InsideAt(sides, corners, highCorner);
@@ -437,7 +437,7 @@ inline void EndRowRuns(const World& world, const SidePlanes& sides, const int or
         const Float4 none = {kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
         const Float4 highT = (across & (q >= 0)) ? q : none;
         const Float4 lowT = (across & (-q >= 0)) ? -q : none;
-        const float nearN = sides.pNear[kAxis];
+        const float nearN = sides.fNear[kAxis];
         // A near plane along the ray has no crossing; the quotient is then
         // left unused, and its divisor is kept off zero.
         const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / (nearN != 0 ? nearN : 1.0f);
@@ -453,7 +453,6 @@ inline void EndRowRuns(const World& world, const SidePlanes& sides, const int or
         highCrossing = std::min(least[0], nearHigh);
         lowCrossing = std::min(least[2], nearLow);
     }
-    const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
     const float at = static_cast<float>(cell);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing,
                                  -1.0f, low);
@@ -469,8 +468,9 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
     for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
     const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
                         static_cast<float>(origin[2]) + world.fViewZ};
-    EndRowRuns<kAxis, kEveryAxis>(world, sides, origin, d, point, LineThrough<kAxis>(sides, point), o,
-                                  LineThrough<kAxis>(sides, o), low, high);
+    const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
+    EndRowRuns<kAxis, kEveryAxis>(world, sides, cell[kAxis], view, origin, d, point, LineThrough<kAxis>(sides, point),
+                                  o, LineThrough<kAxis>(sides, o), low, high);
 }
 
 // FindRowRunEndsAcross with the row's axis and the stepped one fixed: the
@@ -495,10 +495,11 @@ void FindRowRunEndsAcrossOn(const World& world, const int origin[3], int d, int 
         point[kStep] = static_cast<float>(cell[kStep] + i);
         o[kStep] = static_cast<float>(i) + view[kStep];
         corners.side[kStep] = sides.n[kStep] * point[kStep];
-        corners.near[kStep] = sides.pNear[kStep] * point[kStep];
+        corners.near[kStep] = sides.fNear[kStep] * point[kStep];
         ray.side[kStep] = sides.n[kStep] * o[kStep];
-        ray.near[kStep] = sides.pNear[kStep] * o[kStep];
-        EndRowRuns<kAxis, false>(world, sides, at, d, point, corners, o, ray, low[i - first], high[i - first]);
+        ray.near[kStep] = sides.fNear[kStep] * o[kStep];
+        EndRowRuns<kAxis, false>(world, sides, cell[kAxis], view[kAxis], at, d, point, corners, o, ray,
+                                 low[i - first], high[i - first]);
     }
 }
 

@@ -426,11 +426,12 @@ inline void EndRowRuns(const World& world, const SidePlanes& sides, int cell, fl
                        const float point[3], const PlaneLine<kAxis>& corners, const float o[3],
                        const PlaneLine<kAxis>& ray, AxisRunEnd& low, AxisRunEnd& high) {
     const float lowCorner = static_cast<float>(cell - d), highCorner = static_cast<float>(cell + d);
-    low.iCorner = InsideAt(sides, corners, lowCorner);
-    high.iCorner = InsideAt(sides, corners, highCorner);
+    const int lowIn = InsideAt(sides, corners, lowCorner), highIn = InsideAt(sides, corners, highCorner);
+    low.iCorner = lowIn;
+    high.iCorner = highIn;
 
     float lowCrossing = kNoCrossing, highCrossing = kNoCrossing;
-    if (!(low.iCorner & high.iCorner)) {
+    if (!(lowIn & highIn)) {
         const Float4 n = sides.n[kAxis];
         const Float4 q = -SideValuesAt(sides, ray, o[kAxis]) / n;
         const Int4 across = n != 0;

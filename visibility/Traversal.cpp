@@ -319,10 +319,16 @@ void PropagateShellFaces(World& world) {
         int* row = world.FaceMap[k] + world.iFaceVMin[k] * stride + uMin;
         for (int v = world.iFaceVMin[k]; v <= world.iFaceVMax[k]; ++v, row += stride) {
 #ifdef __SSE2__
-            // Four entries a store, the last store ending at the row's end.
+            // Four entries a store, two stores a step, the last store ending
+            // at the row's end.
             if (width >= 4) {
                 const __m128i zero = _mm_setzero_si128();
-                for (int i = 0; i < width - 4; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
+                int i = 0;
+                for (; i < width - 8; i += 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + 4), zero);
+                }
+                if (i < width - 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(row + width - 4), zero);
                 continue;
             }

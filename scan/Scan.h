@@ -6,6 +6,8 @@
 
 namespace gridcull {
 
+struct AxisRunEnd;
+
 // Axis of a scan member: 0 x, 1 y, 2 z.
 enum ScanMember {
     kFaceXPos, kFaceXNeg, kFaceYPos, kFaceYNeg, kFaceZPos, kFaceZNeg,  // walk point on one face
@@ -18,6 +20,10 @@ enum ScanMember {
 // Row scan of member m from start cell (x, y, z); faceOutside: the front
 // face's plane lies outside the grid.
 void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside);
+// ScanRow with the row's run ends found already: FindRowRunEnds from start
+// along the member's run axis, d the start's distance on its front axis.
+void ScanRowBetween(World& world, ScanMember m, const int start[3], int faceOutside, const AxisRunEnd& low,
+                    const AxisRunEnd& high);
 // Cap scan. Main members take startOutside as well; edge members ignore it.
 void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, int startOutside);
 

@@ -10,6 +10,7 @@
 // Every run starts inside the grid and stops where the frustum or the grid
 // ends, whichever comes first. Runs may reach past the shell; the cell test
 // ignores those cells.
+#include <algorithm>
 #include <cstdlib>
 
 #include "grid/Grid.h"
@@ -47,46 +48,56 @@ constexpr ScanAxes kScanAxes[kScanMemberCount] = {
 };
 
 // Tests cells along F from cell's front-face position away from the front
-// face, up to where a ray cast that way leaves the frustum or the grid. With
-// the front face's plane outside the grid the run starts at the grid boundary.
-void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
+// face, up to where a ray cast that way leaves the frustum or the grid (reach,
+// the ray from cell). With the front face's plane outside the grid the run
+// starts at the grid boundary.
+void ScanAwayFromFront(World& world, const ScanAxes& axes, const int from[3], const AxisRayReach& reach,
+                       int faceOutside) {
     const int f = axes.iFront, delta = axes.iDelta;
-    const float origin[3] = {static_cast<float>(from[0]), static_cast<float>(from[1]), static_cast<float>(from[2])};
-    float result[3];
-    FrustumClamp clamp;
-    AxisRayHitOnAxis(world, result, origin, f, delta, clamp);
-    const int end = static_cast<int>(clamp.iOutside[f] ? clamp.fClamp[f] : result[f]);
-
     int cell[3] = {from[0], from[1], from[2]};
     int q = cell[f];
     if (faceOutside) {
         const int v = ViewCell(world, f);
         if (axes.bGuard) {
-            const float reach = static_cast<float>(v) + result[f];
-            if (delta < 0 ? !(reach < kGridSize) : !(reach >= 0)) return;
+            const float at = static_cast<float>(v) + reach.fHit;
+            if (delta < 0 ? !(at < kGridSize) : !(at >= 0)) return;
         }
         q = delta < 0 ? kGridSize - 1 - v : -v;
     }
     cell[f] = q;
-    CellTestRun(world, cell, f, delta, (end - q) * delta + 1);
+    CellTestRun(world, cell, f, delta, (reach.iEnd - q) * delta + 1);
+}
+
+// ScanAwayFromFront for a row that turns at its corner. Out of line: few rows
+// turn, and the row scan keeps its registers for the ones that do not.
+[[gnu::noinline]] void ScanAroundCorner(World& world, const ScanAxes& axes, const int from[3], int faceOutside) {
+    AxisRayReach reach;
+    const int r = axes.iRun;
+    AxisRayReaches(world, from, axes.iFront, axes.iDelta, r, from[r], from[r], &reach);
+    ScanAwayFromFront(world, axes, from, reach, faceOutside);
 }
 
 }  // namespace
 
-// With the face outside the grid a row only turns at its corners; the face
-// scan skips rows that turn at neither (RowTurnsAtCorner), so a change here
-// must keep that true.
 void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     const ScanAxes& axes = kScanAxes[m];
-    const int r = axes.iRun;
     const int start[3] = {x, y, z};
-    const int d = std::abs(start[axes.iFront]);
     // The ray origins keep the unclamped start.
     AxisRunEnd low, high;
-    FindRowRunEnds(world, start, r, d, low, high);
+    FindRowRunEnds(world, start, axes.iRun, std::abs(start[axes.iFront]), low, high);
+    ScanRowBetween(world, m, start, faceOutside, low, high);
+}
+
+// With the face outside the grid a row only turns at its corners; the face
+// scan skips rows that turn at neither (no corner inside the frustum ends a
+// run inside the grid), so a change here must keep that true.
+void ScanRowBetween(World& world, ScanMember m, const int start[3], int faceOutside, const AxisRunEnd& low,
+                    const AxisRunEnd& high) {
+    const ScanAxes& axes = kScanAxes[m];
+    const int r = axes.iRun;
     const int s0 = ClampOffsetIntoGrid(start[r], ViewCell(world, r));
 
-    int cell[3] = {x, y, z};
+    int cell[3] = {start[0], start[1], start[2]};
     // Both runs include the start cell, except that a low run cut at the
     // grid leaves it to the high run.
     if (!faceOutside) {
@@ -96,7 +107,7 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     // A corner inside the frustum means the row goes on around the edge.
     if (low.iCorner && !low.iClamped) {
         cell[r] = low.iLimit;
-        ScanAwayFromFront(world, axes, cell, faceOutside);
+        ScanAroundCorner(world, axes, cell, faceOutside);
     }
     if (!faceOutside) {
         cell[r] = s0;
@@ -104,7 +115,7 @@ void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside) {
     }
     if (high.iCorner && !high.iClamped) {
         cell[r] = high.iLimit;
-        ScanAwayFromFront(world, axes, cell, faceOutside);
+        ScanAroundCorner(world, axes, cell, faceOutside);
     }
 }
 
@@ -121,15 +132,20 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
     FindRowRunEnds(world, start, r, d, low, high);
 
     // Rows below s first, then s and the rows above; each row starts on the
-    // front face's edge row.
+    // front face's edge row. Their rays differ on r alone and are cast
+    // together, lowest row first.
+    const int first = std::min(low.iLimit, start[r]), last = std::max(high.iLimit, start[r] - 1);
+    if (first > last) return;
+    AxisRayReach reach[kGridSize];
+    AxisRayReaches(world, start, axes.iFront, axes.iDelta, r, first, last, reach);
     int cell[3] = {start[0], start[1], start[2]};
     for (int i = start[r] - 1; i >= low.iLimit; --i) {
         cell[r] = i;
-        ScanAwayFromFront(world, axes, cell, faceOutside);
+        ScanAwayFromFront(world, axes, cell, reach[i - first], faceOutside);
     }
     for (int i = start[r]; i <= high.iLimit; ++i) {
         cell[r] = i;
-        ScanAwayFromFront(world, axes, cell, faceOutside);
+        ScanAwayFromFront(world, axes, cell, reach[i - first], faceOutside);
     }
 }
 

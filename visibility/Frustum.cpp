@@ -63,18 +63,19 @@ using Float4 = float __attribute__((vector_size(16)));
 using Int4 = int __attribute__((vector_size(16)));
 
 // The side planes with their components gathered across lanes; the near
-// plane stays scalar.
+// plane stays scalar. A copy: the scans' loops write their ends to memory
+// that could otherwise be the world's planes.
 struct SidePlanes {
     Float4 n[3];
     Float4 d;
-    const float* pNear;
+    float fNear[4];
 };
 
 SidePlanes LoadSidePlanes(const World& world) {
     SidePlanes sides;
     for (int k = 0; k < 3; ++k) std::memcpy(&sides.n[k], world.fSidePlaneLanes[k], sizeof(Float4));
     std::memcpy(&sides.d, world.fSidePlaneLanes[3], sizeof(Float4));
-    sides.pNear = world.fFrustumPlane[4];
+    std::memcpy(sides.fNear, world.fFrustumPlane[4], sizeof(sides.fNear));
     return sides;
 }
 
@@ -100,7 +101,7 @@ float LeastLane(Float4 v) {
 // number. The side planes go first: they reject far more points.
 int InsideAllPlanes(const SidePlanes& sides, const float p[3]) {
     if (!AllLanes(SideValues(sides, p) < 0)) return 0;
-    const float* near = sides.pNear;
+    const float* near = sides.fNear;
     return near[0] * p[0] + near[1] * p[1] + near[2] * p[2] + near[3] < 0 ? 1 : 0;
 }
 
@@ -122,7 +123,7 @@ PlaneLine<kAxis> LineThrough(const SidePlanes& sides, const float p[3]) {
     for (int k = 0; k < 3; ++k) {
         if (k == kAxis) continue;
         line.side[k] = sides.n[k] * p[k];
-        line.near[k] = sides.pNear[k] * p[k];
+        line.near[k] = sides.fNear[k] * p[k];
     }
     return line;
 }
@@ -139,7 +140,7 @@ Float4 SideValuesAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float
 // The near plane's value there.
 template <int kAxis>
 float NearValueAt(const SidePlanes& sides, const PlaneLine<kAxis>& line, float c) {
-    const float* near = sides.pNear;
+    const float* near = sides.fNear;
     const float a = near[kAxis] * c;
     if constexpr (kAxis == 0) return a + line.near[1] + line.near[2] + near[3];
     if constexpr (kAxis == 1) return line.near[0] + a + line.near[2] + near[3];
@@ -277,38 +278,47 @@ void FrustumRayHit(const World& world, float result[3], const float origin[3], c
 
 namespace {
 
-// AxisRayHit on planes already gathered.
-template <int kAxis, bool kEveryAxis>
-void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int direction,
-                  FrustumClamp& clamp) {
-    // FrustumRayHit with the unit vector along kAxis, bit for bit: a product
-    // with a zero component is a signed zero, and adding a signed zero to a
-    // nonzero float is exact, so each dot product with the direction is the
-    // plane's axis component (or a zero either way), and the hit differs from
-    // the origin on the axis only.
-    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
-    const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
-    const float dir = static_cast<float>(direction);
-    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
-
+// Where the ray from o (grid coordinates; from is its origin's coordinate on
+// kAxis relative to the viewpoint) along dir leaves the frustum, ray being
+// its line: FrustumRayHit with the unit vector along kAxis, bit for bit. A
+// product with a zero component is a signed zero, and adding a signed zero
+// to a nonzero float is exact, so each dot product with the direction is the
+// plane's axis component (or a zero either way), and the hit differs from the
+// origin on the axis only. Returns whether the hit is kept; hit and grid are
+// its coordinate on kAxis relative to the viewpoint and in the grid.
+template <int kAxis>
+[[gnu::always_inline]] inline bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3], float from, float view,
+                float dir, float& hit, float& grid) {
     // Lanes whose plane runs parallel to the ray, or is crossed behind the
     // origin, give no crossing; their quotient is computed but never used.
     const Float4 along = sides.n[kAxis] * dir;
     const Float4 quotient = -SideValuesAt(sides, ray, o[kAxis]) / along;
     const Int4 crosses = (along != 0) & (quotient >= 0);
     const Float4 sideT = crosses ? quotient : Float4{kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
-    const float nearAlong = sides.pNear[kAxis] * dir;
+    const float nearAlong = sides.fNear[kAxis] * dir;
     float nearT = nearAlong != 0 ? -NearValueAt(sides, ray, o[kAxis]) / nearAlong : kNoCrossing;
     if (!(nearT >= 0)) nearT = kNoCrossing;
     // Every candidate is a number, so the order of the minimum matters only
     // between +0 and -0, and the hit is the origin for either.
     const float crossing = std::min(LeastLane(sideT), nearT);
 
-    const float hit = origin[kAxis] + crossing * dir;
-    const float grid = hit + view[kAxis];
+    hit = from + crossing * dir;
+    grid = hit + view;
     // Either point inside keeps the hit; the point a unit back is inside far
     // more often than the crossing itself, so it goes first.
-    const bool inside = InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
+    return InsideAt(sides, ray, grid - dir) || InsideAt(sides, ray, grid);
+}
+
+// AxisRayHit on planes already gathered.
+template <int kAxis, bool kEveryAxis>
+void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], const float origin[3], int direction,
+                  FrustumClamp& clamp) {
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    const float o[3] = {origin[0] + view[0], origin[1] + view[1], origin[2] + view[2]};
+    const float dir = static_cast<float>(direction);
+    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
+    float hit, grid;
+    const bool inside = AxisRayEnd<kAxis>(sides, ray, o, origin[kAxis], view[kAxis], dir, hit, grid);
     for (int k = 0; k < 3; ++k) result[k] = origin[k];
     if (inside) result[kAxis] = hit;
 
@@ -323,6 +333,37 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
         clamp.iOutside[kAxis] = ClampCoordToGrid(c);
         const int cell = kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY : world.iViewCellZ;
         clamp.fClamp[kAxis] = c - static_cast<float>(cell);
+    }
+}
+
+// AxisRayReaches with the ray's axis and the stepped one fixed: the planes'
+// products with the coordinate no origin changes are formed once.
+template <int kAxis, int kStep>
+void AxisRayReachesOn(const World& world, const int from[3], int direction, int first, int last,
+                      AxisRayReach* out) {
+    static_assert(kAxis != kStep, "the origins step across the rays");
+    const SidePlanes sides = LoadSidePlanes(world);
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    float o[3] = {static_cast<float>(from[0]) + view[0], static_cast<float>(from[1]) + view[1],
+                  static_cast<float>(from[2]) + view[2]};
+    const float dir = static_cast<float>(direction);
+    const float start = static_cast<float>(from[kAxis]);
+    const float cell = static_cast<float>(kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY
+                                                                                    : world.iViewCellZ);
+    PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
+    for (int i = first; i <= last; ++i) {
+        o[kStep] = static_cast<float>(i) + view[kStep];
+        ray.side[kStep] = sides.n[kStep] * o[kStep];
+        ray.near[kStep] = sides.fNear[kStep] * o[kStep];
+        float hit, grid;
+        const bool inside = AxisRayEnd<kAxis>(sides, ray, o, start, view[kAxis], dir, hit, grid);
+        // As AxisRayHitOnAxis's result and clamp give the end: the boundary
+        // when it lies outside the grid, else the hit truncated.
+        float c = inside ? grid : o[kAxis];
+        const float at = inside ? hit : start;
+        AxisRayReach& reach = out[i - first];
+        reach.fHit = at;
+        reach.iEnd = ClampCoordToGrid(c) ? static_cast<int>(c - cell) : static_cast<int>(at);
     }
 }
 
@@ -378,30 +419,26 @@ void EndRowRun(const World& world, const SidePlanes& sides, const float o[3], co
 // Both runs of a row from one origin share the ray's start: the planes'
 // values there and the quotients. Toward -axis each quotient is the negated
 // one toward +axis, bit for bit: a float quotient's magnitude does not depend
-// on the operands' signs.
+// on the operands' signs. point is the row's start as a grid point, corners
+// its line, o the ray's origin in grid coordinates and ray its line.
 template <int kAxis, bool kEveryAxis>
-void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
-    const SidePlanes sides = LoadSidePlanes(world);
-    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    float point[3];
-    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
-    const float lowCorner = static_cast<float>(cell[kAxis] - d), highCorner = static_cast<float>(cell[kAxis] + d);
-    const PlaneLine<kAxis> corners = LineThrough<kAxis>(sides, point);
-    low.iCorner = InsideAt(sides, corners, lowCorner);
-    high.iCorner = InsideAt(sides, corners, highCorner);
+inline void EndRowRuns(const World& world, const SidePlanes& sides, int cell, float view, const int origin[3], int d,
+                       const float point[3], const PlaneLine<kAxis>& corners, const float o[3],
+                       const PlaneLine<kAxis>& ray, AxisRunEnd& low, AxisRunEnd& high) {
+    const float lowCorner = static_cast<float>(cell - d), highCorner = static_cast<float>(cell + d);
+    const int lowIn = InsideAt(sides, corners, lowCorner), highIn = InsideAt(sides, corners, highCorner);
+    low.iCorner = lowIn;
+    high.iCorner = highIn;
 
     float lowCrossing = kNoCrossing, highCrossing = kNoCrossing;
-    const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
-                        static_cast<float>(origin[2]) + world.fViewZ};
-    const PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
-    if (!(low.iCorner & high.iCorner)) {
+    if (!(lowIn & highIn)) {
         const Float4 n = sides.n[kAxis];
         const Float4 q = -SideValuesAt(sides, ray, o[kAxis]) / n;
         const Int4 across = n != 0;
         const Float4 none = {kNoCrossing, kNoCrossing, kNoCrossing, kNoCrossing};
         const Float4 highT = (across & (q >= 0)) ? q : none;
         const Float4 lowT = (across & (-q >= 0)) ? -q : none;
-        const float nearN = sides.pNear[kAxis];
+        const float nearN = sides.fNear[kAxis];
         // A near plane along the ray has no crossing; the quotient is then
         // left unused, and its divisor is kept off zero.
         const float nearQ = -NearValueAt(sides, ray, o[kAxis]) / (nearN != 0 ? nearN : 1.0f);
@@ -417,12 +454,54 @@ void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd
         highCrossing = std::min(least[0], nearHigh);
         lowCrossing = std::min(least[2], nearLow);
     }
-    const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
-    const float at = static_cast<float>(cell[kAxis]);
+    const float at = static_cast<float>(cell);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], -d, lowCorner, lowCrossing,
                                  -1.0f, low);
     EndRowRun<kAxis, kEveryAxis>(world, sides, o, ray, point, view, at, origin[kAxis], d, highCorner, highCrossing,
                                  1.0f, high);
+}
+
+template <int kAxis, bool kEveryAxis>
+void FindRowRunEndsOn(const World& world, const int origin[3], int d, AxisRunEnd& low, AxisRunEnd& high) {
+    const SidePlanes sides = LoadSidePlanes(world);
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    float point[3];
+    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
+    const float o[3] = {static_cast<float>(origin[0]) + world.fViewX, static_cast<float>(origin[1]) + world.fViewY,
+                        static_cast<float>(origin[2]) + world.fViewZ};
+    const float view = kAxis == 0 ? world.fViewX : kAxis == 1 ? world.fViewY : world.fViewZ;
+    EndRowRuns<kAxis, kEveryAxis>(world, sides, cell[kAxis], view, origin, d, point, LineThrough<kAxis>(sides, point),
+                                  o, LineThrough<kAxis>(sides, o), low, high);
+}
+
+// FindRowRunEndsAcross with the row's axis and the stepped one fixed: the
+// planes' products with the coordinate no row changes are formed once.
+template <int kAxis, int kStep>
+void FindRowRunEndsAcrossOn(const World& world, const int origin[3], int d, int first, int last, AxisRunEnd* low,
+                            AxisRunEnd* high) {
+    static_assert(kAxis != kStep, "the rows step across their axis");
+    const SidePlanes sides = LoadSidePlanes(world);
+    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
+    const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
+    int at[3] = {origin[0], origin[1], origin[2]};
+    at[kStep] = first;
+    float point[3], o[3];
+    for (int k = 0; k < 3; ++k) {
+        point[k] = static_cast<float>(cell[k] + at[k]);
+        o[k] = static_cast<float>(at[k]) + view[k];
+    }
+    PlaneLine<kAxis> corners = LineThrough<kAxis>(sides, point), ray = LineThrough<kAxis>(sides, o);
+    for (int i = first; i <= last; ++i) {
+        at[kStep] = i;
+        point[kStep] = static_cast<float>(cell[kStep] + i);
+        o[kStep] = static_cast<float>(i) + view[kStep];
+        corners.side[kStep] = sides.n[kStep] * point[kStep];
+        corners.near[kStep] = sides.fNear[kStep] * point[kStep];
+        ray.side[kStep] = sides.n[kStep] * o[kStep];
+        ray.near[kStep] = sides.fNear[kStep] * o[kStep];
+        EndRowRuns<kAxis, false>(world, sides, cell[kAxis], view[kAxis], at, d, point, corners, o, ray,
+                                 low[i - first], high[i - first]);
+    }
 }
 
 template <bool kEveryAxis>
@@ -467,18 +546,16 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
     FindRowRunEndsOnAxis<false>(world, origin, axis, d, low, high);
 }
 
-int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d) {
-    const int cell[3] = {world.iViewCellX, world.iViewCellY, world.iViewCellZ};
-    const SidePlanes sides = LoadSidePlanes(world);
-    float point[3];
-    for (int k = 0; k < 3; ++k) point[k] = static_cast<float>(cell[k] + origin[k]);
-    int turns = 0;
-    for (int corner : {cell[axis] - d, cell[axis] + d}) {
-        if (corner < 0 || corner > kGridSize - 1) continue;
-        point[axis] = static_cast<float>(corner);
-        turns |= InsideAllPlanes(sides, point);
+void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
+                          AxisRunEnd* low, AxisRunEnd* high) {
+    switch (axis * 3 + step) {
+        case 1: FindRowRunEndsAcrossOn<0, 1>(world, origin, d, first, last, low, high); break;
+        case 2: FindRowRunEndsAcrossOn<0, 2>(world, origin, d, first, last, low, high); break;
+        case 3: FindRowRunEndsAcrossOn<1, 0>(world, origin, d, first, last, low, high); break;
+        case 5: FindRowRunEndsAcrossOn<1, 2>(world, origin, d, first, last, low, high); break;
+        case 6: FindRowRunEndsAcrossOn<2, 0>(world, origin, d, first, last, low, high); break;
+        default: FindRowRunEndsAcrossOn<2, 1>(world, origin, d, first, last, low, high); break;
     }
-    return turns;
 }
 
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
@@ -494,6 +571,18 @@ void AxisRayHit(const World& world, float result[3], const float origin[3], int 
 void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
                       FrustumClamp& clamp) {
     AxisRayHitAlong<false>(world, LoadSidePlanes(world), result, origin, axis, direction, clamp);
+}
+
+void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
+                    AxisRayReach* out) {
+    switch (axis * 3 + step) {
+        case 1: AxisRayReachesOn<0, 1>(world, from, direction, first, last, out); break;
+        case 2: AxisRayReachesOn<0, 2>(world, from, direction, first, last, out); break;
+        case 3: AxisRayReachesOn<1, 0>(world, from, direction, first, last, out); break;
+        case 5: AxisRayReachesOn<1, 2>(world, from, direction, first, last, out); break;
+        case 6: AxisRayReachesOn<2, 0>(world, from, direction, first, last, out); break;
+        default: AxisRayReachesOn<2, 1>(world, from, direction, first, last, out); break;
+    }
 }
 
 }  // namespace gridcull

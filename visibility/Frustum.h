@@ -61,6 +61,17 @@ void AxisRayHit(const World& world, float result[3], const float origin[3], int 
 void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3], int axis, int direction,
                       FrustumClamp& clamp);
 
+// AxisRayHitOnAxis from the origins from with coordinate step set to first,
+// first + 1, ..., last in turn (offsets from the viewpoint cell; from[step]
+// unread), one reach each in out: result[axis] in fHit, and in iEnd the
+// end's offset, the grid boundary when the end lies outside the grid.
+struct AxisRayReach {
+    float fHit;
+    int iEnd;
+};
+void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
+                    AxisRayReach* out);
+
 // Clamps offset s from viewpoint cell coordinate v into the grid on one axis.
 inline int ClampOffsetIntoGrid(int s, int v) {
     if (v + s > kGridSize - 1) s = kGridSize - 1 - v;
@@ -84,10 +95,11 @@ void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corne
 // into high, with the same ends, end.clamp left unset: a row's two runs in
 // one evaluation.
 void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low, AxisRunEnd& high);
-// 1 when a corner of the row from origin along axis, at offset -d or d on
-// it, lies inside the grid and strictly inside the frustum (the corner test
-// of FindRowRunEnds): where a row scan goes on around the shell's edge.
-int RowTurnsAtCorner(const World& world, const int origin[3], int axis, int d);
+// FindRowRunEnds for the rows from origin with coordinate step (not axis) set
+// to first, first + 1, ..., last in turn (origin[step] unread), into
+// low[i - first] and high[i - first].
+void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
+                          AxisRunEnd* low, AxisRunEnd* high);
 // FindRowRunEnds as FindAxisRunEnd gives them, end.clamp filled on every axis.
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
                              AxisRunEnd& high);

@@ -70,22 +70,25 @@ bool ScanFrontFace(World& world, const int walk[3], int front, int row) {
     // The rows at -d and +d are the caps' edge rows: a cap scan covers them.
     const int lowCap = low.iCorner && !low.iClamped;
     const int highCap = high.iCorner && !high.iClamped;
+    // The rows' run ends along the third axis, found together: the rows
+    // differ on the row axis alone.
+    const int first = std::min(low.iLimit + lowCap, s), last = std::max(high.iLimit - highCap, s - 1);
+    AxisRunEnd rowLow[kGridSize], rowHigh[kGridSize];
+    if (first <= last) FindRowRunEndsAcross(world, walk, third, d, row, first, last, rowLow, rowHigh);
     // With the face's plane beyond the grid a row tests only what it reaches
     // around the shell's edges; a row that reaches neither is skipped.
-    for (int r = s - 1; r >= low.iLimit + lowCap; --r) {
+    auto scanRow = [&](int r) {
+        const AxisRunEnd &a = rowLow[r - first], &b = rowHigh[r - first];
+        if (faceOutside && !((a.iCorner && !a.iClamped) || (b.iCorner && !b.iClamped))) return;
         at[row] = r;
-        if (faceOutside && !RowTurnsAtCorner(world, at, third, d)) continue;
-        ScanRow(world, member, at[0], at[1], at[2], faceOutside);
-    }
+        ScanRowBetween(world, member, at, faceOutside, a, b);
+    };
+    for (int r = s - 1; r >= low.iLimit + lowCap; --r) scanRow(r);
     if (lowCap && s > -d && InGrid(cell[row] - d)) {
         at[row] = -d;
         ScanCap(world, member, at[0], at[1], at[2], faceOutside, startOutside);
     }
-    for (int r = s; r <= high.iLimit - highCap; ++r) {
-        at[row] = r;
-        if (faceOutside && !RowTurnsAtCorner(world, at, third, d)) continue;
-        ScanRow(world, member, at[0], at[1], at[2], faceOutside);
-    }
+    for (int r = s; r <= high.iLimit - highCap; ++r) scanRow(r);
     if (highCap && InGrid(cell[row] + d)) {
         at[row] = d;
         ScanCap(world, member, at[0], at[1], at[2], faceOutside, startOutside);
@@ -316,10 +319,16 @@ void PropagateShellFaces(World& world) {
         int* row = world.FaceMap[k] + world.iFaceVMin[k] * stride + uMin;
         for (int v = world.iFaceVMin[k]; v <= world.iFaceVMax[k]; ++v, row += stride) {
 #ifdef __SSE2__
-            // Four entries a store, the last store ending at the row's end.
+            // Four entries a store, two stores a step, the last store ending
+            // at the row's end.
             if (width >= 4) {
                 const __m128i zero = _mm_setzero_si128();
-                for (int i = 0; i < width - 4; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
+                int i = 0;
+                for (; i < width - 8; i += 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + 4), zero);
+                }
+                if (i < width - 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), zero);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(row + width - 4), zero);
                 continue;
             }

@@ -163,9 +163,24 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                 AxisRunEnd low, high, lowEvery, highEvery;
                 FindRowRunEnds(*w, origin, axis, 1 + i % 30, low, high);
                 FindRowRunEndsEveryAxis(*w, origin, axis, 1 + i % 30, lowEvery, highEvery);
-                // A row turns at a corner that ends its run inside the grid.
-                EXPECT_EQ(RowTurnsAtCorner(*w, origin, axis, 1 + i % 30),
-                          (low.iCorner && !low.iClamped) || (high.iCorner && !high.iClamped));
+                // The same rows found together, stepped across the axis.
+                for (int step = 0; step < 3; ++step) {
+                    if (step == axis) continue;
+                    AxisRunEnd lows[5], highs[5];
+                    FindRowRunEndsAcross(*w, origin, axis, 1 + i % 30, step, origin[step] - 2, origin[step] + 2,
+                                         lows, highs);
+                    for (int s = 0; s < 5; ++s) {
+                        int at[3] = {origin[0], origin[1], origin[2]};
+                        at[step] = origin[step] - 2 + s;
+                        AxisRunEnd one[2];
+                        FindRowRunEnds(*w, at, axis, 1 + i % 30, one[0], one[1]);
+                        for (const auto& [together, alone] : {std::pair(lows[s], one[0]), std::pair(highs[s], one[1])}) {
+                            EXPECT_EQ(together.iLimit, alone.iLimit);
+                            EXPECT_EQ(together.iCorner, alone.iCorner);
+                            EXPECT_EQ(together.iClamped, alone.iClamped);
+                        }
+                    }
+                }
                 for (int direction : {-1, 1}) {
                     float general[3], full[3], alone[3], unit[3] = {0, 0, 0};
                     unit[axis] = static_cast<float>(direction);
@@ -181,6 +196,22 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                         EXPECT_EQ(a.fClamp[axis], g.fClamp[axis]);
                     }
                     clamped += g.iOutside[axis];
+
+                    // The same rays cast together from origins stepped across the axis.
+                    for (int step = 0; step < 3; ++step) {
+                        if (step == axis) continue;
+                        AxisRayReach reach[5];
+                        AxisRayReaches(*w, origin, axis, direction, step, origin[step] - 2, origin[step] + 2, reach);
+                        for (int s = 0; s < 5; ++s) {
+                            float at[3] = {from[0], from[1], from[2]}, one[3];
+                            at[step] = static_cast<float>(origin[step] - 2 + s);
+                            FrustumClamp c;
+                            AxisRayHitOnAxis(*w, one, at, axis, direction, c);
+                            EXPECT_EQ(reach[s].fHit, one[axis]);
+                            EXPECT_EQ(reach[s].iEnd,
+                                      static_cast<int>(c.iOutside[axis] ? c.fClamp[axis] : one[axis]));
+                        }
+                    }
 
                     AxisRunEnd whole;
                     const int corner = direction * (1 + i % 30);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "grid/Grid.h"
 
 namespace gridcull {
@@ -303,12 +305,20 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
     if (!RegistrationCube(o.fPosition, r, lo, hi)) return;
     const double rr = r * r;
     // A sphere of radius 7 spans at most 16 cells per axis.
-    double far[3][32];
+    // Four cells at a time; the terms past hi are written but never read.
+    alignas(16) double far[3][32];
+    const __m128 sign = _mm_set1_ps(-0.0f), lanes = _mm_setr_ps(0, 1, 2, 3), four = _mm_set1_ps(4);
+    const __m128d half = _mm_set1_pd(0.5);
     for (int a = 0; a < 3; ++a) {
         if (hi[a] - lo[a] >= 32) return;  // larger than any object: registers no occluder
-        for (int v = lo[a]; v <= hi[a]; ++v) {
-            float d = std::fabs(v - o.fPosition[a]);
-            far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
+        const __m128 p = _mm_set1_ps(o.fPosition[a]);
+        __m128 v = _mm_add_ps(_mm_set1_ps(static_cast<float>(lo[a])), lanes);
+        for (int i = 0; i <= hi[a] - lo[a]; i += 4, v = _mm_add_ps(v, four)) {
+            const __m128 d = _mm_andnot_ps(sign, _mm_sub_ps(v, p));
+            const __m128d low = _mm_add_pd(_mm_cvtps_pd(d), half);
+            const __m128d high = _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(d, d)), half);
+            _mm_store_pd(far[a] + i, _mm_mul_pd(low, low));
+            _mm_store_pd(far[a] + i + 2, _mm_mul_pd(high, high));
         }
     }
     // The nearest cell along an axis: the position rounded, clipped to the

@@ -74,7 +74,15 @@ void ApplyOutline(World& world, int j, const int centre[3], int t, unsigned plan
             const int s = r == 0 ? cs - t : cs + t;
             if (!InGrid(s)) continue;
             const int first = fLo + kGridSize * s, last = fHi + kGridSize * s;
-            ApplyRange<kInsert>(plane.pWords, static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            // At most 31 bits: one 64-bit read-modify-write away from the
+            // plane's last words.
+            const unsigned from = static_cast<unsigned>(first), count = static_cast<unsigned>(last - first + 1);
+            if (!plane.RowRangeFits(from))
+                ApplyRange<kInsert>(plane.pWords, from, count);
+            else if constexpr (kInsert)
+                plane.SetShortRowRangeInside(from, count);
+            else
+                plane.ClearShortRowRangeInside(from, count);
             // A row is up to 31 columns of one word operation each.
 #pragma GCC unroll 4
             for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c].iWord[word], bit);

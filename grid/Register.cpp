@@ -107,12 +107,15 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
 // entries), `stride` floats apart, copy k with k added to lane `axis` of
 // every entry. The entries are small integers, so the float sums are exact.
 // Four entries are twelve floats: each such block is held in registers and
-// stepped down the copies; the last entries, fewer than four, go one by one.
+// stepped down the copies. A last part of fewer than four entries is taken
+// as the block of the last four, which writes some entries twice with the
+// same values; fewer than four entries in all go one by one.
 void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
     float step[12] = {};
     for (int l = axis; l < 12; l += 3) step[l] = 1;
-    const int blockEnd = floats - floats % 12;
-    for (int i = 0; i < blockEnd; i += 12) {
+    const int blockEnd = floats < 12 ? 0 : floats;
+    for (int start = 0; start < blockEnd; start += 12) {
+        const int i = std::min(start, floats - 12);
         float block[12];
         for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
         float* to = entries + i;

@@ -27,6 +27,13 @@ namespace {
 // sets apart, in each of slices slices sliceStride sets apart.
 template <typename F>
 inline void ForEachSet(ObjectSet* first, int count, int rows, int stride, int slices, int sliceStride, F f) {
+    if (count == 1) {
+        // A box one cell thick in x (an object stepping along x): its rows
+        // are single sets, walked as columns.
+        for (int k = 0; k < slices; ++k)
+            for (int r = 0; r < rows; ++r) f(first[k * sliceStride + r * stride]);
+        return;
+    }
     for (int k = 0; k < slices; ++k)
         for (int r = 0; r < rows; ++r) {
             ObjectSet* const row = first + k * sliceStride + r * stride;

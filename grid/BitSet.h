@@ -113,6 +113,14 @@ struct BitSet {
         low |= kRowRangeMasks.iFrom[s] & kRowRangeMasks.iTo[e];
         std::memcpy(pWords + w, &low, sizeof low);
     }
+    // Clears such a range.
+    void ClearShortRowRangeInside(unsigned first, unsigned count) {
+        const unsigned w = first >> 4, s = first & 15, e = s + count - 1;
+        std::uint64_t low;
+        std::memcpy(&low, pWords + w, sizeof low);
+        low &= ~(kRowRangeMasks.iFrom[s] & kRowRangeMasks.iTo[e]);
+        std::memcpy(pWords + w, &low, sizeof low);
+    }
     bool RowRangeFits(unsigned first) const { return static_cast<int>(first >> 4) + 6 <= iWordCount; }
     void SetRowRange(unsigned first, unsigned count) {
         if (RowRangeFits(first))

@@ -27,6 +27,19 @@ namespace {
 // sets apart, in each of slices slices sliceStride sets apart.
 template <typename F>
 inline void ForEachSet(ObjectSet* first, int count, int rows, int stride, int slices, int sliceStride, F f) {
+    if (count == 1) {
+        // A box one cell thick in x (an object stepping along x): its rows
+        // are single sets, walked as columns.
+        for (int k = 0; k < slices; ++k)
+            for (int r = 0; r < rows; ++r) f(first[k * sliceStride + r * stride]);
+        return;
+    }
+    if (rows == 1) {
+        // One cell thick in y: a run per slice.
+        for (int k = 0; k < slices; ++k)
+            for (int i = 0; i < count; ++i) f(first[k * sliceStride + i]);
+        return;
+    }
     for (int k = 0; k < slices; ++k)
         for (int r = 0; r < rows; ++r) {
             ObjectSet* const row = first + k * sliceStride + r * stride;

@@ -2,6 +2,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+
+#include <emmintrin.h>
 
 #include "grid/Grid.h"
 
@@ -104,12 +107,15 @@ void MoveCells(World& world, int j, const Region& from, const Region& to) {
 // entries), `stride` floats apart, copy k with k added to lane `axis` of
 // every entry. The entries are small integers, so the float sums are exact.
 // Four entries are twelve floats: each such block is held in registers and
-// stepped down the copies; the last entries, fewer than four, go one by one.
+// stepped down the copies. A last part of fewer than four entries is taken
+// as the block of the last four, which writes some entries twice with the
+// same values; fewer than four entries in all go one by one.
 void StepEntries(float* entries, int floats, int stride, int copies, int axis) {
     float step[12] = {};
     for (int l = axis; l < 12; l += 3) step[l] = 1;
-    const int blockEnd = floats - floats % 12;
-    for (int i = 0; i < blockEnd; i += 12) {
+    const int blockEnd = floats < 12 ? 0 : floats;
+    for (int start = 0; start < blockEnd; start += 12) {
+        const int i = std::min(start, floats - 12);
         float block[12];
         for (int l = 0; l < 12; ++l) block[l] = entries[i + l];
         float* to = entries + i;
@@ -234,18 +240,23 @@ bool FarSumsExact(const float p[3], float r) {
 // cell to the cells that pass `inside`: those are one run around the nearest
 // cell (the terms fall, then rise, and the sums grow with each term), and
 // neighbouring runs differ by a cell or two, so each end starts from the
-// last run's.
+// last run's. The cells just outside 0..n fail `inside` (infinite terms),
+// so the ends need no bounds check.
 template <typename Inside>
-void FitRun(int n, int& first, int& last, Inside inside) {
+void FitRun(int& first, int& last, Inside inside) {
     if (inside(first))
-        while (first > 0 && inside(first - 1)) --first;
+        while (inside(first - 1)) --first;
     else
         while (!inside(first)) ++first;
     if (inside(last))
-        while (last < n && inside(last + 1)) ++last;
+        while (inside(last + 1)) ++last;
     else
         while (!inside(last)) --last;
 }
+
+// Terms per axis: the infinite one before the first cell, up to 32 cells,
+// written four at a time, and the infinite one after the last.
+constexpr int kFarTerms = 36;
 
 // kRowsFit: every row of the cube starts far enough from the set's end for
 // the word write (checked once, for the cube's last cell). A row is at most
@@ -262,22 +273,22 @@ inline void SetRow(BitSet& bits, unsigned first, unsigned count) {
 // one run around the nearest cell xm, set as one bit range. Exact sums: the
 // test is far[0][i] <= rr - fz - fyz, and the rows of a slice that hold any
 // (those where xm passes) are likewise one run around the nearest row ym.
+// The terms of cell v along an axis are far[axis][1 + v - lo].
 template <bool kExact, bool kRowsFit>
-void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3], const int hi[3], int xm,
+void MarkOccluderRows(BitSet& occluders, const double (*far)[kFarTerms], const int lo[3], const int hi[3], int xm,
                       int ym, double rr) {
-    const int nx = hi[0] - lo[0], ny = hi[1] - lo[1];
-    const double *const fx = far[0], *const fy = far[1];
+    const double *const fx = far[0] + 1, *const fy = far[1] + 1;
     int first = xm, last = xm, y0 = ym, y1 = ym;
     for (int z = lo[2]; z <= hi[2]; ++z) {
-        const double fz = far[2][z - lo[2]];
+        const double fz = far[2][1 + z - lo[2]];
         if constexpr (kExact) {
             const double left = rr - fz, rowLimit = left - fx[xm];
             if (!(fy[ym] <= rowLimit)) continue;
-            FitRun(ny, y0, y1, [&](int y) { return fy[y] <= rowLimit; });
+            FitRun(y0, y1, [&](int y) { return fy[y] <= rowLimit; });
             unsigned row = static_cast<unsigned>(CellIndex(lo[0], lo[1] + y0, z));
             for (int y = y0; y <= y1; ++y, row += kGridSize) {
                 const double limit = left - fy[y];
-                FitRun(nx, first, last, [&](int i) { return fx[i] <= limit; });
+                FitRun(first, last, [&](int i) { return fx[i] <= limit; });
                 SetRow<kRowsFit>(occluders, row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
             }
         } else {
@@ -286,7 +297,7 @@ void MarkOccluderRows(BitSet& occluders, const double (*far)[32], const int lo[3
                 const double fyz = fy[y - lo[1]];
                 auto inside = [&](int i) { return fx[i] + fyz + fz <= rr; };
                 if (!inside(xm)) continue;
-                FitRun(nx, first, last, inside);
+                FitRun(first, last, inside);
                 SetRow<kRowsFit>(occluders, static_cast<unsigned>(CellIndex(lo[0] + first, y, z)),
                                  static_cast<unsigned>(last - first + 1));
             }
@@ -302,14 +313,24 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
     int lo[3], hi[3];
     if (!RegistrationCube(o.fPosition, r, lo, hi)) return;
     const double rr = r * r;
-    // A sphere of radius 7 spans at most 16 cells per axis.
-    double far[3][32];
+    // A sphere of radius 7 spans at most 16 cells per axis. Four cells at a
+    // time; the terms past hi are written, then the one just past hi and the
+    // one before lo made infinite, the ends FitRun stops at.
+    double far[3][kFarTerms];
+    const __m128 sign = _mm_set1_ps(-0.0f), lanes = _mm_setr_ps(0, 1, 2, 3), four = _mm_set1_ps(4);
+    const __m128d half = _mm_set1_pd(0.5);
     for (int a = 0; a < 3; ++a) {
         if (hi[a] - lo[a] >= 32) return;  // larger than any object: registers no occluder
-        for (int v = lo[a]; v <= hi[a]; ++v) {
-            float d = std::fabs(v - o.fPosition[a]);
-            far[a][v - lo[a]] = (d + 0.5) * (d + 0.5);
+        const __m128 p = _mm_set1_ps(o.fPosition[a]);
+        __m128 v = _mm_add_ps(_mm_set1_ps(static_cast<float>(lo[a])), lanes);
+        for (int i = 0; i <= hi[a] - lo[a]; i += 4, v = _mm_add_ps(v, four)) {
+            const __m128 d = _mm_andnot_ps(sign, _mm_sub_ps(v, p));
+            const __m128d low = _mm_add_pd(_mm_cvtps_pd(d), half);
+            const __m128d high = _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(d, d)), half);
+            _mm_storeu_pd(far[a] + 1 + i, _mm_mul_pd(low, low));
+            _mm_storeu_pd(far[a] + 3 + i, _mm_mul_pd(high, high));
         }
+        far[a][0] = far[a][hi[a] - lo[a] + 2] = std::numeric_limits<double>::infinity();
     }
     // The nearest cell along an axis: the position rounded, clipped to the
     // cube. p - floor(p) is exact, and on a tie either cell has the same term.

@@ -74,32 +74,52 @@ void ApplyOutline(World& world, int j, const int centre[3], int t, unsigned plan
             const int s = r == 0 ? cs - t : cs + t;
             if (!InGrid(s)) continue;
             const int first = fLo + kGridSize * s, last = fHi + kGridSize * s;
-            ApplyRange<kInsert>(plane.pWords, static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+            // At most 31 bits: one 64-bit read-modify-write away from the
+            // plane's last words.
+            const unsigned from = static_cast<unsigned>(first), count = static_cast<unsigned>(last - first + 1);
+            if (!plane.RowRangeFits(from))
+                ApplyRange<kInsert>(plane.pWords, from, count);
+            else if constexpr (kInsert)
+                plane.SetShortRowRangeInside(from, count);
+            else
+                plane.ClearShortRowRangeInside(from, count);
             // A row is up to 31 columns of one word operation each.
 #pragma GCC unroll 4
             for (int c = first; c <= last; ++c) ApplyToColumn<kInsert>(column[c].iWord[word], bit);
         }
         const int sLo = std::max(cs - t + 1, 0), sHi = std::min(cs + t - 1, kGridSize - 1);
-        auto edge = [&](int c) {
+        // An edge steps one row, 70 columns, at a time: its bit's mask turns
+        // with it (StepMask) instead of being looked up per cell. A clear
+        // holds the mask's complement, which turns the same way.
+        std::uint16_t* const words = plane.pWords;
+        auto maskOf = [](int c) {
+            const std::uint32_t m = BitSet::MaskOf(static_cast<unsigned>(c));
+            return kInsert ? m : ~m;
+        };
+        auto edge = [&](int c, std::uint32_t& mask) {
             if constexpr (kInsert)
-                plane.Set(static_cast<unsigned>(c));
+                words[c >> 4] = static_cast<std::uint16_t>(words[c >> 4] | mask);
             else
-                plane.Clear(static_cast<unsigned>(c));
+                words[c >> 4] = static_cast<std::uint16_t>(words[c >> 4] & mask);
+            mask = BitSet::StepMask<kGridSize>(mask);
             ApplyToColumn<kInsert>(column[c].iWord[word], bit);
         };
         const int fLeft = cf - t, width = 2 * t;
         if (InGrid(fLeft) && InGrid(fLeft + width)) {
             // Both edges in the grid (the usual case): one walk, the right
             // edge 2t columns along.
-            for (int c = fLeft + kGridSize * sLo, last = fLeft + kGridSize * sHi; c <= last; c += kGridSize) {
-                edge(c);
-                edge(c + width);
+            const int from = fLeft + kGridSize * sLo;
+            std::uint32_t left = maskOf(from), right = maskOf(from + width);
+            for (int c = from, last = fLeft + kGridSize * sHi; c <= last; c += kGridSize) {
+                edge(c, left);
+                edge(c + width, right);
             }
             continue;
         }
         for (int f : {fLeft, fLeft + width}) {
             if (!InGrid(f)) continue;
-            for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) edge(c);
+            std::uint32_t mask = maskOf(f + kGridSize * sLo);
+            for (int c = f + kGridSize * sLo, last = f + kGridSize * sHi; c <= last; c += kGridSize) edge(c, mask);
         }
     }
 }

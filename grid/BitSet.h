@@ -72,17 +72,17 @@ struct BitSet {
     // (StepMask) instead of looking it up for every bit. The mask is held
     // twice, in both halves of 32 bits, so that a step is one rotation.
     static std::uint32_t MaskOf(unsigned b) { return 0x80008000u >> (b & 15); }
-    bool Test(unsigned b, std::uint32_t mask) const {
-        return (pWords[b >> 4] & static_cast<std::uint16_t>(mask)) != 0;
-    }
+    bool Test(unsigned b, std::uint32_t mask) const { return (pWords[b >> 4] & static_cast<std::uint16_t>(mask)) != 0; }
     // The mask of bit b + kStep from bit b's: bits run most significant first
     // inside each word, so the mask turns right by kStep mod 16, its bit
     // wrapping round exactly when the word changes.
     template <int kStep>
     static std::uint32_t StepMask(std::uint32_t mask) {
         constexpr unsigned r = static_cast<unsigned>(kStep % 16 + 16) % 16;
-        if constexpr (r == 0) return mask;
-        else return (mask >> r) | (mask << (32 - r));
+        if constexpr (r == 0)
+            return mask;
+        else
+            return (mask >> r) | (mask << (32 - r));
     }
     void Set(unsigned b) { pWords[b >> 4] |= kBitMask[b & 15]; }
     void Clear(unsigned b) { pWords[b >> 4] &= static_cast<std::uint16_t>(0xFFFFu - kBitMask[b & 15]); }
@@ -104,8 +104,8 @@ struct BitSet {
         std::memcpy(pWords + w, &low, sizeof low);
         std::memcpy(pWords + w + 4, &high, sizeof high);
     }
-    // The same for a range within the four words from first's, as a row of
-    // at most 49 bits always is: one read-modify-write.
+    // The same for a range of at most 49 bits, which lies within the four
+    // words from first's (those must lie in the set): one read-modify-write.
     void SetShortRowRangeInside(unsigned first, unsigned count) {
         const unsigned w = first >> 4, s = first & 15, e = s + count - 1;
         std::uint64_t low;

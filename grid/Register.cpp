@@ -4,7 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#ifdef __SSE2__
 #include <emmintrin.h>
+#endif
 
 #include "grid/Grid.h"
 
@@ -289,7 +291,8 @@ void MarkOccluderRows(BitSet& occluders, const double (*far)[kFarTerms], const i
             for (int y = y0; y <= y1; ++y, row += kGridSize) {
                 const double limit = left - fy[y];
                 FitRun(first, last, [&](int i) { return fx[i] <= limit; });
-                SetRow<kRowsFit>(occluders, row + static_cast<unsigned>(first), static_cast<unsigned>(last - first + 1));
+                SetRow<kRowsFit>(occluders, row + static_cast<unsigned>(first),
+                                 static_cast<unsigned>(last - first + 1));
             }
         } else {
             if (fz > rr) continue;
@@ -317,10 +320,13 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
     // time; the terms past hi are written, then the one just past hi and the
     // one before lo made infinite, the ends FitRun stops at.
     double far[3][kFarTerms];
+#ifdef __SSE2__
     const __m128 sign = _mm_set1_ps(-0.0f), lanes = _mm_setr_ps(0, 1, 2, 3), four = _mm_set1_ps(4);
     const __m128d half = _mm_set1_pd(0.5);
+#endif
     for (int a = 0; a < 3; ++a) {
         if (hi[a] - lo[a] >= 32) return;  // larger than any object: registers no occluder
+#ifdef __SSE2__
         const __m128 p = _mm_set1_ps(o.fPosition[a]);
         __m128 v = _mm_add_ps(_mm_set1_ps(static_cast<float>(lo[a])), lanes);
         for (int i = 0; i <= hi[a] - lo[a]; i += 4, v = _mm_add_ps(v, four)) {
@@ -330,6 +336,12 @@ void MarkOccluderCells(BitSet& occluders, const SceneObject& o) {
             _mm_storeu_pd(far[a] + 1 + i, _mm_mul_pd(low, low));
             _mm_storeu_pd(far[a] + 3 + i, _mm_mul_pd(high, high));
         }
+#else
+        for (int v = lo[a]; v <= hi[a]; ++v) {
+            const float d = std::fabs(v - o.fPosition[a]);
+            far[a][1 + v - lo[a]] = (d + 0.5) * (d + 0.5);
+        }
+#endif
         far[a][0] = far[a][hi[a] - lo[a] + 2] = std::numeric_limits<double>::infinity();
     }
     // The nearest cell along an axis: the position rounded, clipped to the

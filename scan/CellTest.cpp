@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -303,6 +304,7 @@ void CellTestRun(World& world, const int from[3], int axis, int step, int count)
             RunCells<2, +1>(world, g, end);
             break;
         default:  // axis is 0, 1 or 2
+            assert(false && "a run's axis is 0, 1 or 2");
             __builtin_unreachable();
     }
 }

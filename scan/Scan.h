@@ -20,8 +20,8 @@ enum ScanMember {
 // Row scan of member m from start cell (x, y, z); faceOutside: the front
 // face's plane lies outside the grid.
 void ScanRow(World& world, ScanMember m, int x, int y, int z, int faceOutside);
-// ScanRow with the row's run ends found already: FindRowRunEnds from start
-// along the member's run axis, d the start's distance on its front axis.
+// ScanRow with the row's run ends found already: low and high as
+// FindRowRunEnds gives them from start along the member's run axis.
 void ScanRowBetween(World& world, ScanMember m, const int start[3], int faceOutside, const AxisRunEnd& low,
                     const AxisRunEnd& high);
 // Cap scan. Main members take startOutside as well; edge members ignore it.
@@ -35,7 +35,7 @@ void ScanCap(World& world, ScanMember m, int x, int y, int z, int faceOutside, i
 void CellTest(World& world, int a, int b, int c);
 
 // CellTest on count cells from cell from, stepping by step (+1 or -1) along
-// axis: the same cells in the same order, the shell bound checked once. It
+// axis (0, 1 or 2): the same cells in the same order, the shell bound checked once. It
 // also marks stale entries in PVSVF: a caller other than the pass's walk
 // calls DropStaleMarks(world) once its runs are over.
 void CellTestRun(World& world, const int from[3], int axis, int step, int count);
@@ -53,7 +53,10 @@ void HandleVisibleCell(World& world, int a, int b, int c);
 // those brought back into it, are marked in PVSVF as well.
 void SeeFrustumCell(World& world, int a, int b, int c);
 // The two halves of HandleVisibleCell. MarkSeen: object k enters PVS, drawn
-// if drawing is on. RefreshVolumesThrough: the volume refresh at grid cell
+// if drawing is on. It leaves PVSVF alone, and a cell run's visible cells
+// take an object already in PVS as marked in PVSVF too: every caller marks
+// PVSVF alongside, but HandleVisibleCell, which only the viewpoint inside a
+// solid uses, where no cell run follows. RefreshVolumesThrough: the volume refresh at grid cell
 // (x, y, z); returns the number of objects brought back.
 void MarkSeen(World& world, int k);
 int RefreshVolumesThrough(World& world, int x, int y, int z);

@@ -81,7 +81,8 @@ double TimeHistogram::Percentile(double p) const {
             seen += inBlock;
             continue;
         }
-        for (int bin = block << kBlockShift;; ++bin) {
+        // The block holds the rank's bin.
+        for (int bin = block << kBlockShift, end = bin + (1 << kBlockShift); bin < end; ++bin) {
             seen += pBins[bin];
             if (seen >= rank) return (bin + 0.5) / 1000;
         }

@@ -268,8 +268,8 @@ bool GatherMarkedEntries(const World& world, const int* map, int stride, int uMi
             std::uint64_t hidden = 0;
             unsigned at = 0;
             for (int g = 0; g < 4 * groups; g += 4, at += kZGroupWords) {
-                const std::uint32_t group = (first[at + w0] & m0) | (first[at + w1] & m1) | (first[at + w2] & m2) |
-                                            (first[at + w3] & m3);
+                const std::uint32_t group =
+                    (first[at + w0] & m0) | (first[at + w1] & m1) | (first[at + w2] & m2) | (first[at + w3] & m3);
                 hidden |= static_cast<std::uint64_t>(((group * pack) >> 15) & 15) << g;
             }
             for (int k = 4 * groups; k < n; ++k)
@@ -1037,12 +1037,11 @@ SweepFrame FrameOf(const World& world, const SweepAxes& s, const ProjectedCoords
 // cells outside the grid are left out. A span's ends depend on the plane, not
 // on the line: the line is built once for all the lines the band draws.
 template <typename Band>
-[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const int* start, const int* end,
-                                                 const Band& band) {
+[[gnu::always_inline]] inline LineMask BandCells(const SweepFrame& f, const Band& band) {
     LineMask cells = {{0, 0}};
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
-        const int lo = std::max(start[f.pSpanEnds[i][0]], f.iSpanLo);
-        const int hi = std::min(end[f.pSpanEnds[i][1]], f.iSpanHi);
+        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const LineMask span = BitsBetween(gMin, gMin + hi - lo);
@@ -1056,15 +1055,15 @@ template <typename Band>
 // x spans straight into H; lines and span cells outside the grid are skipped,
 // so nothing outside it is written.
 template <typename Band>
-[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const int* start, const int* end,
-                                                int frontIndex, int t0, int t1, const Band& band) {
+[[gnu::always_inline]] inline void DrawLinesInH(BitSet H, const SweepFrame& f, const PlaneTarget& target, int t0,
+                                                int t1, const Band& band) {
     t0 = std::max(t0, f.iLineLo);
     t1 = std::min(t1, f.iLineHi);
     if (t0 > t1) return;
-    const int first = frontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
+    const int first = target.iFrontIndex + (f.iLineBase + f.iLineSign * t0) * f.iLineStride;
     for (int i = band.iSpanFrom, n = band.iSpanEnd; i < n; ++i) {
-        const int lo = std::max(start[f.pSpanEnds[i][0]], f.iSpanLo);
-        const int hi = std::min(end[f.pSpanEnds[i][1]], f.iSpanHi);
+        const int lo = std::max(f.pStart[f.pSpanEnds[i][0]], f.iSpanLo);
+        const int hi = std::min(f.pEnd[f.pSpanEnds[i][1]], f.iSpanHi);
         if (lo > hi) continue;
         const int gMin = f.iSpanSign > 0 ? f.iSpanBase + lo : f.iSpanBase - hi;
         const unsigned length = static_cast<unsigned>(hi - lo + 1);
@@ -1115,7 +1114,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
     // line after t0, else through t1; t0 itself is known not to stop.
     auto draw = [&](int t0, int t1, const SweepBand& band) {
         if (bStaged) {
-            const LineMask cells = BandCells(f, f.pStart, f.pEnd, band);
+            const LineMask cells = BandCells(f, band);
             if ((cells.iWord[0] | cells.iWord[1]) == 0) return;
             if (t0 >= f.iLineLo && t1 <= f.iLineHi) {
                 // Inside the grid's lines: the stop test goes along with the staging.
@@ -1144,7 +1143,7 @@ void SweepBands(World& world, const SweepAxes& s, const SweepFrame& frame, const
             int e = t0;
             while (e < t1 && !isStop(++e)) {
             }
-            DrawLinesInH(H, f, f.pStart, f.pEnd, target.iFrontIndex, t0, e, band);
+            DrawLinesInH(H, f, target, t0, e, band);
         }
     };
     // At the top of the loop either the band is skipped or a band begins at t:
@@ -1241,8 +1240,9 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     // spanEnds[0..spanCount - 1].
     auto draw = [&](int k, unsigned live, Int4 t0, Int4 t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
         LineMask cells[ShellProjections::kLanes] = {};
-        Int4 first;  // H's cell of each lane's first line, at span cell 0
-        if (!bStaged) first = Splat(target.iFrontIndex + k * cellsOfPlane) + (lineBase4 + t0 * lineSign) * lineStride;
+        // H's cell of each lane's first line, at span cell 0.
+        const Int4 first =
+            bStaged ? Int4{} : Splat(target.iFrontIndex + k * cellsOfPlane) + (lineBase4 + t0 * lineSign) * lineStride;
         for (int i = 0; i < spanCount; ++i) {
             const Int4 lo = GreatestOf(LoadLanes(table.Starts(D, spanEnds[i][0]) + k), spanLo4);
             const Int4 hi = LeastOf(LoadLanes(table.Ends(D, spanEnds[i][1]) + k), spanHi4);
@@ -1252,7 +1252,7 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
             const Int4 gMax = gMin + hi - lo;
             for (unsigned m = inGrid; m != 0; m &= m - 1) {
                 const int j = __builtin_ctz(m);
-                if (bStaged) {
+                if constexpr (bStaged) {
                     const LineMask span = BitsBetween(gMin[j], gMax[j]);
                     cells[j].iWord[0] |= span.iWord[0];
                     cells[j].iWord[1] |= span.iWord[1];
@@ -1264,7 +1264,7 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
                 }
             }
         }
-        if (bStaged) {
+        if constexpr (bStaged) {
             for (unsigned m = live; m != 0; m &= m - 1) {
                 const int j = __builtin_ctz(m);
                 if ((cells[j].iWord[0] | cells[j].iWord[1]) == 0) continue;
@@ -1299,8 +1299,8 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
             while (startOf(line[b]) > tEnd[k]) --b;
             const bool stops =
                 b + 1 < s.iBandCount && startOf(line[b + 1]) == tEnd[k] + 1 && plan.iStopBand[line[b + 1]] < b;
-            const int t = std::max(tEnd[k], lineLo);
-            if (!plan.bBandDrawn[b] && !stops && t <= std::min(tEnd[k], lineHi)) {
+            const int t = tEnd[k];
+            if (!plan.bBandDrawn[b] && !stops && lineLo <= t && t <= lineHi) {
                 // The plane's lane alone, in the lanes of its group.
                 const int k0 = k & ~(ShellProjections::kLanes - 1);
                 draw(k0, 1u << (k - k0), Splat(t), Splat(t), frame.pSpanEnds + coords.iSpanFrom[b],
@@ -1366,20 +1366,19 @@ void PropagateFaceOf(World& world, int f) {
     // or before the first band's, which then begins at its own first line on
     // every plane, and the plans hold. Bounds between lines (a caller's own)
     // take the line-by-line sweep, the plans' reference.
-    const bool bPlanned = world.fFaceUMin == std::floor(world.fFaceUMin) &&
-                          world.fFaceVMin == std::floor(world.fFaceVMin) &&
-                          world.fFaceUMax == std::floor(world.fFaceUMax) &&
-                          world.fFaceVMax == std::floor(world.fFaceVMax);
+    const bool bPlanned =
+        world.fFaceUMin == std::floor(world.fFaceUMin) && world.fFaceVMin == std::floor(world.fFaceVMin) &&
+        world.fFaceUMax == std::floor(world.fFaceUMax) && world.fFaceVMax == std::floor(world.fFaceVMax);
     // Planned sweeps read the shell's projection table, which holds the
     // shell's own coordinates; other maps step their own, line by line.
-    const bool bTabled = bPlanned && cHi <= 2 * D && D <= ShellProjections::kMaxShell;
+    int view[3];
+    ViewCell(world, view);
+    const bool bTabled = bPlanned && cHi <= 2 * D && D <= ShellProjections::kMaxShell && InGrid(view[face.iFront]);
     ProjectedCoords at;
     if (!bTabled) at.Start(cLo, cHi, fD);
     const float dUMin = increment(world.fFaceUMin), dUMax = increment(world.fFaceUMax);
     const float dVMin = increment(world.fFaceVMin), dVMax = increment(world.fFaceVMax);
 
-    int view[3];
-    ViewCell(world, view);
     SweepAxes rows = RowSweep(world, face);
     SweepAxes columns = ColumnSweep(world, face);
     // Targets of the first plane; each later plane steps them on.
@@ -1387,7 +1386,8 @@ void PropagateFaceOf(World& world, int f) {
     if (!InGrid(gFirst)) return;
     PlaneTarget rowTarget = TargetOf(world, face.iFront, gFirst, rows.iSpanAxis);
     PlaneTarget columnTarget = TargetOf(world, face.iFront, gFirst, columns.iSpanAxis);
-    SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
+    // In tabled sweeps the frames' projections (at's, never stepped) go unread.
+    const SweepFrame rowFrame = FrameOf(world, rows, at, view), columnFrame = FrameOf(world, columns, at, view);
     SweepPlan rowPlan, columnPlan;
     SweepLines rowLines, columnLines;
     StopRows stopRows;
@@ -1406,16 +1406,16 @@ void PropagateFaceOf(World& world, int f) {
     }
     const int frontStride = kAxisStride[face.iFront];
     if (bTabled) {
-        // Planes in the grid; each moves the bounds on by their increment.
-        const int inGrid = face.iFrontSign > 0 ? kGridSize - 1 - view[face.iFront] - D : view[face.iFront] - D;
-        const int planeCount = std::min(inGrid, world.iGridSize - D);
+        // Planes in the grid, as the viewpoint's own is: at most the shell's
+        // planes in the table. Each moves the bounds on by their increment.
+        const int planeCount = face.iFrontSign > 0 ? kGridSize - 1 - view[face.iFront] - D : view[face.iFront] - D;
         const bool bRedrawLast = !face.bStopsOfBandEntered;
         (rowTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, rows, rowPlan, rowFrame, rowTarget, D,
-                                                                  planeCount, face.iFrontSign, frontStride,
-                                                                  bRedrawLast);
+                                                                    planeCount, face.iFrontSign, frontStride,
+                                                                    bRedrawLast);
         (columnTarget.pLines ? SweepPlanes<true> : SweepPlanes<false>)(world, columns, columnPlan, columnFrame,
-                                                                     columnTarget, D, planeCount, face.iFrontSign,
-                                                                     frontStride, bRedrawLast);
+                                                                       columnTarget, D, planeCount, face.iFrontSign,
+                                                                       frontStride, bRedrawLast);
         for (int i = 0; i < planeCount; ++i) {
             world.fFaceUMin += dUMin;
             world.fFaceUMax += dUMax;

@@ -1,6 +1,7 @@
 #include "visibility/Frustum.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -287,8 +288,8 @@ namespace {
 // origin on the axis only. Returns whether the hit is kept; hit and grid are
 // its coordinate on kAxis relative to the viewpoint and in the grid.
 template <int kAxis>
-[[gnu::always_inline]] inline bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3], float from, float view,
-                float dir, float& hit, float& grid) {
+[[gnu::always_inline]] inline bool AxisRayEnd(const SidePlanes& sides, const PlaneLine<kAxis>& ray, const float o[3],
+                                              float from, float view, float dir, float& hit, float& grid) {
     // Lanes whose plane runs parallel to the ray, or is crossed behind the
     // origin, give no crossing; their quotient is computed but never used.
     const Float4 along = sides.n[kAxis] * dir;
@@ -339,8 +340,7 @@ void AxisRayHitOn(const World& world, const SidePlanes& sides, float result[3], 
 // AxisRayReaches with the ray's axis and the stepped one fixed: the planes'
 // products with the coordinate no origin changes are formed once.
 template <int kAxis, int kStep>
-void AxisRayReachesOn(const World& world, const int from[3], int direction, int first, int last,
-                      AxisRayReach* out) {
+void AxisRayReachesOn(const World& world, const int from[3], int direction, int first, int last, AxisRayReach* out) {
     static_assert(kAxis != kStep, "the origins step across the rays");
     const SidePlanes sides = LoadSidePlanes(world);
     const float view[3] = {world.fViewX, world.fViewY, world.fViewZ};
@@ -348,8 +348,9 @@ void AxisRayReachesOn(const World& world, const int from[3], int direction, int 
                   static_cast<float>(from[2]) + view[2]};
     const float dir = static_cast<float>(direction);
     const float start = static_cast<float>(from[kAxis]);
-    const float cell = static_cast<float>(kAxis == 0 ? world.iViewCellX : kAxis == 1 ? world.iViewCellY
-                                                                                    : world.iViewCellZ);
+    const float cell = static_cast<float>(kAxis == 0   ? world.iViewCellX
+                                          : kAxis == 1 ? world.iViewCellY
+                                                       : world.iViewCellZ);
     PlaneLine<kAxis> ray = LineThrough<kAxis>(sides, o);
     for (int i = first; i <= last; ++i) {
         o[kStep] = static_cast<float>(i) + view[kStep];
@@ -499,8 +500,8 @@ void FindRowRunEndsAcrossOn(const World& world, const int origin[3], int d, int 
         corners.near[kStep] = sides.fNear[kStep] * point[kStep];
         ray.side[kStep] = sides.n[kStep] * o[kStep];
         ray.near[kStep] = sides.fNear[kStep] * o[kStep];
-        EndRowRuns<kAxis, false>(world, sides, cell[kAxis], view[kAxis], at, d, point, corners, o, ray,
-                                 low[i - first], high[i - first]);
+        EndRowRuns<kAxis, false>(world, sides, cell[kAxis], view[kAxis], at, d, point, corners, o, ray, low[i - first],
+                                 high[i - first]);
     }
 }
 
@@ -548,13 +549,26 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
 
 void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
                           AxisRunEnd* low, AxisRunEnd* high) {
+    assert(axis >= 0 && axis < 3 && step >= 0 && step < 3 && step != axis);
     switch (axis * 3 + step) {
-        case 1: FindRowRunEndsAcrossOn<0, 1>(world, origin, d, first, last, low, high); break;
-        case 2: FindRowRunEndsAcrossOn<0, 2>(world, origin, d, first, last, low, high); break;
-        case 3: FindRowRunEndsAcrossOn<1, 0>(world, origin, d, first, last, low, high); break;
-        case 5: FindRowRunEndsAcrossOn<1, 2>(world, origin, d, first, last, low, high); break;
-        case 6: FindRowRunEndsAcrossOn<2, 0>(world, origin, d, first, last, low, high); break;
-        default: FindRowRunEndsAcrossOn<2, 1>(world, origin, d, first, last, low, high); break;
+        case 1:
+            FindRowRunEndsAcrossOn<0, 1>(world, origin, d, first, last, low, high);
+            break;
+        case 2:
+            FindRowRunEndsAcrossOn<0, 2>(world, origin, d, first, last, low, high);
+            break;
+        case 3:
+            FindRowRunEndsAcrossOn<1, 0>(world, origin, d, first, last, low, high);
+            break;
+        case 5:
+            FindRowRunEndsAcrossOn<1, 2>(world, origin, d, first, last, low, high);
+            break;
+        case 6:
+            FindRowRunEndsAcrossOn<2, 0>(world, origin, d, first, last, low, high);
+            break;
+        default:
+            FindRowRunEndsAcrossOn<2, 1>(world, origin, d, first, last, low, high);
+            break;
     }
 }
 
@@ -575,13 +589,26 @@ void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3]
 
 void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
                     AxisRayReach* out) {
+    assert(axis >= 0 && axis < 3 && step >= 0 && step < 3 && step != axis);
     switch (axis * 3 + step) {
-        case 1: AxisRayReachesOn<0, 1>(world, from, direction, first, last, out); break;
-        case 2: AxisRayReachesOn<0, 2>(world, from, direction, first, last, out); break;
-        case 3: AxisRayReachesOn<1, 0>(world, from, direction, first, last, out); break;
-        case 5: AxisRayReachesOn<1, 2>(world, from, direction, first, last, out); break;
-        case 6: AxisRayReachesOn<2, 0>(world, from, direction, first, last, out); break;
-        default: AxisRayReachesOn<2, 1>(world, from, direction, first, last, out); break;
+        case 1:
+            AxisRayReachesOn<0, 1>(world, from, direction, first, last, out);
+            break;
+        case 2:
+            AxisRayReachesOn<0, 2>(world, from, direction, first, last, out);
+            break;
+        case 3:
+            AxisRayReachesOn<1, 0>(world, from, direction, first, last, out);
+            break;
+        case 5:
+            AxisRayReachesOn<1, 2>(world, from, direction, first, last, out);
+            break;
+        case 6:
+            AxisRayReachesOn<2, 0>(world, from, direction, first, last, out);
+            break;
+        default:
+            AxisRayReachesOn<2, 1>(world, from, direction, first, last, out);
+            break;
     }
 }
 

@@ -87,7 +87,7 @@ class ShellProjections {
 public:
     // Shells with a farther plane in the grid.
     static constexpr int kMaxShell = kGridSize - 2;
-    static constexpr int kLanes = 4;
+    static constexpr int kLanes = ProjectedCoords::kLanes;
 
     static const ShellProjections& Get();
 

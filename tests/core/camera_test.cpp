@@ -167,14 +167,15 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                 for (int step = 0; step < 3; ++step) {
                     if (step == axis) continue;
                     AxisRunEnd lows[5], highs[5];
-                    FindRowRunEndsAcross(*w, origin, axis, 1 + i % 30, step, origin[step] - 2, origin[step] + 2,
-                                         lows, highs);
+                    FindRowRunEndsAcross(*w, origin, axis, 1 + i % 30, step, origin[step] - 2, origin[step] + 2, lows,
+                                         highs);
                     for (int s = 0; s < 5; ++s) {
                         int at[3] = {origin[0], origin[1], origin[2]};
                         at[step] = origin[step] - 2 + s;
                         AxisRunEnd one[2];
                         FindRowRunEnds(*w, at, axis, 1 + i % 30, one[0], one[1]);
-                        for (const auto& [together, alone] : {std::pair(lows[s], one[0]), std::pair(highs[s], one[1])}) {
+                        for (const auto& [together, alone] :
+                             {std::pair(lows[s], one[0]), std::pair(highs[s], one[1])}) {
                             EXPECT_EQ(together.iLimit, alone.iLimit);
                             EXPECT_EQ(together.iCorner, alone.iCorner);
                             EXPECT_EQ(together.iClamped, alone.iClamped);
@@ -208,8 +209,7 @@ TEST(Frustum, AxisRaysEndWhereTheGeneralRayEnds) {
                             FrustumClamp c;
                             AxisRayHitOnAxis(*w, one, at, axis, direction, c);
                             EXPECT_EQ(reach[s].fHit, one[axis]);
-                            EXPECT_EQ(reach[s].iEnd,
-                                      static_cast<int>(c.iOutside[axis] ? c.fClamp[axis] : one[axis]));
+                            EXPECT_EQ(reach[s].iEnd, static_cast<int>(c.iOutside[axis] ? c.fClamp[axis] : one[axis]));
                         }
                     }
 

@@ -137,7 +137,8 @@ TEST(ProjectedCoords, LinesRiseWithTheCoordinateOnEveryFartherPlane) {
                 ASSERT_EQ(at.iStart[c], RoundHalfAway(bound[c] + 0.375)) << D << " " << d << " " << c;
                 ASSERT_EQ(at.iEnd[c], RoundHalfAway(bound[c] - 0.375)) << D << " " << d << " " << c;
                 const int k = d - D - 1;
-                ASSERT_TRUE(table.Starts(D, c)[k] == at.iStart[c] && table.Ends(D, c)[k] == at.iEnd[c]) << D << " " << d;
+                ASSERT_TRUE(table.Starts(D, c)[k] == at.iStart[c] && table.Ends(D, c)[k] == at.iEnd[c])
+                    << D << " " << d;
                 if (c > 0) {
                     ASSERT_TRUE(at.iStart[c] > at.iStart[c - 1] && at.iEnd[c] > at.iEnd[c - 1]) << D << " " << d;
                 }

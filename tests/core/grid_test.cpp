@@ -171,8 +171,8 @@ TEST_F(Registration, RenewedVolumeLeavesOnlyTheNewOutline) {
     const float moves[][3] = {{0.2f, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {9, 0, 0}, {-1, 0, 0}};
     for (bool strict : {false, true})
         for (const float* move : moves) {
-            SCOPED_TRACE(::testing::Message() << (strict ? "strict " : "literal ") << move[0] << "," << move[1]
-                                              << "," << move[2]);
+            SCOPED_TRACE(::testing::Message()
+                         << (strict ? "strict " : "literal ") << move[0] << "," << move[1] << "," << move[2]);
             w.fViewX = w.fViewY = w.fViewZ = 1000;
             test::GiveVolume(w, 12, 30.3f, 30.3f, 30.3f, 0.01f, 0, 0, 2.0f, 0, 10);
             SceneObject& o = w.disks[12];

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace gridcull {
 
@@ -516,6 +517,36 @@ void FindRowRunEndsOnAxis(const World& world, const int origin[3], int axis, int
         FindRowRunEndsOn<2, kEveryAxis>(world, origin, d, low, high);
 }
 
+// Calls f with the run axis and the axis the rows step along, as constants,
+// for the six pairs of distinct axes.
+template <typename F>
+void WithAxisAndStep(int axis, int step, F&& f) {
+    assert(axis >= 0 && axis < 3 && step >= 0 && step < 3 && step != axis);
+    using A0 = std::integral_constant<int, 0>;
+    using A1 = std::integral_constant<int, 1>;
+    using A2 = std::integral_constant<int, 2>;
+    switch (axis * 3 + step) {
+        case 1:
+            f(A0{}, A1{});
+            break;
+        case 2:
+            f(A0{}, A2{});
+            break;
+        case 3:
+            f(A1{}, A0{});
+            break;
+        case 5:
+            f(A1{}, A2{});
+            break;
+        case 6:
+            f(A2{}, A0{});
+            break;
+        default:
+            f(A2{}, A1{});
+            break;
+    }
+}
+
 }  // namespace
 
 void FindAxisRunEnd(const World& world, const int origin[3], int axis, int corner, int direction, AxisRunEnd& end) {
@@ -549,27 +580,9 @@ void FindRowRunEnds(const World& world, const int origin[3], int axis, int d, Ax
 
 void FindRowRunEndsAcross(const World& world, const int origin[3], int axis, int d, int step, int first, int last,
                           AxisRunEnd* low, AxisRunEnd* high) {
-    assert(axis >= 0 && axis < 3 && step >= 0 && step < 3 && step != axis);
-    switch (axis * 3 + step) {
-        case 1:
-            FindRowRunEndsAcrossOn<0, 1>(world, origin, d, first, last, low, high);
-            break;
-        case 2:
-            FindRowRunEndsAcrossOn<0, 2>(world, origin, d, first, last, low, high);
-            break;
-        case 3:
-            FindRowRunEndsAcrossOn<1, 0>(world, origin, d, first, last, low, high);
-            break;
-        case 5:
-            FindRowRunEndsAcrossOn<1, 2>(world, origin, d, first, last, low, high);
-            break;
-        case 6:
-            FindRowRunEndsAcrossOn<2, 0>(world, origin, d, first, last, low, high);
-            break;
-        default:
-            FindRowRunEndsAcrossOn<2, 1>(world, origin, d, first, last, low, high);
-            break;
-    }
+    WithAxisAndStep(axis, step, [&](auto a, auto s) {
+        FindRowRunEndsAcrossOn<decltype(a)::value, decltype(s)::value>(world, origin, d, first, last, low, high);
+    });
 }
 
 void FindRowRunEndsEveryAxis(const World& world, const int origin[3], int axis, int d, AxisRunEnd& low,
@@ -589,27 +602,9 @@ void AxisRayHitOnAxis(const World& world, float result[3], const float origin[3]
 
 void AxisRayReaches(const World& world, const int from[3], int axis, int direction, int step, int first, int last,
                     AxisRayReach* out) {
-    assert(axis >= 0 && axis < 3 && step >= 0 && step < 3 && step != axis);
-    switch (axis * 3 + step) {
-        case 1:
-            AxisRayReachesOn<0, 1>(world, from, direction, first, last, out);
-            break;
-        case 2:
-            AxisRayReachesOn<0, 2>(world, from, direction, first, last, out);
-            break;
-        case 3:
-            AxisRayReachesOn<1, 0>(world, from, direction, first, last, out);
-            break;
-        case 5:
-            AxisRayReachesOn<1, 2>(world, from, direction, first, last, out);
-            break;
-        case 6:
-            AxisRayReachesOn<2, 0>(world, from, direction, first, last, out);
-            break;
-        default:
-            AxisRayReachesOn<2, 1>(world, from, direction, first, last, out);
-            break;
-    }
+    WithAxisAndStep(axis, step, [&](auto a, auto s) {
+        AxisRayReachesOn<decltype(a)::value, decltype(s)::value>(world, from, direction, first, last, out);
+    });
 }
 
 }  // namespace gridcull

@@ -1240,7 +1240,8 @@ void SweepPlanes(World& world, const SweepAxes& s, const SweepPlan& plan, const 
     // spanEnds[0..spanCount - 1].
     auto draw = [&](int k, unsigned live, Int4 t0, Int4 t1, const std::uint16_t(*spanEnds)[2], int spanCount) {
         LineMask cells[ShellProjections::kLanes] = {};
-        // H's cell of each lane's first line, at span cell 0.
+        // H's cell of each lane's first line on plane k, at span cell 0; lane
+        // j's plane, k + j, is added where the lane draws.
         const Int4 first =
             bStaged ? Int4{} : Splat(target.iFrontIndex + k * cellsOfPlane) + (lineBase4 + t0 * lineSign) * lineStride;
         for (int i = 0; i < spanCount; ++i) {
